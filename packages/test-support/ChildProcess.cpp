@@ -1,0 +1,231 @@
+#include "test-support/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testsupport {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> buildEnvironment(const std::map<std::string, std::optional<std::string>>& overrides) {
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        auto equals = text.find('=');
+        if (equals == std::string::npos) continue;
+        merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : overrides) {
+        if (value) merged[name] = *value;
+        else merged.erase(name);
+    }
+    std::vector<std::string> result;
+    for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+    return result;
+}
+
+void throwErrno(const char* what) {
+    throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::vector<std::string> ProcessResult::lines() const {
+    std::vector<std::string> result;
+    std::string::size_type start = 0;
+    while (start < standardOutput.size()) {
+        auto end = standardOutput.find('\n', start);
+        if (end == std::string::npos) {
+            result.push_back(standardOutput.substr(start));
+            break;
+        }
+        result.push_back(standardOutput.substr(start, end - start));
+        start = end + 1;
+    }
+    return result;
+}
+
+ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& options) {
+    // A child that stops reading must make our writes fail, not kill the test runner.
+    static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
+    (void)ignoringBrokenPipes;
+    int input[2], output[2], error[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || pipe2(error, O_CLOEXEC) != 0)
+        throwErrno("pipe2");
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
+
+    // The child starts with default signal dispositions whatever the test runner changed.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t empty;
+    sigemptyset(&empty);
+    posix_spawnattr_setsigmask(&attributes, &empty);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<std::string> argumentStrings{program};
+    argumentStrings.insert(argumentStrings.end(), options.arguments.begin(), options.arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : argumentStrings) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    auto environmentStrings = buildEnvironment(options.environment);
+    std::vector<char*> envp;
+    for (auto& entry : environmentStrings) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    int spawnError = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(input[0]);
+    close(output[1]);
+    close(error[1]);
+    inputFd_ = input[1];
+    fcntl(inputFd_, F_SETFL, fcntl(inputFd_, F_GETFL) | O_NONBLOCK);
+    outputFd_ = output[0];
+    errorFd_ = error[0];
+    if (spawnError != 0) {
+        errno = spawnError;
+        throwErrno(("posix_spawn " + program).c_str());
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : {inputFd_, outputFd_, errorFd_})
+        if (fd >= 0) close(fd);
+}
+
+bool ChildProcess::write(const std::string& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        if (inputFd_ < 0) return false;
+        // Keep reading the child's output while writing, so that neither side can fill
+        // its pipe and wait on the other.
+        pollfd fds[3] = {{inputFd_, POLLOUT, 0}, {outputFd_, POLLIN, 0}, {errorFd_, POLLIN, 0}};
+        if (poll(fds, 3, 1000) < 0 && errno != EINTR) return false;
+        if (fds[1].revents != 0 || fds[2].revents != 0) pump(std::chrono::milliseconds(0));
+        if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
+        if ((fds[0].revents & POLLOUT) == 0) continue;
+        ssize_t count = ::write(inputFd_, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return false;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+void ChildProcess::closeInput() {
+    if (inputFd_ >= 0) close(inputFd_);
+    inputFd_ = -1;
+}
+
+void ChildProcess::pump(std::chrono::milliseconds timeout) {
+    pollfd fds[2] = {{outputFd_, POLLIN, 0}, {errorFd_, POLLIN, 0}};
+    int ready = poll(fds, 2, static_cast<int>(timeout.count()));
+    if (ready <= 0) return;
+    char buffer[65536];
+    for (auto& fd : fds) {
+        if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        ssize_t count = read(fd.fd, buffer, sizeof buffer);
+        bool isOutput = fd.fd == outputFd_;
+        if (count <= 0) {
+            close(fd.fd);
+            (isOutput ? outputFd_ : errorFd_) = -1;
+            continue;
+        }
+        if (isOutput) {
+            outputBuffer_.append(buffer, static_cast<std::size_t>(count));
+            outputAll_.append(buffer, static_cast<std::size_t>(count));
+        } else {
+            errorAll_.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+}
+
+std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
+    auto deadline = Clock::now() + timeout;
+    while (true) {
+        auto end = outputBuffer_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = outputBuffer_.substr(0, end);
+            outputBuffer_.erase(0, end + 1);
+            return line;
+        }
+        if (outputFd_ < 0) return std::nullopt;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pump(left);
+    }
+}
+
+void ChildProcess::signal(int signalNumber) {
+    if (pid_ > 0) kill(pid_, signalNumber);
+}
+
+ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
+    ProcessResult result;
+    auto deadline = Clock::now() + timeout;
+    int status = 0;
+    bool reaped = false;
+    while (!reaped) {
+        pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            reaped = true;
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            result.timedOut = true;
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            reaped = true;
+            break;
+        }
+        if (outputFd_ >= 0 || errorFd_ >= 0) pump(std::chrono::milliseconds(10));
+        else usleep(2000);
+    }
+    pid_ = -1;
+    // Collect what the child wrote before it ended; a grandchild holding the pipes must not stall us.
+    auto drainDeadline = Clock::now() + std::chrono::milliseconds(500);
+    while ((outputFd_ >= 0 || errorFd_ >= 0) && Clock::now() < drainDeadline) pump(std::chrono::milliseconds(50));
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
+    result.standardOutput = outputAll_;
+    result.standardError = errorAll_;
+    return result;
+}
+
+ProcessResult runProcess(const std::string& program, const ProcessOptions& options, const std::string& input,
+                         std::chrono::milliseconds timeout) {
+    ChildProcess child(program, options);
+    child.write(input);
+    child.closeInput();
+    return child.wait(timeout);
+}
+
+}  // namespace testsupport
