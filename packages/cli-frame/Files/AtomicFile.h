@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace cli {
+
+// Replaces `path` with `contents` so that a reader, or a crash at any moment, sees
+// either the old file or the new one: a temporary file in the same folder is written,
+// synced, and renamed over the old one. Throws std::system_error on failure, leaving
+// the old file untouched and no temporary behind.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view contents);
+
+}  // namespace cli

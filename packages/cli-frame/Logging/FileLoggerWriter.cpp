@@ -1,0 +1,147 @@
+#include "cli-frame/Logging/FileLoggerWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli-frame/Json/Utf8.h"
+
+namespace cli {
+namespace {
+
+// Writers that must drain before the process exits. Weak, so a released writer
+// simply drops out.
+std::mutex& registryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::vector<std::weak_ptr<FileLoggerWriter>>& registry() {
+    static std::vector<std::weak_ptr<FileLoggerWriter>> writers;
+    return writers;
+}
+
+void flushAllAtExit() {
+    std::vector<std::shared_ptr<FileLoggerWriter>> writers;
+    {
+        std::lock_guard lock(registryMutex());
+        for (auto& weak : registry())
+            if (auto writer = weak.lock()) writers.push_back(writer);
+    }
+    auto deadline = std::chrono::steady_clock::now() + FileLoggerWriter::exitFlushBound;
+    for (auto& writer : writers) writer->flush(deadline);
+}
+
+void reportToStandardError(const std::string& toolName, const char* what, const std::string& reason) {
+    std::string text = toolName + what + reason + "\n";
+    ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+    (void)ignored;
+}
+
+std::string timestamp() {
+    auto now = std::chrono::system_clock::now();
+    auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milliseconds));
+    return buffer;
+}
+
+}  // namespace
+
+std::shared_ptr<FileLoggerWriter> FileLoggerWriter::open(const std::string& path, std::string toolName) {
+    std::filesystem::path file(path);
+    std::error_code error;
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), error);
+    if (error) {
+        reportToStandardError(toolName, " logger 初始化失败: ", error.message());
+        return nullptr;
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_END) < 0) {
+        reportToStandardError(toolName, " logger 初始化失败: ", std::generic_category().message(errno));
+        if (fd >= 0) ::close(fd);
+        return nullptr;
+    }
+    std::shared_ptr<FileLoggerWriter> writer(new FileLoggerWriter(fd, std::filesystem::absolute(file).string(), std::move(toolName)));
+    {
+        std::lock_guard lock(registryMutex());
+        auto& writers = registry();
+        // Registered after the registry exists, so the flush runs before the registry is destroyed.
+        static const bool registered = std::atexit(flushAllAtExit) == 0;
+        (void)registered;
+        std::erase_if(writers, [](const auto& weak) { return weak.expired(); });
+        writers.push_back(writer);
+    }
+    return writer;
+}
+
+FileLoggerWriter::FileLoggerWriter(int fd, std::string path, std::string toolName)
+    : fd_(fd), path_(std::move(path)), toolName_(std::move(toolName)), worker_([this] { drainQueue(); }) {}
+
+FileLoggerWriter::~FileLoggerWriter() {
+    flush(std::chrono::steady_clock::now() + exitFlushBound);
+    stop();
+    ::close(fd_);
+}
+
+void FileLoggerWriter::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void FileLoggerWriter::log(LogLevel level, std::string_view message) {
+    // The stamp is taken when the line is logged, not when the thread gets to it.
+    std::string line = "[" + timestamp() + "] [" + std::string(rawValue(level)) + "] " + repairUtf8(message) + "\n";
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        queue_.push_back(std::move(line));
+    }
+    wake_.notify_one();
+}
+
+bool FileLoggerWriter::flush(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return drained_.wait_until(lock, deadline, [this] { return queue_.empty() && !writing_; });
+}
+
+void FileLoggerWriter::drainQueue() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) return;  // stopping with nothing left
+        std::string line = std::move(queue_.front());
+        queue_.pop_front();
+        writing_ = true;
+        lock.unlock();
+        writeLine(line);
+        lock.lock();
+        writing_ = false;
+        if (queue_.empty()) drained_.notify_all();
+    }
+}
+
+void FileLoggerWriter::writeLine(const std::string& line) {
+    // One write in append mode: the kernel positions it at the current end of the file.
+    ssize_t written;
+    do {
+        written = ::write(fd_, line.data(), line.size());
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) reportToStandardError(toolName_, " logger 写入失败: ", std::generic_category().message(errno));
+}
+
+}  // namespace cli

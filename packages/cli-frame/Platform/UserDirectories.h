@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+
+namespace cli {
+
+// The user's folders for application data and for logs. The only place that knows
+// where the platform keeps them.
+struct UserDirectories {
+    static std::filesystem::path applicationSupport();
+    static std::filesystem::path logs();
+};
+
+}  // namespace cli

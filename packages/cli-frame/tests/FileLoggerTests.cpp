@@ -1,0 +1,97 @@
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Logging/FileLoggerWriter.h"
+#include "cli-frame/Logging/LoggerFactory.h"
+#include "test-support/TemporaryHome.h"
+
+namespace cli {
+namespace {
+
+using testsupport::readFile;
+using testsupport::TemporaryHome;
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "the log ends inside a line";
+    return lines;
+}
+
+TEST(FileLogger, AppendsFormattedLinesBehindExistingContentInANewFolder) {
+    TemporaryHome home;
+    auto path = home.path() / "new" / "folder" / "tool.log";
+    {
+        auto logger = LoggerFactory::makeLogger(path.string(), "harkline");
+        EXPECT_EQ(logger.describeLocation(), path.string());
+        logger.info("第一行");
+    }
+    {
+        auto logger = LoggerFactory::makeLogger(path.string(), "harkline");
+        logger.debug("second");
+        logger.error("third \xff");
+    }
+    auto lines = splitLines(readFile(path));
+    ASSERT_EQ(lines.size(), 3u);
+    const std::regex stamp(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] )");
+    for (const auto& line : lines) EXPECT_TRUE(std::regex_search(line, stamp)) << line;
+    EXPECT_TRUE(lines[0].ends_with("] [INFO] 第一行"));
+    EXPECT_TRUE(lines[1].ends_with("] [DEBUG] second"));
+    EXPECT_TRUE(lines[2].ends_with("] [ERROR] third \xEF\xBF\xBD"));
+}
+
+TEST(FileLogger, WritersSharingAFileFromManyThreadsKeepEveryLineWholeAndInOrder) {
+    TemporaryHome home;
+    auto path = (home.path() / "shared.log").string();
+    auto first = FileLoggerWriter::open(path, "harkline");
+    auto second = FileLoggerWriter::open(path, "harkline");
+    ASSERT_TRUE(first && second);
+    const std::string filler(500, 'y');
+    std::vector<std::thread> threads;
+    for (int index = 0; index < 4; ++index)
+        threads.emplace_back([&, index] {
+            auto& writer = index % 2 == 0 ? first : second;
+            for (int line = 0; line < 250; ++line)
+                writer->log(LogLevel::info, "t" + std::to_string(index) + " " + std::to_string(line) + " " + filler);
+        });
+    for (auto& thread : threads) thread.join();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    ASSERT_TRUE(first->flush(deadline));
+    ASSERT_TRUE(second->flush(deadline));
+
+    std::vector<int> next(4, 0);
+    auto lines = splitLines(readFile(path));
+    ASSERT_EQ(lines.size(), 1000u);
+    const std::regex shape(R"(\[[^\]]+\] \[INFO\] t(\d) (\d+) y{500})");
+    for (const auto& line : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(line, match, shape)) << line.substr(0, 80);
+        int thread = std::stoi(match[1]);
+        EXPECT_EQ(std::stoi(match[2]), next[static_cast<std::size_t>(thread)]++);
+    }
+}
+
+TEST(FileLogger, APathThatCannotBeOpenedSaysSoOnStandardErrorAndDiscards) {
+    TemporaryHome home;
+    testsupport::writeFile(home.path() / "plain-file", "x");
+    testing::internal::CaptureStderr();
+    auto logger = LoggerFactory::makeLogger((home.path() / "plain-file" / "x.log").string(), "hushline");
+    std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(message.starts_with("hushline logger 初始化失败: ")) << message;
+    EXPECT_TRUE(message.ends_with("\n"));
+    EXPECT_EQ(logger.describeLocation(), std::nullopt);
+    logger.info("dropped");  // must not crash
+
+    EXPECT_EQ(LoggerFactory::makeLogger(std::string(), "portline").describeLocation(), std::nullopt);
+    EXPECT_EQ(LoggerFactory::makeLogger(std::nullopt, "portline").describeLocation(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,37 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Json/JsonWriter.h"
+#include "cli-frame/Json/Utf8.h"
+
+namespace cli {
+namespace {
+
+TEST(JsonWriter, WritesCompactObjectsInInsertionOrderWithPlainSlashesAndUtf8) {
+    Json value = Json::object();
+    value["type"] = "status";
+    value["b"] = 1;
+    value["a"] = Json::array({true, false, nullptr});
+    value["logPath"] = "/tmp/日志/x.log";
+    EXPECT_EQ(writeJson(value), R"({"type":"status","b":1,"a":[true,false,null],"logPath":"/tmp/日志/x.log"})");
+    EXPECT_EQ(writeJson(value, {.escapeSlashes = true}),
+              R"({"type":"status","b":1,"a":[true,false,null],"logPath":"\/tmp\/日志\/x.log"})");
+}
+
+TEST(JsonWriter, EscapesControlCharactersAndRepairsInvalidUtf8) {
+    Json value = std::string("a\"b\\c\n\t\x01 \xff\xc3(");
+    EXPECT_EQ(writeJson(value), "\"a\\\"b\\\\c\\n\\t\\u0001 \xEF\xBF\xBD\xEF\xBF\xBD(\"");
+    EXPECT_TRUE(isValidUtf8(writeJson(Json(std::string("\xed\xa0\x80 surrogate")))));
+}
+
+TEST(JsonWriter, WritesNumbersInShortestFormAndRejectsNonFiniteOnes) {
+    EXPECT_EQ(writeJson(Json::array({0.5, 1.0, 0.1, -3, std::int64_t{9007199254740993}, 1e21})),
+              "[0.5,1,0.1,-3,9007199254740993,1e+21]");
+    EXPECT_THROW(writeJson(Json::object({{"confidence", std::nan("")}})), JsonEncodingError);
+    EXPECT_THROW(writeJson(Json::array({std::numeric_limits<double>::infinity()})), JsonEncodingError);
+}
+
+}  // namespace
+}  // namespace cli

@@ -1,0 +1,149 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Messages/CLIMessageEmitter.h"
+#include "cli-frame/Messages/CodedError.h"
+
+namespace cli {
+namespace {
+
+struct RecordedLine {
+    LogLevel level;
+    std::string message;
+};
+
+// Captures what the emitter writes (through a pipe, as standard output would be) and logs.
+class EmitterHarness {
+public:
+    EmitterHarness() {
+        if (pipe2(fds_, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    }
+    ~EmitterHarness() {
+        close(fds_[0]);
+        if (fds_[1] >= 0) close(fds_[1]);
+    }
+
+    CLIMessageEmitter emitter(std::optional<std::string> logPath = std::nullopt) {
+        Logger logger([this](LogLevel level, std::string_view message) {
+            std::lock_guard lock(mutex_);
+            logged_.push_back({level, std::string(message)});
+        }, [] { return std::optional<std::string>(); });
+        return CLIMessageEmitter(logger, std::move(logPath), fds_[1]);
+    }
+
+    std::string output() {
+        closeWriteEnd();
+        return readAll();
+    }
+
+    void closeWriteEnd() {
+        if (fds_[1] >= 0) close(fds_[1]);
+        fds_[1] = -1;
+    }
+
+    std::string readAll() {
+        std::string text;
+        char buffer[4096];
+        ssize_t count;
+        while ((count = read(fds_[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(count));
+        return text;
+    }
+
+    std::vector<RecordedLine> logged() {
+        std::lock_guard lock(mutex_);
+        return logged_;
+    }
+
+private:
+    int fds_[2];
+    std::mutex mutex_;
+    std::vector<RecordedLine> logged_;
+};
+
+struct StageOnly {
+    std::string stage;
+};
+void to_json(Json& json, const StageOnly& value) { json = Json{{"stage", value.stage}}; }
+
+struct WithNumber {
+    double confidence;
+};
+void to_json(Json& json, const WithNumber& value) { json = Json{{"confidence", value.confidence}}; }
+
+TEST(CLIMessageEmitter, WritesOneEnvelopeLinePerMessageAndLogsItsType) {
+    EmitterHarness harness;
+    auto emitter = harness.emitter();
+    emitter.emit(CLIMessage::status(StageOnly{"ready"}));
+    emitter.emit(CLIMessage::event(Json::object({{"event", "x"}, {"data", Json::array()}})));
+    EXPECT_EQ(harness.output(),
+              "{\"type\":\"status\",\"payload\":{\"stage\":\"ready\"}}\n"
+              "{\"type\":\"event\",\"payload\":{\"event\":\"x\",\"data\":[]}}\n");
+    auto logged = harness.logged();
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_EQ(logged[0].level, LogLevel::debug);
+    EXPECT_EQ(logged[0].message, "写入消息 type=status");
+    EXPECT_EQ(logged[1].message, "写入消息 type=event");
+}
+
+TEST(CLIMessageEmitter, DropsAMessageThatCannotBeEncodedAndLogsWhy) {
+    EmitterHarness harness;
+    auto emitter = harness.emitter();
+    emitter.emit(CLIMessage::result(WithNumber{std::nan("")}));
+    emitter.emit(CLIMessage::result(WithNumber{0.25}));
+    EXPECT_EQ(harness.output(), "{\"type\":\"result\",\"payload\":{\"confidence\":0.25}}\n");
+    auto logged = harness.logged();
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged[0].level, LogLevel::error);
+    EXPECT_TRUE(logged[0].message.starts_with("编码 CLI 消息失败: ")) << logged[0].message;
+}
+
+TEST(CLIMessageEmitter, ReportsFailuresWithTheirOwnCodeOrTheFallback) {
+    EmitterHarness harness;
+    auto emitter = harness.emitter("/var/log/a b.log");
+    emitter.emitFailure(CodedError("NO_DEFAULT_DEVICE", "未找到默认输入设备"), "INTERNAL_ERROR");
+    emitter.emitFailure(std::runtime_error("boom"), "INTERNAL_ERROR");
+    emitter.emitError("E", "m", Json::object({{"k", 1}}));
+    EXPECT_EQ(harness.output(),
+              "{\"type\":\"error\",\"payload\":{\"code\":\"NO_DEFAULT_DEVICE\",\"message\":\"未找到默认输入设备\","
+              "\"logPath\":\"/var/log/a b.log\"}}\n"
+              "{\"type\":\"error\",\"payload\":{\"code\":\"INTERNAL_ERROR\",\"message\":\"boom\","
+              "\"logPath\":\"/var/log/a b.log\"}}\n"
+              "{\"type\":\"error\",\"payload\":{\"code\":\"E\",\"message\":\"m\",\"logPath\":\"/var/log/a b.log\","
+              "\"details\":{\"k\":1}}}\n");
+}
+
+TEST(CLIMessageEmitter, LinesFromConcurrentThreadsStayWhole) {
+    EmitterHarness harness;
+    auto emitter = harness.emitter();
+    const std::string text(3000, 'x');  // long enough that two writes per line would interleave
+    std::string output;
+    std::thread reader([&] { output = harness.readAll(); });
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < 4; ++thread)
+        writers.emplace_back([&] {
+            for (int line = 0; line < 200; ++line) emitter.emit(CLIMessage::status(StageOnly{text}));
+        });
+    for (auto& writer : writers) writer.join();
+    harness.closeWriteEnd();
+    reader.join();
+    const std::string expected = "{\"type\":\"status\",\"payload\":{\"stage\":\"" + text + "\"}}";
+    std::size_t count = 0, start = 0;
+    for (auto end = output.find('\n'); end != std::string::npos; end = output.find('\n', start)) {
+        ASSERT_EQ(output.substr(start, end - start), expected);
+        start = end + 1;
+        ++count;
+    }
+    EXPECT_EQ(count, 800u);
+    EXPECT_EQ(start, output.size());
+}
+
+}  // namespace
+}  // namespace cli

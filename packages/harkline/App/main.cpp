@@ -1,0 +1,18 @@
+#include <memory>
+
+#include "cli-frame/Runtime/ToolStartup.h"
+#include "harkline/Commands/CommandRouter.h"
+#include "harkline/Diagnostics/DiagnosticsStore.h"
+#include "harkline/Runtime/HarklineTool.h"
+
+int main(int argc, char** argv) {
+    using namespace harkline;
+    auto startup = cli::ToolStartup::begin(harklineTool(), argc, argv);
+    // Every start records where this invocation logs, whatever the command.
+    auto diagnostics = std::make_shared<DiagnosticsStore>(
+        startup.paths.applicationSupportDirectory() / "diagnostics.json", startup.logger);
+    diagnostics->updateLogPath(startup.logPath);
+    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath});
+    router.run(startup.options.commandName, startup.options.arguments);
+    return 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli-frame/Commands/CLIExecutableCommand.h"
+#include "cli-frame/Options/CommandArguments.h"
+#include "harkline/Commands/CommandContext.h"
+#include "harkline/Commands/CommandIdentifier.h"
+
+namespace harkline {
+
+// Turns the command word into a command and runs it. A missing or unknown word
+// transcribes; a command that cannot be built is one error line and exit status 1.
+class CommandRouter {
+public:
+    explicit CommandRouter(CommandContext context) : context_(std::move(context)) {}
+
+    void run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments);
+
+    // Throws a CLIError (or any other failure) when the command cannot be built.
+    std::unique_ptr<cli::CLIExecutableCommand> makeCommand(CommandIdentifier identifier,
+                                                           const cli::CommandArguments& arguments) const;
+
+private:
+    CommandContext context_;
+};
+
+}  // namespace harkline

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "cli-frame/Commands/CLIExecutableCommand.h"
+#include "harkline/Commands/CommandContext.h"
+
+namespace harkline {
+
+// Reports the stored diagnostics as one "diagnostics-state" status line.
+class DiagnosticsStateCommand : public cli::CLIExecutableCommand {
+public:
+    explicit DiagnosticsStateCommand(CommandContext context) : context_(std::move(context)) {}
+    void run() override;
+
+private:
+    CommandContext context_;
+};
+
+}  // namespace harkline

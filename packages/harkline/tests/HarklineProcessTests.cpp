@@ -1,0 +1,161 @@
+#include <filesystem>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Json/Json.h"
+#include "test-support/ChildProcess.h"
+#include "test-support/TemporaryHome.h"
+
+namespace harkline {
+namespace {
+
+using testsupport::ProcessResult;
+using testsupport::readFile;
+using testsupport::TemporaryHome;
+using testsupport::writeFile;
+
+class HarklineProcess : public testing::Test {
+protected:
+    ProcessResult run(std::vector<std::string> arguments,
+                      std::map<std::string, std::optional<std::string>> extraEnvironment = {}) {
+        auto environment = home_.environment();
+        for (auto& [name, value] : extraEnvironment) environment[name] = value;
+        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment});
+    }
+
+    std::string defaultLog() const { return (home_.stateHome() / "tessaryn" / "harkline.log").string(); }
+    std::filesystem::path diagnosticsFile() const { return home_.dataHome() / "tessaryn" / "harkline" / "diagnostics.json"; }
+
+    TemporaryHome home_;
+};
+
+TEST_F(HarklineProcess, DiagnosticsStateOnAFreshHomeReportsOnlyTheLogPathAndLogsItsStart) {
+    auto result = run({"diagnostics.state"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardOutput, "{\"type\":\"status\",\"payload\":{\"stage\":\"diagnostics-state\",\"logPath\":\"" +
+                                         defaultLog() + "\",\"data\":{\"lastLogPath\":\"" + defaultLog() + "\"}}}\n");
+    EXPECT_EQ(result.standardError, "");
+
+    std::string escaped = std::regex_replace(defaultLog(), std::regex("/"), "\\/");
+    EXPECT_EQ(readFile(diagnosticsFile()), "{\"lastLogPath\":\"" + escaped + "\"}");
+
+    auto log = readFile(defaultLog());
+    const std::regex expected(
+        R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[INFO\] CLI 启动，日志写入 (.*)\n)"
+        R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[DEBUG\] 写入消息 type=status\n)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(log, match, expected)) << log;
+    EXPECT_EQ(match[1], defaultLog());
+}
+
+TEST_F(HarklineProcess, SectionsOfEarlierRunsSurviveAndBrokenFilesAreReplaced) {
+    writeFile(diagnosticsFile(),
+              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
+              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":"\/old"})");
+    auto result = run({"diagnostics.state"});
+    auto payload = cli::Json::parse(result.standardOutput).at("payload");
+    EXPECT_EQ(payload.at("data").dump(),
+              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
+              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":")" +
+                  defaultLog() + "\"}");
+
+    for (std::string broken : {std::string("{\"env\":"), std::string("\x00\x01garbage", 9), std::string(3 << 20, '{')}) {
+        writeFile(diagnosticsFile(), broken);
+        result = run({"diagnostics.state"});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(cli::Json::parse(result.standardOutput).at("payload").at("data").dump(),
+                  "{\"lastLogPath\":\"" + defaultLog() + "\"}");
+        EXPECT_EQ(cli::Json::parse(readFile(diagnosticsFile())).dump(), "{\"lastLogPath\":\"" + defaultLog() + "\"}");
+    }
+}
+
+TEST_F(HarklineProcess, LogPathComesFromTheOptionThenTheVariableThenTheDefault) {
+    auto explicitLog = (home_.path() / "new folder" / "x.log").string();
+    auto variableLog = (home_.path() / "variable.log").string();
+    auto logPathOf = [](const ProcessResult& result) {
+        return cli::Json::parse(result.standardOutput).at("payload").at("logPath").get<std::string>();
+    };
+    EXPECT_EQ(logPathOf(run({"diagnostics.state", "--log-file", explicitLog})), explicitLog);
+    EXPECT_EQ(logPathOf(run({"--log-file=" + explicitLog, "diagnostics.state"}, {{"SPEECH_CLI_LOG_PATH", variableLog}})),
+              explicitLog);
+    EXPECT_EQ(logPathOf(run({"--log-file=", "diagnostics.state"}, {{"SPEECH_CLI_LOG_PATH", variableLog}})), variableLog);
+    EXPECT_EQ(logPathOf(run({"diagnostics.state", "--log-file"}, {{"SPEECH_CLI_LOG_PATH", ""}})), defaultLog());
+    EXPECT_TRUE(std::filesystem::exists(explicitLog));
+    EXPECT_TRUE(std::filesystem::exists(variableLog));
+}
+
+TEST_F(HarklineProcess, AnUnopenableLogIsReportedOnStandardErrorAndTheToolGoesOn) {
+    writeFile(home_.path() / "file", "x");
+    auto badLog = (home_.path() / "file" / "x.log").string();
+    auto result = run({"diagnostics.state", "--log-file", badLog});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(result.standardError.starts_with("harkline logger 初始化失败: ")) << result.standardError;
+    auto payload = cli::Json::parse(result.standardOutput).at("payload");
+    EXPECT_EQ(payload.at("logPath"), badLog);
+    EXPECT_EQ(payload.at("data").at("lastLogPath"), badLog);
+}
+
+TEST_F(HarklineProcess, DiagnosticsLogsReportsThePathAndTheTailOnRequest) {
+    auto log = home_.path() / "tail.log";
+    writeFile(log, "a\nb\nc\n");
+    auto dataOf = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"diagnostics.logs", "--log-file", log.string()});
+        auto result = run(arguments);
+        EXPECT_EQ(result.exitStatus, 0);
+        auto message = cli::Json::parse(result.standardOutput);
+        EXPECT_EQ(message.at("payload").at("stage"), "log-path");
+        return message.at("payload").at("data");
+    };
+    auto data = dataOf({"--tail", "2"});
+    // Our own start line was appended before the command read the file.
+    EXPECT_TRUE(data.at("tail").get<std::string>().ends_with("\n"));
+    EXPECT_TRUE(data.at("tail").get<std::string>().find("CLI 启动，日志写入 ") != std::string::npos);
+    EXPECT_EQ(data.at("path"), log.string());
+    for (std::vector<std::string> noTail : {std::vector<std::string>{"--tail", "0"}, {"--tail", "-3"}, {"--tail=abc"},
+                                            {"--tail="}, {"--tail"}, {}})
+        EXPECT_FALSE(dataOf(noTail).contains("tail"));
+    EXPECT_TRUE(dataOf({"--tail=+1000"}).at("tail").get<std::string>().starts_with("a\nb\nc\n["));
+}
+
+TEST_F(HarklineProcess, HostileArgumentsNeitherCrashNorHang) {
+    std::string invalid = "\xff\xfe\xc3";
+    std::string huge(100000, 'x');  // near the kernel's limit for one argument
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"diagnostics.logs", "--tail", invalid}, {"diagnostics.logs", "--tail=" + huge},
+          {"diagnostics.state", "", "", "--log-file"}, {"diagnostics.state", invalid, huge}}) {
+        auto result = run(arguments);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_NO_THROW(cli::Json::parse(result.standardOutput));
+    }
+    // A log path that is not UTF-8 is written out repaired, never as broken JSON.
+    auto result = run({"diagnostics.state", "--log-file", (home_.path() / ("log" + invalid)).string()});
+    EXPECT_EQ(result.exitStatus, 0);
+    auto logPath = cli::Json::parse(result.standardOutput).at("payload").at("logPath").get<std::string>();
+    EXPECT_TRUE(logPath.ends_with("log\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"));
+}
+
+TEST_F(HarklineProcess, ProcessesAppendingToOneLogKeepEveryLineWhole) {
+    auto log = (home_.path() / "shared.log").string();
+    std::vector<std::thread> runners;
+    for (int runner = 0; runner < 4; ++runner)
+        runners.emplace_back([&] {
+            for (int index = 0; index < 10; ++index) run({"diagnostics.state", "--log-file", log});
+        });
+    for (auto& runner : runners) runner.join();
+    auto text = readFile(log);
+    const std::regex line(R"(\[[0-9T:.\-]+Z\] \[(INFO|DEBUG)\] (CLI 启动，日志写入 .*|写入消息 type=status))");
+    std::size_t start = 0, count = 0;
+    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start), ++count) {
+        EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line)) << text.substr(start, end - start);
+        start = end + 1;
+    }
+    EXPECT_EQ(start, text.size());
+    EXPECT_EQ(count, 80u);  // every queued line reached the file before its process exited
+}
+
+}  // namespace
+}  // namespace harkline
