@@ -65,21 +65,26 @@ const KnownFileManager* findFileManager(std::string_view name) {
 // is fetched from the bus only when first used, so listing a large view costs one call.
 class AtSpiElement final : public AccessibilityElement {
 public:
-    static std::shared_ptr<AtSpiElement> desktop() { return std::shared_ptr<AtSpiElement>(new AtSpiElement()); }
+    static std::shared_ptr<AtSpiElement> desktop() {
+        auto element = std::make_shared<AtSpiElement>();
+        element->isDesktop_ = true;
+        return element;
+    }
     static std::shared_ptr<AtSpiElement> of(Accessible accessible) {
-        auto element = std::shared_ptr<AtSpiElement>(new AtSpiElement());
+        auto element = std::make_shared<AtSpiElement>();
         element->accessible_ = std::move(accessible);
         return element;
     }
     static std::shared_ptr<AtSpiElement> childOf(Accessible parent, int index) {
-        auto element = std::shared_ptr<AtSpiElement>(new AtSpiElement());
+        auto element = std::make_shared<AtSpiElement>();
         element->parent_ = std::move(parent);
         element->index_ = index;
         return element;
     }
 
-    bool isDesktop() const { return !accessible_ && !parent_; }
+    bool isDesktop() const { return isDesktop_; }
 
+    // The accessible, fetched with one bounded call the first time; `arm` bounds that call.
     template <typename ArmCall>
     Accessible accessible(ArmCall&& arm) const {
         if (!accessible_ && parent_ && arm()) {
@@ -92,8 +97,7 @@ public:
     }
 
 private:
-    AtSpiElement() = default;
-
+    bool isDesktop_ = false;
     mutable Accessible accessible_;
     mutable Accessible parent_;
     int index_ = 0;
@@ -111,6 +115,7 @@ struct AtSpiAccessibilityPlatform::State {
     Limits limits;
     Clock::time_point deadline;
     bool connectionTried = false;
+    bool initialised = false;  // libatspi holds a connection that must be closed
     bool connected = false;
     bool frontmostTried = false;
     std::optional<Frontmost> frontmost;
@@ -201,8 +206,7 @@ bool AtSpiAccessibilityPlatform::State::connect() {
         setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1);
     }
     if (!arm() || atspi_init() > 1) return false;
-    connected = true;
-
+    initialised = true;
     Accessible desktop = adopt(atspi_get_desktop(0));
     connected = desktop && childCount(desktop.get()).has_value();
     return connected;
@@ -397,7 +401,7 @@ std::optional<std::string> AtSpiAccessibilityPlatform::State::currentFolder(Atsp
 AtSpiAccessibilityPlatform::AtSpiAccessibilityPlatform(Limits limits) : state_(std::make_unique<State>(limits)) {}
 
 AtSpiAccessibilityPlatform::~AtSpiAccessibilityPlatform() {
-    if (state_->connected) {
+    if (state_->initialised) {
         state_->frontmost.reset();
         atspi_exit();
     }
@@ -460,6 +464,8 @@ FileManagerSelection AtSpiAccessibilityPlatform::fileManagerSelection(const Fron
 
 ElementRef AtSpiAccessibilityPlatform::systemWideElement() { return AtSpiElement::desktop(); }
 
+// Only the frontmost application is ever asked for; any other process gets an element
+// whose reads fail.
 ElementRef AtSpiAccessibilityPlatform::applicationElement(int processIdentifier) {
     const auto& frontmost = state_->findFrontmost();
     if (frontmost && frontmost->description.processIdentifier == processIdentifier)
