@@ -1,0 +1,44 @@
+#include "pickline/Detection/SelectionDetector.h"
+
+#include "pickline/Detection/FileDetector.h"
+#include "pickline/Detection/TextDetector.h"
+#include "pickline/Detection/TextTruncation.h"
+#include "pickline/FileReader/FileContentReader.h"
+#include "pickline/Runtime/Constants.h"
+
+namespace pickline {
+
+std::int32_t SelectionDetector::detectAndEmit() {
+    if (!platform_.isProcessTrusted())
+        return emitError(constants::accessibilityDeniedCode, constants::notTrustedMessage);
+    if (!platform_.frontmostApplication())
+        return emitError(constants::noFrontmostAppCode, constants::noFrontmostAppMessage);
+
+    FileDetector files(platform_);
+    if (files.isFinder()) {
+        auto result = files.detect();
+        if (auto* success = std::get_if<FileDetector::Success>(&result))
+            return emitResult({"files", FileContentReader::createFileInfos(success->paths)});
+        if (auto* failure = std::get_if<FileDetector::Failure>(&result))
+            return emitError(constants::internalErrorCode, failure->message);
+        // Nothing selected there: the file manager's own focused element may hold selected text.
+    }
+
+    auto result = TextDetector(platform_).detect();
+    if (auto* success = std::get_if<TextDetector::Success>(&result))
+        return emitResult({"text", truncateToCharacters(success->text, constants::maximumTextCharacters)});
+    if (std::holds_alternative<TextDetector::NoSelection>(result)) return emitResult({"none", std::nullopt});
+    return emitError(constants::accessibilityDeniedCode, constants::trustLostMessage);
+}
+
+std::int32_t SelectionDetector::emitResult(SelectionPayload payload) {
+    emitter_.emit(CLIMessage<SelectionPayload>{"result", std::move(payload)});
+    return 0;
+}
+
+std::int32_t SelectionDetector::emitError(std::string_view code, std::string_view message) {
+    emitter_.emit(CLIMessage<ErrorPayload>{"error", {std::string(code), std::string(message)}});
+    return 1;
+}
+
+}  // namespace pickline

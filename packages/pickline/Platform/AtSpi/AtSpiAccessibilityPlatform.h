@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include "pickline/Platform/AccessibilityPlatform.h"
+
+namespace pickline {
+
+// Accessibility through AT-SPI on the desktop's accessibility bus. The frontmost
+// application is the one whose window is active; the focused element is found by a
+// collection query for the focused state; PCManFM's icon view answers for its selection.
+//
+// Every bus call waits at most `perCall`, and all of them together at most `wholeRun`
+// counted from construction; a call past that answers with nothing at once, so an
+// application that hangs on the bus cannot hang the caller.
+class AtSpiAccessibilityPlatform final : public AccessibilityPlatform {
+public:
+    struct Limits {
+        std::chrono::milliseconds perCall{200};
+        std::chrono::milliseconds wholeRun{1200};
+    };
+
+    AtSpiAccessibilityPlatform() : AtSpiAccessibilityPlatform(Limits{}) {}
+    explicit AtSpiAccessibilityPlatform(Limits limits);
+    ~AtSpiAccessibilityPlatform() override;
+    AtSpiAccessibilityPlatform(const AtSpiAccessibilityPlatform&) = delete;
+    AtSpiAccessibilityPlatform& operator=(const AtSpiAccessibilityPlatform&) = delete;
+
+    // Trusted when a session bus is named in the environment and the accessibility bus
+    // answers in time. Without a session bus nothing is started: libdbus would otherwise
+    // launch a stray bus that outlives this process.
+    bool isProcessTrusted() override;
+    std::optional<FrontmostApplication> frontmostApplication() override;
+    bool isFileManager(const FrontmostApplication& application) override;
+    FileManagerSelection fileManagerSelection(const FrontmostApplication& application) override;
+    ElementRef systemWideElement() override;
+    ElementRef applicationElement(int processIdentifier) override;
+    std::optional<AttributeValue> copyAttributeValue(const ElementRef& element, ElementAttribute attribute) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace pickline

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "pickline/Runtime/CLITypes.h"
+
+namespace pickline {
+
+// Writes pickline's line: compact JSON with object keys sorted and "/" escaped, so the
+// host reads the same bytes whatever produced them.
+class CLIMessageEmitter {
+public:
+    // Written instead when a message cannot be encoded (for example text that is not UTF-8).
+    static constexpr std::string_view fallbackLine =
+        R"({"type":"error","payload":{"code":"INTERNAL_ERROR","message":"Failed to encode output"}})";
+
+    explicit CLIMessageEmitter(std::ostream& output) : output_(output) {}
+
+    template <typename Payload>
+    void emit(const CLIMessage<Payload>& message) {
+        writeLine(nlohmann::json(message));
+    }
+
+private:
+    void writeLine(const nlohmann::json& message);
+
+    std::ostream& output_;
+};
+
+}  // namespace pickline

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "pickline/FileReader/FileContentReader.h"
+
+namespace pickline {
+
+// What is selected: the text itself, or the selected files in selection order.
+using SelectionContent = std::variant<std::string, std::vector<FileInfo>>;
+
+struct SelectionPayload {
+    std::string selectionType;  // "files", "text" or "none"
+    std::optional<SelectionContent> content;  // written as null when absent
+};
+
+struct ErrorPayload {
+    std::string code;
+    std::string message;
+};
+
+// The one line pickline writes: {"payload": ..., "type": "result" | "error"}.
+template <typename Payload>
+struct CLIMessage {
+    std::string type;
+    Payload payload;
+};
+
+void to_json(nlohmann::json& json, const FileInfo& info);
+void to_json(nlohmann::json& json, const SelectionPayload& payload);
+void to_json(nlohmann::json& json, const ErrorPayload& payload);
+
+template <typename Payload>
+void to_json(nlohmann::json& json, const CLIMessage<Payload>& message) {
+    json = nlohmann::json{{"type", message.type}, {"payload", message.payload}};
+}
+
+}  // namespace pickline

@@ -1,0 +1,105 @@
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "pickline/FileReader/FileContentReader.h"
+#include "test-support/TemporaryHome.h"
+
+namespace pickline {
+namespace {
+
+using testsupport::writeFile;
+
+class FileContentReaderTest : public ::testing::Test {
+protected:
+    std::string at(const std::string& name) const { return (folder.path() / name).string(); }
+    std::string url(const std::string& encodedName) const { return "file://" + folder.path().string() + "/" + encodedName; }
+
+    testsupport::TemporaryHome folder;
+};
+
+TEST_F(FileContentReaderTest, ReadsSmallTextFilesByExtensionAndSize) {
+    writeFile(at("notes.txt"), "plain text\n");
+    writeFile(at("README.MD"), "# upper-case extension\n");
+    writeFile(at(".gitignore"), "build/\n");
+    writeFile(at("empty.json"), "");
+    writeFile(at("limit.log"), std::string(51200, 'a'));
+    writeFile(at("over.log"), std::string(51201, 'a'));
+    writeFile(at("picture.png"), "\x89PNG\r\n");
+    writeFile(at("Makefile"), "all:\n");
+    writeFile(at("trailing."), "dot\n");
+    std::filesystem::create_directory(at("folder.txt"));
+
+    EXPECT_EQ(FileContentReader::readContent(at("notes.txt")), "plain text\n");
+    EXPECT_EQ(FileContentReader::readContent(at("README.MD")), "# upper-case extension\n");
+    EXPECT_EQ(FileContentReader::readContent(at(".gitignore")), "build/\n");
+    EXPECT_EQ(FileContentReader::readContent(at("empty.json")), "");  // present, not absent
+    EXPECT_EQ(FileContentReader::readContent(at("limit.log")), std::string(51200, 'a'));
+    EXPECT_EQ(FileContentReader::readContent(at("over.log")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent(at("picture.png")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent(at("Makefile")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent(at("trailing.")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent(at("folder.txt")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent(at("missing.txt")), std::nullopt);
+}
+
+TEST_F(FileContentReaderTest, DecodesBytesThatAreNotUtf8AsLatin1) {
+    writeFile(at("legacy.txt"), "caf\xe9 \xa3" "5");
+    writeFile(at("utf8.txt"), "café ✓ 🙂");
+    writeFile(at("overlong.txt"), "\xc0\xaf");     // an overlong "/" is not UTF-8
+    writeFile(at("surrogate.txt"), "\xed\xa0\x80");  // neither is an encoded surrogate
+    EXPECT_EQ(FileContentReader::readContent(at("legacy.txt")), "café £5");
+    EXPECT_EQ(FileContentReader::readContent(at("utf8.txt")), "café ✓ 🙂");
+    EXPECT_EQ(FileContentReader::readContent(at("overlong.txt")), "\xc3\x80\xc2\xaf");
+    EXPECT_EQ(FileContentReader::readContent(at("surrogate.txt")), "\xc3\xad\xc2\xa0\xc2\x80");
+}
+
+TEST_F(FileContentReaderTest, NeverReadsSpecialFilesOrBlocksOnThem) {
+    ASSERT_EQ(mkfifo(at("pipe.txt").c_str(), 0600), 0);
+    EXPECT_EQ(FileContentReader::readContent(at("pipe.txt")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent("/dev/null"), std::nullopt);
+}
+
+TEST_F(FileContentReaderTest, FollowsSymbolicLinksLikeAnyOtherPath) {
+    writeFile(at("target.md"), "linked");
+    std::filesystem::create_symlink(at("target.md"), at("link.md"));
+    std::filesystem::create_symlink(at("nowhere.md"), at("dangling.md"));
+    EXPECT_EQ(FileContentReader::readContent(at("link.md")), "linked");
+    EXPECT_EQ(FileContentReader::readContent(at("dangling.md")), std::nullopt);
+}
+
+TEST_F(FileContentReaderTest, MakesOneEntryPerPathWithItsFileURL) {
+    writeFile(at("a b.txt"), "spaced");
+    writeFile(at("na\xffme.txt"), "raw name");
+    writeFile(at("100%#?.md"), "marks");
+    writeFile(at("é.png"), "image");
+    std::filesystem::create_directory(at("sub dir"));
+
+    auto infos = FileContentReader::createFileInfos(
+        {at("a b.txt"), at("na\xffme.txt"), at("100%#?.md"), at("é.png"), at("sub dir"), at("gone.txt")});
+    std::vector<FileInfo> expected{
+        {url("a%20b.txt"), "spaced"},
+        {url("na%FFme.txt"), "raw name"},
+        {url("100%25%23%3F.md"), "marks"},
+        {url("%C3%A9.png"), std::nullopt},
+        {url("sub%20dir/"), std::nullopt},
+        {url("gone.txt"), std::nullopt},
+    };
+    EXPECT_EQ(infos, expected);
+    EXPECT_TRUE(FileContentReader::createFileInfos({}).empty());
+}
+
+TEST_F(FileContentReaderTest, ResolvesRelativePathsAgainstTheWorkingFolder) {
+    writeFile(at("relative.txt"), "here");
+    auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    auto infos = FileContentReader::createFileInfos({"relative.txt"});
+    std::filesystem::current_path(previous);
+    ASSERT_EQ(infos.size(), 1u);
+    EXPECT_EQ(infos[0], (FileInfo{url("relative.txt"), "here"}));
+}
+
+}  // namespace
+}  // namespace pickline

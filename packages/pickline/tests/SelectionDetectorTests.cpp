@@ -1,0 +1,181 @@
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "pickline/Detection/SelectionDetector.h"
+#include "pickline/Platform/Testing/InMemoryAccessibilityPlatform.h"
+#include "test-support/TemporaryHome.h"
+
+namespace pickline {
+namespace {
+
+using Platform = InMemoryAccessibilityPlatform;
+
+constexpr char notTrustedLine[] =
+    R"({"payload":{"code":"ACCESSIBILITY_DENIED","message":"Accessibility permission not granted. Please enable in )"
+    R"(System Preferences > Privacy & Security > Accessibility."},"type":"error"})"
+    "\n";
+constexpr char noneLine[] = R"({"payload":{"content":null,"selectionType":"none"},"type":"result"})" "\n";
+
+class SelectionDetectorTest : public ::testing::Test {
+protected:
+    SelectionDetectorTest() { platform.frontmost = FrontmostApplication{"editor", 42}; }
+
+    // Runs one detection; returns the exit status and leaves the line in `output`.
+    int detect() {
+        output.str("");
+        CLIMessageEmitter emitter(output);
+        return SelectionDetector(platform, emitter).detectAndEmit();
+    }
+    nlohmann::json line() const { return nlohmann::json::parse(output.str()); }
+    void focusWithSelectedText(const std::string& text) {
+        platform.systemWide->focusedElement = Platform::element(text);
+    }
+    // The text reported for a selection of `text`.
+    std::string reported(const std::string& text) {
+        focusWithSelectedText(text);
+        EXPECT_EQ(detect(), 0);
+        return line()["payload"]["content"].get<std::string>();
+    }
+
+    Platform platform;
+    std::ostringstream output;
+};
+
+TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
+    platform.trustAnswers = {false};
+    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.fileSelection.paths = {"/etc/hostname"};
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(output.str(), notTrustedLine);
+
+    platform.trustAnswers = {true};
+    platform.frontmost.reset();
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(output.str(),
+              R"({"payload":{"code":"NO_FRONTMOST_APP","message":"Could not identify frontmost application"},)"
+              R"("type":"error"})"
+              "\n");
+}
+
+TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionWithFileContents) {
+    testsupport::TemporaryHome folder;
+    auto text = (folder.path() / "a note.txt").string();
+    auto image = (folder.path() / "photo.png").string();
+    testsupport::writeFile(text, "hello/world");
+    testsupport::writeFile(image, "png");
+    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.fileSelection.paths = {text, "", image};
+    focusWithSelectedText("ignored while files are selected");
+
+    EXPECT_EQ(detect(), 0);
+    auto prefix = "file://" + folder.path().string();
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
+                                            R"({"path":")" + prefix + R"(/a%20note.txt","text":"hello/world"},)"
+                                            R"({"path":")" + prefix + R"(/photo.png"}]}})"));
+    EXPECT_NE(output.str().find(R"("file:\/\/)"), std::string::npos);
+}
+
+TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionFallsBackToText) {
+    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.fileSelection.failure = "The file manager did not answer";
+    focusWithSelectedText("renamed item");
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"INTERNAL_ERROR",)"
+                                            R"("message":"The file manager did not answer"}})"));
+
+    platform.fileSelection = {{"", ""}, std::nullopt};  // only empty pieces: nothing selected
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line()["payload"]["content"], "renamed item");
+
+    // Another application's answer is never asked for files.
+    platform.frontmost = FrontmostApplication{"editor", 42};
+    platform.fileSelection.paths = {"/etc/hostname"};
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line()["payload"]["selectionType"], "text");
+}
+
+TEST_F(SelectionDetectorTest, FallsBackFromTheSystemWideFocusToTheFrontmostApplication) {
+    auto application = Platform::element();
+    application->focusedElement = Platform::element("from the application");
+    platform.applications[42] = application;
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line()["payload"]["content"], "from the application");
+
+    application->focusedElement = Platform::element("");
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(output.str(), noneLine);
+
+    platform.applications.clear();
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(output.str(), noneLine);
+}
+
+TEST_F(SelectionDetectorTest, TrustLostBeforeTextDetectionIsReportedAsSuch) {
+    platform.trustAnswers = {true, false};
+    focusWithSelectedText("never read");
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED",)"
+                                            R"("message":"Failed to get accessibility element. Accessibility )"
+                                            R"(permission may not be granted."}})"));
+}
+
+// A chain of `levels` elements below a focused one, the last holding the selection.
+std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& text) {
+    auto node = Platform::element(text);
+    for (int level = 0; level < levels; ++level) node = Platform::element(std::nullopt, {Platform::element(""), node});
+    return node;
+}
+
+TEST_F(SelectionDetectorTest, SearchesThreeLevelsOfChildrenButNoDeeper) {
+    platform.systemWide->focusedElement = focusedAbove(3, "third level");
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line()["payload"]["content"], "third level");
+
+    platform.systemWide->focusedElement = focusedAbove(4, "fourth level");
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(output.str(), noneLine);
+
+    // The first match in document order wins, reading a child before its own children.
+    auto nested = Platform::element("", {Platform::element("grandchild")});
+    platform.systemWide->focusedElement =
+        Platform::element("", {Platform::element(std::nullopt, {nested}), Platform::element("second child")});
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line()["payload"]["content"], "grandchild");
+}
+
+TEST_F(SelectionDetectorTest, ExaminesOnlyTheFirstTenChildren) {
+    std::vector<ElementRef> children;
+    for (int index = 0; index < 10; ++index) children.push_back(Platform::element(""));
+    auto eleventh = Platform::element("eleventh child");
+    children.push_back(eleventh);
+    platform.systemWide->focusedElement = Platform::element(std::nullopt, children);
+    platform.selectedTextReads.clear();
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(output.str(), noneLine);
+    EXPECT_EQ(platform.selectedTextReads.size(), 11u);  // the focused element and ten children
+    EXPECT_EQ(std::count(platform.selectedTextReads.begin(), platform.selectedTextReads.end(), eleventh.get()), 0);
+}
+
+TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {
+    EXPECT_EQ(reported(std::string(2500, 'a')), std::string(2000, 'a'));
+    EXPECT_EQ(reported(std::string(2000, 'b')), std::string(2000, 'b'));
+
+    auto repeat = [](const std::string& piece, int count) {
+        std::string text;
+        for (int index = 0; index < count; ++index) text += piece;
+        return text;
+    };
+    // Two-byte letters, a letter with a combining accent, a flag of two code points and
+    // an emoji with a skin tone: each is one character however many bytes it takes.
+    for (std::string character : {"é", "e\u0301", "🇫🇷", "👍🏽", "中"}) {
+        SCOPED_TRACE(character);
+        EXPECT_EQ(reported(repeat(character, 2001)), repeat(character, 2000));
+        EXPECT_EQ(reported(repeat(character, 2000)), repeat(character, 2000));
+    }
+    EXPECT_EQ(reported(std::string(1999, 'x') + "e\u0301z"), std::string(1999, 'x') + "e\u0301");
+}
+
+}  // namespace
+}  // namespace pickline
