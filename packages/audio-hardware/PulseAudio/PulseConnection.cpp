@@ -1,5 +1,7 @@
 #include "audio-hardware/PulseAudio/PulseConnection.h"
 
+#include <poll.h>
+
 #include <utility>
 
 namespace audiohw {
@@ -9,30 +11,6 @@ namespace {
 // Every call answers within a second, even when the server hangs.
 constexpr std::chrono::milliseconds kAnswerTimeout{900};
 constexpr pa_usec_t kReconnectDelay = 250 * PA_USEC_PER_MSEC;
-
-// The mainloop's lock as a BasicLockable, so a condition variable can wait on it.
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) { lock(); }
-    ~MainloopLock() {
-        if (locked_) unlock();
-    }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-    void lock() {
-        pa_threaded_mainloop_lock(mainloop_);
-        locked_ = true;
-    }
-    void unlock() {
-        locked_ = false;
-        pa_threaded_mainloop_unlock(mainloop_);
-    }
-
-private:
-    pa_threaded_mainloop* mainloop_;
-    bool locked_ = false;
-};
 
 std::optional<std::string> optionalText(const char* text) {
     return text == nullptr ? std::nullopt : std::optional<std::string>(text);
@@ -46,42 +24,58 @@ void PulseRequest::finish() {
 }
 
 PulseConnection::PulseConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
-    : options_(std::move(options)), post_(std::move(post)), mainloop_(pa_threaded_mainloop_new()) {
-    if (mainloop_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {
-        if (mainloop_ != nullptr) pa_threaded_mainloop_free(mainloop_);
-        mainloop_ = nullptr;
+    : options_(std::move(options)), post_(std::move(post)), mainloop_(pa_mainloop_new()) {
+    if (mainloop_ == nullptr) {
         state_ = State::down;
         return;
     }
-    MainloopLock lock(mainloop_);
-    connect();
+    pa_mainloop_set_poll_func(mainloop_, pollUnlocked, this);
+    {
+        std::lock_guard lock(mutex_);
+        connect();
+    }
+    thread_ = std::thread([this] { runMainloop(); });
 }
 
 PulseConnection::~PulseConnection() {
     if (mainloop_ == nullptr) return;
     {
-        MainloopLock lock(mainloop_);
+        std::lock_guard lock(mutex_);
         closing_ = true;
-        if (reconnectTimer_ != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(reconnectTimer_);
+        if (reconnectTimer_ != nullptr) pa_mainloop_get_api(mainloop_)->time_free(reconnectTimer_);
         if (context_ != nullptr) {
             pa_context_set_state_callback(context_, nullptr, nullptr);
             pa_context_set_subscribe_callback(context_, nullptr, nullptr);
             pa_context_disconnect(context_);
         }
         pending_.clear();
+        pa_mainloop_quit(mainloop_, 0);
     }
     wake_.notify_all();
-    pa_threaded_mainloop_stop(mainloop_);
+    thread_.join();
     if (context_ != nullptr) pa_context_unref(context_);
-    pa_threaded_mainloop_free(mainloop_);
+    pa_mainloop_free(mainloop_);
+}
+
+void PulseConnection::runMainloop() {
+    std::unique_lock lock(mutex_);
+    pa_mainloop_run(mainloop_, nullptr);
+}
+
+int PulseConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
+    auto* self = static_cast<PulseConnection*>(userdata);
+    self->mutex_.unlock();
+    const int result = poll(descriptors, count, timeout);
+    self->mutex_.lock();
+    return result;
 }
 
 Status PulseConnection::perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start) {
     if (mainloop_ == nullptr) return kErrorNotRunning;
     // Waiting here would stop the very thread that has to answer.
-    if (pa_threaded_mainloop_in_thread(mainloop_)) return kErrorIllegalOperation;
+    if (std::this_thread::get_id() == thread_.get_id()) return kErrorIllegalOperation;
     const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
-    MainloopLock lock(mainloop_);
+    std::unique_lock lock(mutex_);
     while (state_ == State::connecting && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
@@ -108,7 +102,7 @@ void PulseConnection::connect() {
         pa_context_unref(context_);
     }
     state_ = State::connecting;
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), options_.applicationName.c_str());
+    context_ = pa_context_new(pa_mainloop_get_api(mainloop_), options_.applicationName.c_str());
     if (context_ == nullptr) {
         handleFailure();
         return;
@@ -120,7 +114,7 @@ void PulseConnection::connect() {
 }
 
 void PulseConnection::scheduleReconnect() {
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+    pa_mainloop_api* api = pa_mainloop_get_api(mainloop_);
     struct timeval when {};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, kReconnectDelay);

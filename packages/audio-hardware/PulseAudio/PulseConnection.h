@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "audio-hardware/AudioHardware.h"
 #include "audio-hardware/PulseAudio/NotificationThread.h"
@@ -18,7 +20,7 @@ namespace audiohw {
 
 class PulseConnection;
 
-// One request in flight. Its libpulse callback runs on the mainloop thread and ends it
+// One request in flight. Its libpulse callback runs on the mainloop's thread and ends it
 // with finish().
 struct PulseRequest {
     PulseConnection* connection = nullptr;
@@ -32,7 +34,7 @@ struct PulseConnectionOptions {
     std::optional<std::string> server;  // libpulse picks the server when absent
 };
 
-// A libpulse context on a threaded mainloop that keeps itself connected: when the server
+// A libpulse context on a mainloop of its own thread that keeps itself connected: when the server
 // goes away it tries again every quarter second. Server events become notifications in the
 // order the server sent them: device list ('dev#') for sinks and non-monitor sources coming
 // or going, default input ('dIn ') and output ('dOut') when the server's defaults change,
@@ -45,7 +47,7 @@ public:
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
 
-    // Starts one operation (`start` runs under the mainloop lock and returns it, or null
+    // Starts one operation (`start` runs under the lock and returns it, or null
     // when libpulse refused to start it) and waits for its callback to finish `request`.
     // kErrorNotRunning when there is no connection, it drops, or no answer comes in time.
     Status perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
@@ -63,7 +65,10 @@ private:
         bool ready = false;
     };
 
-    // All of the following run under the mainloop lock.
+    void runMainloop();
+    static int pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata);
+
+    // All of the following run under `mutex_`.
     void connect();
     void scheduleReconnect();
     void handleReady();
@@ -82,18 +87,23 @@ private:
 
     const PulseConnectionOptions options_;
     const std::function<void(Notification)> post_;
-    pa_threaded_mainloop* mainloop_ = nullptr;
+    // Every libpulse call on this mainloop and its context is made holding `mutex_`; the
+    // mainloop's thread lets go of it only while it waits in poll(). (libpulse's own
+    // threaded mainloop works the same way, but hides its lock from ThreadSanitizer.)
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    pa_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_time_event* reconnectTimer_ = nullptr;
     State state_ = State::connecting;
     std::uint64_t generation_ = 0;  // counts failures; waiters on a failed context give up
     bool closing_ = false;
     bool announcedDown_ = false;  // "lost" was posted and "restored" is owed
-    std::condition_variable_any wake_;
     std::list<PendingEvent> pending_;  // a list, so callbacks may hold an element's address
     std::set<std::uint32_t> monitorSources_;
     std::optional<std::string> defaultSink_;
     std::optional<std::string> defaultSource_;
+    std::thread thread_;  // runs the mainloop; started once the first connection attempt is made
 };
 
 }  // namespace audiohw
