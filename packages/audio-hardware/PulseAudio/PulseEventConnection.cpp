@@ -1,4 +1,6 @@
-#include "audio-hardware/PulseAudio/PulseConnection.h"
+#include "audio-hardware/PulseAudio/PulseEventConnection.h"
+
+#include "audio-hardware/PulseAudio/PulseLock.h"
 
 #include <poll.h>
 
@@ -8,7 +10,7 @@ namespace audiohw {
 
 namespace {
 
-// Every call answers within a second, even when the server hangs.
+// Registering a listener waits at most this long, even when the server hangs.
 constexpr std::chrono::milliseconds kAnswerTimeout{900};
 constexpr pa_usec_t kReconnectDelay = 250 * PA_USEC_PER_MSEC;
 
@@ -18,26 +20,22 @@ std::optional<std::string> optionalText(const char* text) {
 
 }  // namespace
 
-void PulseRequest::finish() {
-    finished = true;
-    connection->wake_.notify_all();
-}
-
-PulseConnection::PulseConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
-    : options_(std::move(options)), post_(std::move(post)), mainloop_(pa_mainloop_new()) {
-    if (mainloop_ == nullptr) {
-        state_ = State::down;
-        return;
-    }
-    pa_mainloop_set_poll_func(mainloop_, pollUnlocked, this);
+PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
+    : options_(std::move(options)), post_(std::move(post)), mutex_(pulseMutex()) {
     {
         std::lock_guard lock(mutex_);
+        mainloop_ = pa_mainloop_new();
+        if (mainloop_ == nullptr) {
+            state_ = State::down;
+            return;
+        }
+        pa_mainloop_set_poll_func(mainloop_, pollUnlocked, this);
         connect();
     }
     thread_ = std::thread([this] { runMainloop(); });
 }
 
-PulseConnection::~PulseConnection() {
+PulseEventConnection::~PulseEventConnection() {
     if (mainloop_ == nullptr) return;
     {
         std::lock_guard lock(mutex_);
@@ -53,48 +51,53 @@ PulseConnection::~PulseConnection() {
     }
     wake_.notify_all();
     thread_.join();
+    std::lock_guard lock(mutex_);
     if (context_ != nullptr) pa_context_unref(context_);
     pa_mainloop_free(mainloop_);
 }
 
-void PulseConnection::runMainloop() {
+void PulseEventConnection::runMainloop() {
     std::unique_lock lock(mutex_);
     pa_mainloop_run(mainloop_, nullptr);
 }
 
-int PulseConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
-    auto* self = static_cast<PulseConnection*>(userdata);
+int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
     self->mutex_.unlock();
     const int result = poll(descriptors, count, timeout);
     self->mutex_.lock();
     return result;
 }
 
-Status PulseConnection::perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start) {
-    if (mainloop_ == nullptr) return kErrorNotRunning;
-    // Waiting here would stop the very thread that has to answer.
-    if (std::this_thread::get_id() == thread_.get_id()) return kErrorIllegalOperation;
+void PulseEventConnection::synchronize() {
+    if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
     const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
     std::unique_lock lock(mutex_);
     while (state_ == State::connecting && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    if (state_ != State::ready || closing_) return kErrorNotRunning;
-
-    request.connection = this;
-    pa_operation* operation = start(context_);
-    if (operation == nullptr) return kErrorUnspecified;
+    if (state_ != State::ready || closing_) return;
+    struct Answer {
+        PulseEventConnection* self;
+        bool received = false;
+    } answer{this};
+    const auto answered = [](pa_context*, const pa_server_info*, void* data) {
+        auto* received = static_cast<Answer*>(data);
+        received->received = true;
+        received->self->wake_.notify_all();
+    };
+    pa_operation* operation = pa_context_get_server_info(context_, answered, &answer);
+    if (operation == nullptr) return;
     const std::uint64_t generation = generation_;
-    while (!request.finished && generation_ == generation && !closing_) {
+    while (!answer.received && generation_ == generation && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    // Once cancelled under the lock, the callback can no longer reach `request`.
-    if (!request.finished) pa_operation_cancel(operation);
+    // Once cancelled under the lock, the callback can no longer reach `answer`.
+    if (!answer.received) pa_operation_cancel(operation);
     pa_operation_unref(operation);
-    return request.finished ? kNoError : kErrorNotRunning;
 }
 
-void PulseConnection::connect() {
+void PulseEventConnection::connect() {
     if (context_ != nullptr) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -113,7 +116,7 @@ void PulseConnection::connect() {
     if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) handleFailure();
 }
 
-void PulseConnection::scheduleReconnect() {
+void PulseEventConnection::scheduleReconnect() {
     pa_mainloop_api* api = pa_mainloop_get_api(mainloop_);
     struct timeval when {};
     pa_gettimeofday(&when);
@@ -125,7 +128,7 @@ void PulseConnection::scheduleReconnect() {
     }
 }
 
-void PulseConnection::handleReady() {
+void PulseEventConnection::handleReady() {
     state_ = State::ready;
     wake_.notify_all();
     const bool restored = std::exchange(announcedDown_, false);
@@ -154,7 +157,7 @@ void PulseConnection::handleReady() {
     flush();
 }
 
-void PulseConnection::handleFailure() {
+void PulseEventConnection::handleFailure() {
     if (state_ == State::down) return;
     state_ = State::down;
     ++generation_;
@@ -175,7 +178,7 @@ void PulseConnection::handleFailure() {
     scheduleReconnect();
 }
 
-void PulseConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
+void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
@@ -204,13 +207,13 @@ void PulseConnection::handleEvent(pa_subscription_event_type_t type, std::uint32
     flush();
 }
 
-PulseConnection::PendingEvent& PulseConnection::enqueue(PendingEvent::Kind kind, Notification notification,
+PulseEventConnection::PendingEvent& PulseEventConnection::enqueue(PendingEvent::Kind kind, Notification notification,
                                                         bool ready) {
     pending_.push_back(PendingEvent{this, kind, std::move(notification), ready});
     return pending_.back();
 }
 
-void PulseConnection::flush() {
+void PulseEventConnection::flush() {
     while (!pending_.empty() && pending_.front().ready) {
         Notification notification = std::move(pending_.front().notification);
         pending_.pop_front();
@@ -218,8 +221,8 @@ void PulseConnection::flush() {
     }
 }
 
-void PulseConnection::onStateChange(pa_context* context, void* userdata) {
-    auto* self = static_cast<PulseConnection*>(userdata);
+void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
     if (context != self->context_) return;
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
@@ -234,13 +237,13 @@ void PulseConnection::onStateChange(pa_context* context, void* userdata) {
     }
 }
 
-void PulseConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata) {
-    static_cast<PulseConnection*>(userdata)->handleEvent(type, index);
+void PulseEventConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata) {
+    static_cast<PulseEventConnection*>(userdata)->handleEvent(type, index);
 }
 
-void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+void PulseEventConnection::onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* event = static_cast<PendingEvent*>(userdata);
-    PulseConnection* self = event->owner;
+    PulseEventConnection* self = event->owner;
     if (info != nullptr) {
         auto sink = optionalText(info->default_sink_name);
         auto source = optionalText(info->default_source_name);
@@ -256,9 +259,9 @@ void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void
     self->flush();
 }
 
-void PulseConnection::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+void PulseEventConnection::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
     auto* event = static_cast<PendingEvent*>(userdata);
-    PulseConnection* self = event->owner;
+    PulseEventConnection* self = event->owner;
     const bool added = event->kind == PendingEvent::Kind::sourceAdded;
     if (info != nullptr) {
         if (info->monitor_of_sink != PA_INVALID_INDEX) {
@@ -274,8 +277,8 @@ void PulseConnection::onSourceInfo(pa_context*, const pa_source_info* info, int 
     self->flush();
 }
 
-void PulseConnection::onReconnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-    auto* self = static_cast<PulseConnection*>(userdata);
+void PulseEventConnection::onReconnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
     if (!self->closing_) self->connect();
 }
 
