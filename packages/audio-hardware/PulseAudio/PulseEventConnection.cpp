@@ -1,0 +1,285 @@
+#include "audio-hardware/PulseAudio/PulseEventConnection.h"
+
+#include "audio-hardware/PulseAudio/PulseLock.h"
+
+#include <poll.h>
+
+#include <utility>
+
+namespace audiohw {
+
+namespace {
+
+// Registering a listener waits at most this long, even when the server hangs.
+constexpr std::chrono::milliseconds kAnswerTimeout{900};
+constexpr pa_usec_t kReconnectDelay = 250 * PA_USEC_PER_MSEC;
+
+std::optional<std::string> optionalText(const char* text) {
+    return text == nullptr ? std::nullopt : std::optional<std::string>(text);
+}
+
+}  // namespace
+
+PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
+    : options_(std::move(options)), post_(std::move(post)), mutex_(pulseMutex()) {
+    {
+        std::lock_guard lock(mutex_);
+        mainloop_ = pa_mainloop_new();
+        if (mainloop_ == nullptr) {
+            state_ = State::down;
+            return;
+        }
+        pa_mainloop_set_poll_func(mainloop_, pollUnlocked, this);
+        connect();
+    }
+    thread_ = std::thread([this] { runMainloop(); });
+}
+
+PulseEventConnection::~PulseEventConnection() {
+    if (mainloop_ == nullptr) return;
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        if (reconnectTimer_ != nullptr) pa_mainloop_get_api(mainloop_)->time_free(reconnectTimer_);
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+            pa_context_disconnect(context_);
+        }
+        pending_.clear();
+        pa_mainloop_quit(mainloop_, 0);
+    }
+    wake_.notify_all();
+    thread_.join();
+    std::lock_guard lock(mutex_);
+    if (context_ != nullptr) pa_context_unref(context_);
+    pa_mainloop_free(mainloop_);
+}
+
+void PulseEventConnection::runMainloop() {
+    std::unique_lock lock(mutex_);
+    pa_mainloop_run(mainloop_, nullptr);
+}
+
+int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
+    self->mutex_.unlock();
+    const int result = poll(descriptors, count, timeout);
+    self->mutex_.lock();
+    return result;
+}
+
+void PulseEventConnection::synchronize() {
+    if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+    std::unique_lock lock(mutex_);
+    while (state_ == State::connecting && !closing_) {
+        if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    }
+    if (state_ != State::ready || closing_) return;
+    struct Answer {
+        PulseEventConnection* self;
+        bool received = false;
+    } answer{this};
+    const auto answered = [](pa_context*, const pa_server_info*, void* data) {
+        auto* received = static_cast<Answer*>(data);
+        received->received = true;
+        received->self->wake_.notify_all();
+    };
+    pa_operation* operation = pa_context_get_server_info(context_, answered, &answer);
+    if (operation == nullptr) return;
+    const std::uint64_t generation = generation_;
+    while (!answer.received && generation_ == generation && !closing_) {
+        if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    }
+    // Once cancelled under the lock, the callback can no longer reach `answer`.
+    if (!answer.received) pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+}
+
+void PulseEventConnection::connect() {
+    if (context_ != nullptr) {
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+    }
+    state_ = State::connecting;
+    context_ = pa_context_new(pa_mainloop_get_api(mainloop_), options_.applicationName.c_str());
+    if (context_ == nullptr) {
+        handleFailure();
+        return;
+    }
+    pa_context_set_state_callback(context_, onStateChange, this);
+    const char* server = options_.server ? options_.server->c_str() : nullptr;
+    // Never start a server: a tool must not leave one behind.
+    if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) handleFailure();
+}
+
+void PulseEventConnection::scheduleReconnect() {
+    pa_mainloop_api* api = pa_mainloop_get_api(mainloop_);
+    struct timeval when {};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, kReconnectDelay);
+    if (reconnectTimer_ == nullptr) {
+        reconnectTimer_ = api->time_new(api, &when, onReconnectTimer, this);
+    } else {
+        api->time_restart(reconnectTimer_, &when);
+    }
+}
+
+void PulseEventConnection::handleReady() {
+    state_ = State::ready;
+    wake_.notify_all();
+    const bool restored = std::exchange(announcedDown_, false);
+
+    pa_context_set_subscribe_callback(context_, onEvent, this);
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                                          PA_SUBSCRIPTION_MASK_SERVER);
+    if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr)) {
+        pa_operation_unref(operation);
+    }
+    // What later events are compared with: the defaults and which sources are monitors.
+    PendingEvent& defaults = enqueue(PendingEvent::Kind::initialDefaults);
+    if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &defaults)) {
+        pa_operation_unref(operation);
+    } else {
+        defaults.ready = true;
+    }
+    Notification afterRestart;
+    if (restored) afterRestart = {ServerConnection::restored, {kPropertyDevices}};
+    PendingEvent& sources = enqueue(PendingEvent::Kind::initialSources, std::move(afterRestart));
+    if (pa_operation* operation = pa_context_get_source_info_list(context_, onSourceInfo, &sources)) {
+        pa_operation_unref(operation);
+    } else {
+        sources.ready = true;
+    }
+    flush();
+}
+
+void PulseEventConnection::handleFailure() {
+    if (state_ == State::down) return;
+    state_ = State::down;
+    ++generation_;
+    wake_.notify_all();
+    // Answers to the failed context's requests never come; what is known is still told.
+    for (PendingEvent& event : pending_) {
+        if (event.ready && (event.notification.connection || !event.notification.changedSelectors.empty())) {
+            post_(std::move(event.notification));
+        }
+    }
+    pending_.clear();
+    monitorSources_.clear();
+    if (closing_) return;
+    if (!announcedDown_) {
+        announcedDown_ = true;
+        post_({ServerConnection::lost, {}});
+    }
+    scheduleReconnect();
+}
+
+void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        if (kind != PA_SUBSCRIPTION_EVENT_CHANGE) enqueue(PendingEvent::Kind::plain, {{}, {kPropertyDevices}}, true);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) {
+        if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            // Only the source itself tells whether it is a sink's monitor.
+            PendingEvent& added = enqueue(PendingEvent::Kind::sourceAdded);
+            if (pa_operation* operation = pa_context_get_source_info_by_index(context_, index, onSourceInfo, &added)) {
+                pa_operation_unref(operation);
+            } else {
+                added.notification.changedSelectors = {kPropertyDevices};
+                added.ready = true;
+            }
+        } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE && monitorSources_.erase(index) == 0) {
+            enqueue(PendingEvent::Kind::plain, {{}, {kPropertyDevices}}, true);
+        }
+    } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+        PendingEvent& changed = enqueue(PendingEvent::Kind::defaultsChanged);
+        if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &changed)) {
+            pa_operation_unref(operation);
+        } else {
+            changed.ready = true;
+        }
+    }
+    flush();
+}
+
+PulseEventConnection::PendingEvent& PulseEventConnection::enqueue(PendingEvent::Kind kind, Notification notification,
+                                                        bool ready) {
+    pending_.push_back(PendingEvent{this, kind, std::move(notification), ready});
+    return pending_.back();
+}
+
+void PulseEventConnection::flush() {
+    while (!pending_.empty() && pending_.front().ready) {
+        Notification notification = std::move(pending_.front().notification);
+        pending_.pop_front();
+        if (notification.connection || !notification.changedSelectors.empty()) post_(std::move(notification));
+    }
+}
+
+void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
+    if (context != self->context_) return;
+    switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            self->handleReady();
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            self->handleFailure();
+            break;
+        default:
+            break;
+    }
+}
+
+void PulseEventConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata) {
+    static_cast<PulseEventConnection*>(userdata)->handleEvent(type, index);
+}
+
+void PulseEventConnection::onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* event = static_cast<PendingEvent*>(userdata);
+    PulseEventConnection* self = event->owner;
+    if (info != nullptr) {
+        auto sink = optionalText(info->default_sink_name);
+        auto source = optionalText(info->default_source_name);
+        if (event->kind == PendingEvent::Kind::defaultsChanged) {
+            auto& selectors = event->notification.changedSelectors;
+            if (source != self->defaultSource_) selectors.push_back(kPropertyDefaultInputDevice);
+            if (sink != self->defaultSink_) selectors.push_back(kPropertyDefaultOutputDevice);
+        }
+        self->defaultSink_ = std::move(sink);
+        self->defaultSource_ = std::move(source);
+    }
+    event->ready = true;
+    self->flush();
+}
+
+void PulseEventConnection::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    auto* event = static_cast<PendingEvent*>(userdata);
+    PulseEventConnection* self = event->owner;
+    const bool added = event->kind == PendingEvent::Kind::sourceAdded;
+    if (info != nullptr) {
+        if (info->monitor_of_sink != PA_INVALID_INDEX) {
+            self->monitorSources_.insert(info->index);
+        } else if (added) {
+            event->notification.changedSelectors = {kPropertyDevices};
+        }
+        return;
+    }
+    // A source gone before it could be looked at may still have been a device.
+    if (eol < 0 && added) event->notification.changedSelectors = {kPropertyDevices};
+    event->ready = true;
+    self->flush();
+}
+
+void PulseEventConnection::onReconnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
+    if (!self->closing_) self->connect();
+}
+
+}  // namespace audiohw
