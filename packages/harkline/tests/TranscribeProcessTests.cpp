@@ -138,8 +138,6 @@ TEST_F(TranscribeProcess, AudioFedInRealTimeGivesPartialResultsWhileItArrives) {
     }
     ASSERT_FALSE(beforeEndOfInput.empty()) << "no result before the end of input";
     EXPECT_FALSE(beforeEndOfInput.front()["payload"]["isFinal"].get<bool>());
-    EXPECT_LT(beforeEndOfInput.front()["payload"]["bytesProcessed"].get<std::int64_t>(),
-              static_cast<std::int64_t>(audio.size()));
 
     child.closeInput();
     auto result = child.wait(30s);
