@@ -1,0 +1,156 @@
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "harkline/Platform/Speech/LocaleIdentifier.h"
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Manifests are small; anything bigger is not one of ours.
+constexpr std::uintmax_t maximumManifestSize = 1 << 20;
+
+bool isSafeRelativePath(const std::string& path) {
+    if (path.empty() || path.front() == '/') return false;
+    for (const auto& part : fs::path(path)) {
+        if (part.empty() || part == "." || part == "..") return false;
+    }
+    return true;
+}
+
+std::optional<std::string> readSmallFile(const fs::path& path) {
+    std::error_code error;
+    auto size = fs::file_size(path, error);
+    if (error || size > maximumManifestSize) return std::nullopt;
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) return std::nullopt;
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    if (!stream && !stream.eof()) return std::nullopt;
+    return contents.str();
+}
+
+bool fileHasSize(const fs::path& path, std::uintmax_t size) {
+    std::error_code error;
+    auto status = fs::status(path, error);
+    if (error || !fs::is_regular_file(status)) return false;
+    auto actual = fs::file_size(path, error);
+    return !error && actual == size;
+}
+
+// A component is either a listed file or a folder under which files are listed.
+bool componentIsListed(const std::string& component, const std::vector<SpeechModelFile>& files) {
+    return std::any_of(files.begin(), files.end(), [&](const SpeechModelFile& file) {
+        return file.path == component || file.path.starts_with(component + "/");
+    });
+}
+
+}  // namespace
+
+void to_json(cli::Json& json, const SpeechModelFile& file) {
+    json = cli::Json::object();
+    json["path"] = file.path;
+    json["size"] = file.size;
+}
+
+void to_json(cli::Json& json, const SpeechModelManifest& manifest) {
+    json = cli::Json::object();
+    json["locale"] = manifest.locale;
+    json["engine"] = manifest.engine;
+    json["components"] = cli::Json::object();
+    for (const auto& [role, path] : manifest.components) json["components"][role] = path;
+    json["files"] = cli::Json::array();
+    for (const auto& file : manifest.files) json["files"].push_back(file);
+}
+
+void from_json(const cli::Json& json, SpeechModelFile& file) {
+    file.path = json.at("path").get<std::string>();
+    file.size = json.at("size").get<std::uintmax_t>();
+}
+
+void from_json(const cli::Json& json, SpeechModelManifest& manifest) {
+    manifest.locale = json.at("locale").get<std::string>();
+    manifest.engine = json.at("engine").get<std::string>();
+    manifest.components = json.at("components").get<std::map<std::string, std::string>>();
+    manifest.files = json.at("files").get<std::vector<SpeechModelFile>>();
+}
+
+bool SpeechModelSource::isPresent() const {
+    std::error_code error;
+    return std::all_of(components.begin(), components.end(),
+                       [&](const auto& entry) { return fs::exists(directory / entry.second, error); });
+}
+
+std::vector<SpeechModelFile> SpeechModelSource::files() const {
+    std::vector<SpeechModelFile> result;
+    for (const auto& [role, component] : components) {
+        auto path = directory / component;
+        if (fs::is_directory(path)) {
+            for (const auto& entry : fs::recursive_directory_iterator(path)) {
+                if (!entry.is_regular_file()) continue;
+                result.push_back({fs::relative(entry.path(), directory).generic_string(), entry.file_size()});
+            }
+        } else {
+            result.push_back({component, fs::file_size(path)});
+        }
+    }
+    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    result.erase(std::unique(result.begin(), result.end()), result.end());
+    return result;
+}
+
+SpeechModelManifest SpeechModelSource::manifest() const { return {locale, engine, components, files()}; }
+
+std::optional<fs::path> InstalledSpeechModel::component(const std::string& role) const {
+    auto found = manifest.components.find(role);
+    if (found == manifest.components.end()) return std::nullopt;
+    return directory / found->second;
+}
+
+fs::path SpeechModelStore::localeDirectory(const std::string& locale) const {
+    auto canonical = canonicalLocaleIdentifier(locale);
+    if (!canonical) throw std::invalid_argument("not a locale identifier: " + locale);
+    return modelsDirectory_ / *canonical;
+}
+
+std::optional<InstalledSpeechModel> SpeechModelStore::installedModel(const std::string& locale) const {
+    auto canonical = canonicalLocaleIdentifier(locale);
+    if (!canonical) return std::nullopt;
+    auto directory = modelsDirectory_ / *canonical;
+    auto contents = readSmallFile(directory / manifestFileName);
+    if (!contents) return std::nullopt;
+
+    SpeechModelManifest manifest;
+    try {
+        manifest = cli::Json::parse(*contents).get<SpeechModelManifest>();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (manifest.locale != *canonical || manifest.files.empty()) return std::nullopt;
+    for (const auto& file : manifest.files) {
+        if (!isSafeRelativePath(file.path) || !fileHasSize(directory / file.path, file.size)) return std::nullopt;
+    }
+    for (const auto& [role, component] : manifest.components) {
+        if (!isSafeRelativePath(component) || !componentIsListed(component, manifest.files)) return std::nullopt;
+    }
+    return InstalledSpeechModel{std::move(manifest), std::move(directory)};
+}
+
+std::vector<std::string> SpeechModelStore::installedLocales() const {
+    std::vector<std::string> result;
+    std::error_code error;
+    for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error)) {
+        auto name = entry->path().filename().string();
+        if (canonicalLocaleIdentifier(name) == name && installedModel(name)) result.push_back(name);
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+}  // namespace harkline

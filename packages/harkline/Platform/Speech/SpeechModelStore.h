@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli-frame/Json/Json.h"
+
+// Speech models live in a per-user store, one folder per locale:
+//
+//   <harkline Application Support>/models/            ($XDG_DATA_HOME/tessaryn/harkline/models)
+//     en-US/                                           canonical locale identifier
+//       en-us/mdef, en-us/means, ...                   the model's files, relative paths kept
+//       en-us.lm.bin                                   from the source (see SpeechModelSource)
+//       cmudict-en-us.dict
+//       model.json                                     the manifest, written last
+//
+// A locale counts as installed only when model.json is present, decodes, names the
+// locale of its folder, and every file it lists exists with the listed size. So an
+// installation copies the files first and writes the manifest last (atomically); an
+// interrupted one leaves no manifest and is simply not installed. Manifest example:
+//
+//   {"locale":"en-US","engine":"pocketsphinx",
+//    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
+//    "files":[{"path":"cmudict-en-us.dict","size":3240000},{"path":"en-us/mdef","size":2959176},...]}
+//
+// "components" maps each role the engine needs to a file or folder inside the locale
+// folder; every path is relative, without "." or ".." parts.
+
+namespace harkline {
+
+struct SpeechModelFile {
+    std::string path;  // relative to the model's folder, '/'-separated
+    std::uintmax_t size = 0;
+
+    bool operator==(const SpeechModelFile&) const = default;
+};
+
+struct SpeechModelManifest {
+    std::string locale;
+    std::string engine;
+    std::map<std::string, std::string> components;
+    std::vector<SpeechModelFile> files;
+
+    bool operator==(const SpeechModelManifest&) const = default;
+};
+
+void to_json(cli::Json& json, const SpeechModelFile& file);
+void to_json(cli::Json& json, const SpeechModelManifest& manifest);
+// Throws on a missing or mistyped key.
+void from_json(const cli::Json& json, SpeechModelFile& file);
+void from_json(const cli::Json& json, SpeechModelManifest& manifest);
+
+// Where the files of a locale's model come from before installation, e.g. the
+// folder a system package put them in.
+struct SpeechModelSource {
+    std::string locale;
+    std::string engine;
+    std::filesystem::path directory;
+    std::map<std::string, std::string> components;  // role -> path relative to directory
+
+    // Every component exists under the directory.
+    bool isPresent() const;
+    // The files an installation copies (component folders expanded), relative to
+    // `directory`, with their sizes, sorted by path. Throws std::filesystem::filesystem_error.
+    std::vector<SpeechModelFile> files() const;
+    // The manifest an installation of this source writes last.
+    SpeechModelManifest manifest() const;
+};
+
+// A model that passed the installed check.
+struct InstalledSpeechModel {
+    SpeechModelManifest manifest;
+    std::filesystem::path directory;
+
+    // Absolute path of a component; none when the manifest does not name the role.
+    std::optional<std::filesystem::path> component(const std::string& role) const;
+};
+
+// Knows the layout above. Reads only; the installer writes.
+class SpeechModelStore {
+public:
+    static constexpr const char* manifestFileName = "model.json";
+
+    explicit SpeechModelStore(std::filesystem::path modelsDirectory) : modelsDirectory_(std::move(modelsDirectory)) {}
+    // The store of the harkline Application Support folder: its "models" subfolder.
+    static SpeechModelStore inApplicationSupport(const std::filesystem::path& applicationSupportDirectory) {
+        return SpeechModelStore(applicationSupportDirectory / "models");
+    }
+
+    const std::filesystem::path& modelsDirectory() const { return modelsDirectory_; }
+    // Folder of a locale, by its canonical identifier; throws std::invalid_argument for
+    // an identifier that is not a locale (it would not be a safe folder name).
+    std::filesystem::path localeDirectory(const std::string& locale) const;
+    std::filesystem::path manifestPath(const std::string& locale) const {
+        return localeDirectory(locale) / manifestFileName;
+    }
+
+    // The installed model of a locale, or none (not a locale, not installed, or damaged).
+    std::optional<InstalledSpeechModel> installedModel(const std::string& locale) const;
+    // Canonical identifiers of every installed locale, sorted.
+    std::vector<std::string> installedLocales() const;
+
+private:
+    std::filesystem::path modelsDirectory_;
+};
+
+}  // namespace harkline

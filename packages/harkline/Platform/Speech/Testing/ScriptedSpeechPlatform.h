@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harkline/Platform/Speech/SpeechPlatform.h"
+
+namespace harkline {
+
+// An in-memory speech platform for tests: it recognises nothing, but gives the results
+// and failures a test scripts, and records what it was asked and fed.
+class ScriptedSpeechPlatform final : public SpeechPlatform {
+public:
+    struct Script {
+        bool hasSpeechAnalyzer = true;
+        bool transcriberAvailable = true;
+        // Requested identifier -> the supported equivalent; anything else is unsupported.
+        std::map<std::string, std::string> supportedLocales{{"en-US", "en-US"}};
+        // Results sent once the analyzer has consumed this many inputs.
+        std::vector<std::pair<std::size_t, SpeechTranscriptionResult>> resultsAfterInputs;
+        // Results sent while finalising.
+        std::vector<SpeechTranscriptionResult> resultsAtFinalize;
+        // Each, when set, makes that step throw std::runtime_error with this description.
+        std::optional<std::string> prepareFailure;
+        std::optional<std::string> startFailure;     // thrown after every input is consumed
+        std::optional<std::string> finalizeFailure;
+        std::optional<std::string> resultsFailure;   // ends the results sequence instead of finishing it
+    };
+
+    // What the platform saw.
+    struct Record {
+        std::vector<std::string> calls;  // "makeTranscriber", "prepareToAnalyze", "start", "finalize"
+        std::string transcriberLocale;
+        std::optional<TranscriptionPreset> preset;
+        std::optional<AudioFormat> preparedFormat;
+        std::vector<std::uint32_t> inputFrameLengths;
+        std::vector<std::int16_t> samples;
+    };
+
+    explicit ScriptedSpeechPlatform(Script script) : state_(std::make_shared<State>(std::move(script))) {}
+
+    bool hasSpeechAnalyzer() const override { return state_->script.hasSpeechAnalyzer; }
+    bool isTranscriberAvailable() const override { return state_->script.transcriberAvailable; }
+    std::optional<std::string> supportedLocale(const std::string& locale) const override;
+    std::shared_ptr<SpeechTranscriber> makeTranscriber(const std::string& locale,
+                                                       TranscriptionPreset preset) const override;
+    std::unique_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const override;
+
+    Record record() const;
+
+    // Shared with the transcribers and analyzers made, which may outlive the platform.
+    struct State {
+        explicit State(Script scriptToPlay) : script(std::move(scriptToPlay)) {}
+        const Script script;
+        mutable std::mutex mutex;
+        Record record;
+    };
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace harkline

@@ -1,0 +1,193 @@
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Json/Json.h"
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/SpeechModelInstallation.h"
+#include "test-support/ChildProcess.h"
+#include "test-support/TemporaryHome.h"
+
+namespace harkline {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::ProcessResult;
+
+const std::filesystem::path recordings = "/usr/share/pocketsphinx/test/data";
+
+std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+// The samples of a 16 kHz mono 16-bit WAV file: the bytes of its "data" chunk.
+std::string wavSamples(const std::filesystem::path& path) {
+    auto bytes = readBytes(path);
+    for (std::size_t offset = 12; offset + 8 <= bytes.size();) {
+        auto size = static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 4])) |
+                    static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 5])) << 8 |
+                    static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 6])) << 16 |
+                    static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 7])) << 24;
+        if (bytes.compare(offset, 4, "data") == 0) return bytes.substr(offset + 8, size);
+        offset += 8 + size + (size & 1);
+    }
+    throw std::runtime_error("no data chunk in " + path.string());
+}
+
+class TranscribeProcess : public testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::installSpeechModel(
+            SpeechModelStore::inApplicationSupport(home_.dataHome() / "tessaryn" / "harkline"),
+            testing_support::englishModelSource());
+    }
+
+    testsupport::ProcessOptions options() const { return {{"transcribe"}, home_.environment()}; }
+    std::string logPath() const { return (home_.stateHome() / "tessaryn" / "harkline.log").string(); }
+
+    static std::vector<cli::Json> parse(const ProcessResult& result) {
+        std::vector<cli::Json> lines;
+        for (const auto& line : result.lines()) lines.push_back(cli::Json::parse(line));
+        return lines;
+    }
+
+    // Checks the order of the lines and returns the results' payloads.
+    std::vector<cli::Json> checkedResults(const std::vector<cli::Json>& lines, std::int64_t bytesProcessed) const {
+        EXPECT_GE(lines.size(), 3u);
+        if (lines.size() < 3) return {};
+        cli::Json status = {{"type", "status"}, {"payload", {{"stage", ""}, {"logPath", logPath()}}}};
+        status["payload"]["stage"] = "booting";
+        EXPECT_EQ(lines[0], status);
+        status["payload"]["stage"] = "ready";
+        EXPECT_EQ(lines[1], status);
+        cli::Json closing = {{"type", "status"},
+                             {"payload", {{"stage", "input-stream-closed"}, {"bytesProcessed", bytesProcessed}, {"logPath", logPath()}}}};
+        EXPECT_EQ(lines.back(), closing);
+        std::vector<cli::Json> results;
+        std::int64_t previousBytes = 0;
+        for (std::size_t index = 2; index + 1 < lines.size(); ++index) {
+            EXPECT_EQ(lines[index]["type"], "result");
+            const auto& payload = lines[index]["payload"];
+            EXPECT_FALSE(payload.contains("confidence"));
+            auto bytes = payload.at("bytesProcessed").get<std::int64_t>();
+            EXPECT_GE(bytes, previousBytes);
+            EXPECT_LE(bytes, bytesProcessed);
+            previousBytes = bytes;
+            results.push_back(payload);
+        }
+        return results;
+    }
+
+    static std::string finalText(const std::vector<cli::Json>& results) {
+        std::string text;
+        for (const auto& result : results)
+            if (result["isFinal"].get<bool>()) text += (text.empty() ? "" : " ") + result["text"].get<std::string>();
+        return text;
+    }
+
+    testsupport::TemporaryHome home_;
+};
+
+TEST_F(TranscribeProcess, ARecordingIsTranscribedWithPartialResultsThenTheFinalOne) {
+    auto audio = readBytes(recordings / "goforward.raw");
+    auto result = testsupport::runProcess(HARKLINE_BINARY, options(), audio, 60s);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardError, "");
+    auto results = checkedResults(parse(result), static_cast<std::int64_t>(audio.size()));
+    ASSERT_GE(results.size(), 2u);
+    EXPECT_FALSE(results.front()["isFinal"].get<bool>());
+    EXPECT_TRUE(results.back()["isFinal"].get<bool>());
+    EXPECT_EQ(finalText(results), "go forward ten meters");
+
+    auto log = testsupport::readFile(logPath());
+    EXPECT_NE(log.find("[INFO] Locale 匹配失败，回退到 en-US\n"), std::string::npos);
+    EXPECT_NE(log.find("[INFO] CLIRuntime 正常结束 bytesProcessed=" + std::to_string(audio.size()) + "\n"), std::string::npos);
+}
+
+TEST_F(TranscribeProcess, AudioFedInRealTimeGivesPartialResultsWhileItArrives) {
+    auto audio = wavSamples(recordings / "librivox" / "sense_and_sensibility_01_austen_64kb-0880.wav");
+    ChildProcess child(HARKLINE_BINARY, options());
+    ASSERT_EQ(child.readLine(20s).value_or(""), R"({"type":"status","payload":{"stage":"booting","logPath":")" + logPath() + "\"}}");
+    ASSERT_TRUE(child.readLine(20s));
+
+    // A second of quiet noise first, as a microphone gives before anyone speaks: the
+    // engine loads its model meanwhile. 4096 bytes are 128 ms of audio; an odd cut now
+    // and then must not matter.
+    std::string quiet(32000, '\0');
+    for (std::size_t index = 0; index < quiet.size(); index += 2) quiet[index] = static_cast<char>(index * 31 % 7);
+    audio = quiet + audio;
+    std::vector<cli::Json> beforeEndOfInput;
+    for (std::size_t offset = 0; offset < audio.size();) {
+        auto size = std::min<std::size_t>(offset % 3 == 0 ? 4095 : 4097, audio.size() - offset);
+        ASSERT_TRUE(child.write(audio.substr(offset, size)));
+        offset += size;
+        std::this_thread::sleep_for(128ms);
+        while (auto line = child.readLine(0ms)) beforeEndOfInput.push_back(cli::Json::parse(*line));
+    }
+    // Standard input stays open: a loaded machine may lag behind real time a little.
+    if (beforeEndOfInput.empty()) {
+        if (auto line = child.readLine(10s)) beforeEndOfInput.push_back(cli::Json::parse(*line));
+    }
+    ASSERT_FALSE(beforeEndOfInput.empty()) << "no result before the end of input";
+    EXPECT_FALSE(beforeEndOfInput.front()["payload"]["isFinal"].get<bool>());
+
+    child.closeInput();
+    auto result = child.wait(30s);
+    EXPECT_EQ(result.exitStatus, 0);
+    auto results = checkedResults(parse(result), static_cast<std::int64_t>(audio.size()));
+    auto text = finalText(results);
+    // "he was not an ill disposed young man": most of its words, not necessarily all.
+    int recognised = 0;
+    for (const char* word : {"he", "was", "not", "ill", "disposed", "young", "man"})
+        recognised += (" " + text + " ").find(std::string(" ") + word + " ") != std::string::npos;
+    EXPECT_GE(recognised, 5) << text;
+}
+
+TEST_F(TranscribeProcess, EmptyInputAndAnOddByteCountCloseWithTheBytesHandedOn) {
+    auto empty = testsupport::runProcess(HARKLINE_BINARY, options(), "", 60s);
+    EXPECT_EQ(empty.exitStatus, 0);
+    EXPECT_TRUE(checkedResults(parse(empty), 0).empty());
+
+    // An odd byte count: the last byte becomes one zero-padded frame, which counts as handed on.
+    auto audio = readBytes(recordings / "goforward.raw") + "\x01";
+    auto odd = testsupport::runProcess(HARKLINE_BINARY, options(), audio, 60s);
+    EXPECT_EQ(odd.exitStatus, 0);
+    EXPECT_EQ(finalText(checkedResults(parse(odd), static_cast<std::int64_t>(audio.size()) + 1)), "go forward ten meters");
+}
+
+TEST_F(TranscribeProcess, WithoutAnInstalledModelTheRunFailsWithAHint) {
+    std::filesystem::remove(home_.dataHome() / "tessaryn" / "harkline" / "models" / "en-US" / "model.json");
+    auto result = testsupport::runProcess(HARKLINE_BINARY, options(), readBytes(recordings / "goforward.raw"), 60s);
+    EXPECT_EQ(result.exitStatus, 1);
+    auto lines = parse(result);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], (cli::Json{{"type", "error"},
+                                   {"payload",
+                                    {{"code", "apple_transcribe_failed"},
+                                     {"message", "speech model for en-US is not installed; run `harkline assets.download --locale en-US`"},
+                                     {"logPath", logPath()}}}}));
+}
+
+TEST_F(TranscribeProcess, AHostThatClosesOurOutputEarlyEndsTheProcessQuietly) {
+    // The reading side of the pipe is gone before harkline writes its results.
+    auto result = testsupport::runProcess(
+        "/bin/bash",
+        {{"-c", R"(exec 3<"$1"; "$0" transcribe <&3 | exec 0<&-; echo "${PIPESTATUS[0]}" >&2)", HARKLINE_BINARY,
+          (recordings / "goforward.raw").string()},
+         home_.environment()},
+        "", 60s);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardError, "141\n");  // ended by SIGPIPE, nothing written to standard error
+}
+
+}  // namespace
+}  // namespace harkline

@@ -1,0 +1,462 @@
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "harkline/Audio/PCMBufferStreamBuilder.h"
+#include "harkline/Backends/SpeechAnalyzerBackend.h"
+#include "harkline/Backends/UnavailableSpeechBackend.h"
+#include "harkline/Commands/SpeechPresetResolver.h"
+#include "harkline/Commands/TranscribeCommand.h"
+#include "harkline/Platform/Speech/Testing/ScriptedSpeechPlatform.h"
+#include "harkline/Runtime/CLIError.h"
+#include "harkline/Runtime/CLIRuntime.h"
+#include "harkline/Runtime/CharacterCount.h"
+#include "harkline/Runtime/NumberFormatting.h"
+#include "harkline/Streams/StandardInputStream.h"
+#include "harkline/tests/TestLogger.h"
+
+namespace harkline {
+namespace {
+
+using testing_support::RecordingLog;
+using Script = ScriptedSpeechPlatform::Script;
+
+const AudioStreamConfig config = TranscribeCommand::fixedConfig();
+
+ByteChunk bytesOf(std::size_t count, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    ByteChunk bytes(count);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+AsyncStream<ByteChunk> chunkStream(std::vector<ByteChunk> chunks, std::exception_ptr endingError = nullptr) {
+    return AsyncStream<ByteChunk>::spawn([chunks = std::move(chunks), endingError](Channel<ByteChunk>& output) {
+        for (const auto& chunk : chunks) output.send(chunk);
+        if (endingError) output.fail(endingError);
+        else output.finish();
+    });
+}
+
+template <typename T>
+std::vector<T> drain(AsyncStream<T>& stream) {
+    std::vector<T> values;
+    while (auto value = stream.next()) values.push_back(std::move(*value));
+    return values;
+}
+
+// A pipe whose read end a StandardInputStream gets (and closes).
+struct Pipe {
+    Pipe() {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2");
+        readEnd = ends[0];
+        writeEnd = ends[1];
+    }
+    ~Pipe() { closeWriteEnd(); }
+    void write(const ByteChunk& bytes) const { ASSERT_EQ(::write(writeEnd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void closeWriteEnd() {
+        if (writeEnd >= 0) ::close(writeEnd);
+        writeEnd = -1;
+    }
+    int readEnd;
+    int writeEnd;
+};
+
+TEST(StandardInputStream, ChunksFollowTheReadsAndTheEndIsLoggedAndTheHandleClosed) {
+    RecordingLog log;
+    Pipe pipe;
+    auto input = bytesOf(10000);
+    pipe.write(input);
+    pipe.closeWriteEnd();
+    {
+        auto stream = StandardInputStream(pipe.readEnd, log.logger()).makeStream(4096);
+        auto chunks = drain(stream);
+        ASSERT_EQ(chunks.size(), 3u);
+        EXPECT_EQ(chunks[0].size(), 4096u);
+        EXPECT_EQ(chunks[1].size(), 4096u);
+        EXPECT_EQ(chunks[2].size(), 1808u);
+        ByteChunk joined;
+        for (auto& chunk : chunks) joined.insert(joined.end(), chunk.begin(), chunk.end());
+        EXPECT_EQ(joined, input);
+    }
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "INFO 准备从标准输入读取音频，chunkSize=4096",
+                               "DEBUG 读取 chunk#1 bytes=4096",
+                               "DEBUG 读取 chunk#2 bytes=4096",
+                               "DEBUG 读取 chunk#3 bytes=1808",
+                               "INFO 检测到标准输入 EOF，已读取 chunk=3 总字节=10000",
+                               "INFO 标准输入读取完成，总字节=10000 chunk=3",
+                               "DEBUG 标准输入流任务结束，取消 reader",
+                           }));
+    EXPECT_EQ(::fcntl(pipe.readEnd, F_GETFD), -1) << "the handle stays open";
+
+    EXPECT_THROW(StandardInputStream(0, log.logger()).makeStream(0), CLIError);
+    try {
+        StandardInputStream(0, log.logger()).makeStream(-1);
+        ADD_FAILURE();
+    } catch (const CLIError& error) {
+        EXPECT_EQ(error.errorCode(), "apple_invalid_chunk_size");
+    }
+}
+
+TEST(StandardInputStream, GivingUpWakesAReaderWaitingForInputThatNeverComes) {
+    RecordingLog log;
+    Pipe pipe;  // the write end stays open: no end of input
+    auto stream = StandardInputStream(pipe.readEnd, log.logger()).makeStream(4096);
+    pipe.write(bytesOf(100));
+    ASSERT_EQ(stream.next()->size(), 100u);
+    auto started = std::chrono::steady_clock::now();
+    stream = AsyncStream<ByteChunk>::failed(nullptr);  // gives the reading stream up and joins its thread
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(log.count("DEBUG 标准输入流任务结束，取消 reader"), 1);
+    EXPECT_FALSE(log.contains("INFO 标准输入读取完成，总字节=100 chunk=1"));
+}
+
+TEST(StandardInputStream, AReadFailureEndsTheStreamWithItsDescription) {
+    RecordingLog log;
+    // A folder is always ready to read and never can be.
+    auto stream = StandardInputStream(::open("/", O_RDONLY | O_CLOEXEC), log.logger()).makeStream(4096);
+    EXPECT_THROW(stream.next(), std::system_error);
+    auto lines = log.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "ERROR 标准输入读取失败: read: Is a directory");
+}
+
+TEST(PCMBufferStreamBuilder, AnyChunkingGivesTheSameSamplesInWholeFramesWithTheLastOnePadded) {
+    const auto input = bytesOf(9 * 4096 + 777);  // an odd total
+    std::mt19937 random(7);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<ByteChunk> chunks;
+        for (std::size_t offset = 0; offset < input.size();) {
+            std::size_t size = round == 0 ? 1 : std::uniform_int_distribution<std::size_t>(0, 9000)(random);
+            size = std::min(size, input.size() - offset);
+            chunks.emplace_back(input.begin() + static_cast<std::ptrdiff_t>(offset),
+                                input.begin() + static_cast<std::ptrdiff_t>(offset + size));
+            offset += size;
+        }
+        auto buffers = PCMBufferStreamBuilder(config, {}).makeStream(chunkStream(chunks));
+        ByteChunk out;
+        for (auto& buffer : drain(buffers)) {
+            ASSERT_GE(buffer.frameLength(), 1u);
+            ASSERT_LE(buffer.frameLength(), 2048u);
+            EXPECT_EQ(buffer.frameLength(), buffer.frameCapacity());
+            EXPECT_EQ(buffer.format(), (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
+            auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.int16ChannelData(0));
+            out.insert(out.end(), bytes, bytes + buffer.frameLength() * 2);
+        }
+        auto expected = input;
+        expected.push_back(0);  // the odd last byte becomes the low byte of a zero-padded frame
+        ASSERT_EQ(out, expected) << "round " << round;
+    }
+}
+
+TEST(PCMBufferStreamBuilder, BuffersAreCutAtTheLargestSizeAndCountedInTheLog) {
+    RecordingLog log;
+    auto frameLengths = [&](std::vector<ByteChunk> chunks) {
+        auto stream = PCMBufferStreamBuilder(config, log.logger()).makeStream(chunkStream(std::move(chunks)));
+        std::vector<std::uint32_t> lengths;
+        for (auto& buffer : drain(stream)) lengths.push_back(buffer.frameLength());
+        return lengths;
+    };
+    EXPECT_EQ(frameLengths({bytesOf(10000)}), (std::vector<std::uint32_t>{2048, 2048, 904}));
+    EXPECT_EQ(frameLengths({bytesOf(3), bytesOf(1)}), (std::vector<std::uint32_t>{1, 1}));
+    EXPECT_EQ(frameLengths({}), (std::vector<std::uint32_t>{}));
+    EXPECT_EQ(frameLengths({bytesOf(4097)}), (std::vector<std::uint32_t>{2048, 1}));
+    auto lines = log.lines();
+    EXPECT_EQ(lines.front(), "INFO PCM 解析器初始化 sampleRate=16000.0Hz bitDepth=16 bytesPerFrame=2");
+    EXPECT_TRUE(log.contains("INFO PCM 解析完成，chunk=0 buffers=0 frames=0"));
+    EXPECT_TRUE(log.contains("INFO PCM 解析完成，chunk=1 buffers=2 frames=2049"));
+    EXPECT_TRUE(log.contains("DEBUG PCM Builder 收到 chunk#1 bytes=4097"));
+    EXPECT_TRUE(log.contains("DEBUG PCM Builder 输出 buffer#3 frames=904"));
+
+    auto stereo = config;
+    stereo.channels = 2;
+    try {
+        PCMBufferStreamBuilder(stereo, log.logger()).makeStream(chunkStream({}));
+        ADD_FAILURE();
+    } catch (const CLIError& error) {
+        EXPECT_EQ(error.errorCode(), "apple_unsupported_channels");
+    }
+}
+
+TEST(PCMBufferStreamBuilder, AnInputErrorComesAfterTheBuffersAlreadyMadeAndThePartialFrameIsDropped) {
+    RecordingLog log;
+    auto stream = PCMBufferStreamBuilder(config, log.logger())
+                      .makeStream(chunkStream({bytesOf(4097)}, std::make_exception_ptr(std::runtime_error("pipe broke"))));
+    auto first = stream.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->frameLength(), 2048u);
+    EXPECT_THROW(stream.next(), std::runtime_error);
+    EXPECT_TRUE(log.contains("ERROR PCM 解析出错: pipe broke"));
+    EXPECT_FALSE(log.contains("DEBUG PCM Builder 输出 buffer#2 frames=1"));
+
+    // The guards of makeBuffer itself.
+    AudioFormat format;
+    ByteChunk bytes(4, 0);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 3, 1, format), CLIError);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 0, format), CLIError);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 2, format), CLIError);
+}
+
+// Output lines of a runtime, written to an in-memory file.
+class RuntimeOutput {
+public:
+    RuntimeOutput() : fd_(::memfd_create("harkline-output", MFD_CLOEXEC)) {}
+    ~RuntimeOutput() { ::close(fd_); }
+    cli::CLIMessageEmitter emitter() const { return cli::CLIMessageEmitter({}, "/logs/harkline.log", fd_); }
+    std::vector<cli::Json> lines() const {
+        std::string text;
+        char buffer[4096];
+        for (off_t offset = 0;;) {
+            auto count = ::pread(fd_, buffer, sizeof buffer, offset);
+            if (count <= 0) break;
+            text.append(buffer, static_cast<std::size_t>(count));
+            offset += count;
+        }
+        std::vector<cli::Json> lines;
+        for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(cli::Json::parse(text.substr(start, end - start)));
+        return lines;
+    }
+
+private:
+    int fd_;
+};
+
+struct Transcription {
+    CLIRuntime::Outcome outcome;
+    std::vector<cli::Json> lines;
+};
+
+Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechBackend> backend, const cli::Logger& logger,
+                         AudioStreamConfig audioConfig = config) {
+    RuntimeOutput output;
+    Pipe pipe;
+    std::thread writer([&] {
+        pipe.write(audio);
+        pipe.closeWriteEnd();
+    });
+    CLIRuntime runtime(output.emitter(), StandardInputStream(pipe.readEnd, logger),
+                       TranscriptionPipeline(audioConfig, PCMBufferStreamBuilder(audioConfig, logger), backend, logger),
+                       logger);
+    auto outcome = runtime.run();
+    writer.join();
+    return {outcome, output.lines()};
+}
+
+std::shared_ptr<const SpeechBackend> analyzerBackend(std::shared_ptr<ScriptedSpeechPlatform> platform,
+                                                     const cli::Logger& logger) {
+    return std::make_shared<SpeechAnalyzerBackend>(config, "zh-CN", TranscriptionPreset::progressiveTranscription, logger,
+                                                   std::move(platform));
+}
+
+cli::Json status(const std::string& stage, std::optional<std::int64_t> bytes = std::nullopt) {
+    cli::Json payload = {{"stage", stage}};
+    if (bytes) payload["bytesProcessed"] = *bytes;
+    payload["logPath"] = "/logs/harkline.log";
+    return {{"type", "status"}, {"payload", payload}};
+}
+
+cli::Json result(const std::string& text, bool isFinal, std::int64_t bytes) {
+    return {{"type", "result"}, {"payload", {{"text", text}, {"isFinal", isFinal}, {"bytesProcessed", bytes}}}};
+}
+
+cli::Json error(const std::string& code, const std::string& message) {
+    return {{"type", "error"}, {"payload", {{"code", code}, {"message", message}, {"logPath", "/logs/harkline.log"}}}};
+}
+
+TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
+    RecordingLog log;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
+        .supportedLocales = {{"en-US", "en-US"}},
+        .resultsAfterInputs = {{0, {"", false}}},
+        .resultsAtFinalize = {{"hello", false}, {"hello world", true}},
+    });
+    auto audio = bytesOf(3 * 4096);
+    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
+    ASSERT_EQ(run.lines.size(), 6u);
+    EXPECT_EQ(run.lines[0], status("booting"));
+    EXPECT_EQ(run.lines[1], status("ready"));
+    EXPECT_EQ(run.lines[2]["type"], "result");
+    EXPECT_EQ(run.lines[3], result("hello", false, 12288));
+    EXPECT_EQ(run.lines[4], result("hello world", true, 12288));
+    EXPECT_EQ(run.lines[5], status("input-stream-closed", 12288));
+
+    auto record = platform->record();
+    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "prepareToAnalyze", "start", "finalize"}));
+    EXPECT_EQ(record.transcriberLocale, "en-US");
+    EXPECT_EQ(record.preset, TranscriptionPreset::progressiveTranscription);
+    EXPECT_EQ(record.preparedFormat, (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
+    EXPECT_EQ(record.inputFrameLengths, (std::vector<std::uint32_t>{2048, 2048, 2048}));
+    EXPECT_EQ(std::memcmp(record.samples.data(), audio.data(), audio.size()), 0);
+
+    for (const char* line : {"INFO Locale 匹配失败，回退到 en-US",
+                             "INFO AppleSpeechAnalyzer 启动，locale=en-US preset=progressiveTranscription",
+                             "INFO 调用 prepareToAnalyze，sampleRate=16000.0", "INFO 开始 start(inputSequence:)",
+                             "DEBUG Analyzer 输入 buffer#3 frameCount=2048", "INFO Analyzer 输入流结束，buffer总数=3",
+                             "DEBUG 收到结果 isFinal=true bytesProcessed=12288 textLength=11",
+                             "INFO finalizeAndFinishThroughEndOfInput 完成，等待结果流结束", "INFO 结果流结束",
+                             "INFO SpeechAnalyzer start + finalize 完成",
+                             "DEBUG 接收到转写结果 isFinal=true bytesProcessed=12288", "INFO 转写管线正常结束",
+                             "DEBUG 发送结果 isFinal=true bytesProcessed=12288", "INFO CLIRuntime 正常结束 bytesProcessed=12288"})
+        EXPECT_TRUE(log.contains(line)) << line;
+}
+
+TEST(Transcription, EmptyInputClosesWithNothingProcessedAndLocalesResolveInOrder) {
+    RecordingLog log;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {{"zh-CN", "zh_CN"}}});
+    auto run = transcribe({}, analyzerBackend(platform, log.logger()), log.logger());
+    EXPECT_EQ(run.outcome, CLIRuntime::Outcome::closed);
+    EXPECT_EQ(run.lines, (std::vector<cli::Json>{status("booting"), status("ready"), status("input-stream-closed", 0)}));
+    EXPECT_TRUE(log.contains("INFO Locale zh-CN 匹配为 zh_CN"));
+    EXPECT_TRUE(log.contains("INFO Analyzer 输入流结束，buffer总数=0"));
+    EXPECT_EQ(platform->record().transcriberLocale, "zh_CN");
+
+    RecordingLog sameLog;
+    auto same = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {{"zh-CN", "zh-CN"}}});
+    EXPECT_EQ(SpeechAnalyzerBackend(config, "zh-CN", {}, sameLog.logger(), same).resolveLocale("zh-CN"), "zh-CN");
+    EXPECT_TRUE(sameLog.lines().empty());
+
+    RecordingLog noneLog;
+    auto none = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {}});
+    EXPECT_EQ(SpeechAnalyzerBackend(config, "zh-CN", {}, noneLog.logger(), none).resolveLocale("zh-CN"), "zh-CN");
+    EXPECT_EQ(noneLog.lines(), std::vector<std::string>{"ERROR 无法解析可用 locale，返回 zh-CN"});
+}
+
+// A backend that hands out fixed results, for what the analyzer backend never does.
+class FixedResultsBackend final : public SpeechBackend {
+public:
+    explicit FixedResultsBackend(std::vector<ResultPayload> results) : results_(std::move(results)) {}
+    AsyncStream<ResultPayload> run(AsyncStream<AudioPCMBuffer> bufferStream) const override {
+        return AsyncStream<ResultPayload>::spawn(
+            [results = results_, buffers = std::move(bufferStream)](Channel<ResultPayload>& output) mutable {
+                drain(buffers);
+                for (auto& result : results) output.send(result);
+                output.finish();
+            });
+    }
+
+private:
+    std::vector<ResultPayload> results_;
+};
+
+TEST(Transcription, ResultsWithoutAByteCountKeepItAbsentAndTheLastKnownCountCloses) {
+    RecordingLog log;
+    auto backend = std::make_shared<FixedResultsBackend>(std::vector<ResultPayload>{
+        {"a", false, std::nullopt, 8192}, {"a b", false, 0.5, std::nullopt}, {"a b c", true, std::nullopt, std::nullopt}});
+    auto run = transcribe(bytesOf(100), backend, log.logger());
+    ASSERT_EQ(run.lines.size(), 6u);
+    EXPECT_EQ(run.lines[3].dump(), R"({"type":"result","payload":{"text":"a b","isFinal":false,"confidence":0.5}})");
+    EXPECT_EQ(run.lines[4].dump(), R"({"type":"result","payload":{"text":"a b c","isFinal":true}})");
+    EXPECT_EQ(run.lines[5], status("input-stream-closed", 8192));
+    EXPECT_EQ(log.count("DEBUG 发送结果 isFinal=false bytesProcessed=8192"), 2);
+    EXPECT_EQ(log.count("DEBUG 发送结果 isFinal=true bytesProcessed=8192"), 1);
+    EXPECT_EQ(log.count("DEBUG 接收到转写结果 isFinal=true bytesProcessed=-1"), 1);
+}
+
+TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
+    struct Case {
+        const char* name;
+        Script script;
+        std::string code;
+        std::string message;
+        std::string logLine;
+    };
+    std::vector<Case> cases{
+        {"transcriber unavailable", Script{.transcriberAvailable = false}, "apple_backend_unavailable",
+         "Apple Speech 模块当前不可用。", "ERROR SpeechTranscriber 当前不可用，无法启动 Apple 后端"},
+        {"prepare", Script{.prepareFailure = "model missing"}, "apple_transcribe_failed", "model missing",
+         "ERROR 转写管线出错: model missing"},
+        {"start", Script{.startFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke",
+         "ERROR SpeechAnalyzer 运行抛出错误: decoder broke"},
+        {"finalize", Script{.finalizeFailure = "no final"}, "apple_transcribe_failed", "no final",
+         "ERROR SpeechAnalyzer 运行抛出错误: no final"},
+        {"results", Script{.resultsAtFinalize = {{"x", true}}, .resultsFailure = "results broke"},
+         "apple_transcribe_failed", "results broke", "ERROR SpeechAnalyzer 运行抛出错误: results broke"},
+    };
+    for (auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        RecordingLog log;
+        auto platform = std::make_shared<ScriptedSpeechPlatform>(testCase.script);
+        auto run = transcribe(bytesOf(5000), analyzerBackend(platform, log.logger()), log.logger());
+        EXPECT_EQ(run.outcome, CLIRuntime::Outcome::failed);
+        ASSERT_GE(run.lines.size(), 3u);
+        EXPECT_EQ(run.lines.back(), error(testCase.code, testCase.message));
+        EXPECT_EQ(run.lines.size(), testCase.script.resultsAtFinalize.size() + 3);
+        EXPECT_TRUE(log.contains(testCase.logLine));
+        EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + testCase.message));
+    }
+
+    RecordingLog log;
+    auto unavailable = transcribe(bytesOf(5000), std::make_shared<UnavailableSpeechBackend>(CLIError(CLIError::Case::backendUnavailable)),
+                                  log.logger());
+    EXPECT_EQ(unavailable.lines, (std::vector<cli::Json>{status("booting"), status("ready"),
+                                                         error("apple_backend_unavailable", "Apple Speech 模块当前不可用。")}));
+
+    auto stereo = config;
+    stereo.channels = 2;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{});
+    auto wrongFormat = transcribe(bytesOf(5000), analyzerBackend(platform, log.logger()), log.logger(), stereo);
+    EXPECT_EQ(wrongFormat.lines.back(), error("apple_unsupported_channels", "仅支持单声道音频。"));
+    EXPECT_TRUE(platform->record().calls.empty());
+}
+
+TEST(Transcription, AReadFailureReachesTheAnalyzerWhichReportsIt) {
+    RecordingLog log;
+    RuntimeOutput output;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{});
+    CLIRuntime runtime(output.emitter(), StandardInputStream(::open("/", O_RDONLY | O_CLOEXEC), log.logger()),
+                       TranscriptionPipeline(config, PCMBufferStreamBuilder(config, log.logger()),
+                                             analyzerBackend(platform, log.logger()), log.logger()),
+                       log.logger());
+    EXPECT_EQ(runtime.run(), CLIRuntime::Outcome::failed);
+    EXPECT_EQ(output.lines().back(), error("apple_transcribe_failed", "read: Is a directory"));
+    EXPECT_TRUE(log.contains("ERROR 构建 Analyzer 输入流失败: read: Is a directory"));
+    EXPECT_TRUE(log.contains("ERROR SpeechAnalyzer 运行抛出错误: read: Is a directory"));
+}
+
+TEST(TranscribeCommand, TheAnalyzerBackendNeedsASpeechLayerWithAnAnalyzer) {
+    CommandContext context{cli::CLIMessageEmitter({}, std::nullopt), {}, nullptr, std::nullopt, nullptr};
+    auto unavailable = std::dynamic_pointer_cast<const UnavailableSpeechBackend>(TranscribeCommand::makeBackend(context, config));
+    ASSERT_TRUE(unavailable);
+    EXPECT_EQ(unavailable->error().errorCode(), "apple_backend_unavailable");
+
+    context.speech = std::make_shared<ScriptedSpeechPlatform>(Script{.hasSpeechAnalyzer = false});
+    EXPECT_TRUE(std::dynamic_pointer_cast<const UnavailableSpeechBackend>(TranscribeCommand::makeBackend(context, config)));
+    context.speech = std::make_shared<ScriptedSpeechPlatform>(Script{});
+    EXPECT_TRUE(std::dynamic_pointer_cast<const SpeechAnalyzerBackend>(TranscribeCommand::makeBackend(context, config)));
+}
+
+TEST(SpeechPresetResolver, NamesMapIgnoringCaseAndEverythingElseIsProgressive) {
+    using enum TranscriptionPreset;
+    EXPECT_EQ(SpeechPresetResolver::resolve(std::nullopt), progressiveTranscription);
+    EXPECT_EQ(SpeechPresetResolver::resolve("Time_Indexed_Progressive"), timeIndexedProgressiveTranscription);
+    EXPECT_EQ(SpeechPresetResolver::resolve("TRANSCRIPTION"), transcription);
+    EXPECT_EQ(SpeechPresetResolver::resolve("alternatives"), transcriptionWithAlternatives);
+    EXPECT_EQ(SpeechPresetResolver::resolve("transcription_with_alternatives"), transcriptionWithAlternatives);
+    EXPECT_EQ(SpeechPresetResolver::resolve("time_indexed_alternatives"), timeIndexedTranscriptionWithAlternatives);
+    EXPECT_EQ(SpeechPresetResolver::resolve("progressive"), progressiveTranscription);
+    EXPECT_EQ(SpeechPresetResolver::resolve(""), progressiveTranscription);
+}
+
+TEST(TextFormatting, NumbersAndCharacterCountsAsTheLogsShowThem) {
+    EXPECT_EQ(formatFloatingPoint(16000.0), "16000.0");
+    EXPECT_EQ(formatFloatingPoint(44100.5), "44100.5");
+    EXPECT_EQ(userPerceivedCharacterCount("go forward"), 10u);
+    EXPECT_EQ(userPerceivedCharacterCount("你好世界"), 4u);
+    EXPECT_EQ(userPerceivedCharacterCount("e\xCC\x81t\xC3\xA9"), 3u);                      // e + combining acute, t, é
+    EXPECT_EQ(userPerceivedCharacterCount("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB"), 1u);  // woman technologist
+}
+
+}  // namespace
+}  // namespace harkline
