@@ -9,7 +9,12 @@
 namespace harkline {
 namespace {
 
-std::optional<DiagnosticsSnapshot> loadSnapshot(const std::filesystem::path& path) {
+struct LoadedSnapshot {
+    DiagnosticsSnapshot snapshot;
+    std::string bytes;
+};
+
+std::optional<LoadedSnapshot> loadSnapshot(const std::filesystem::path& path) {
     std::error_code error;
     auto size = std::filesystem::file_size(path, error);
     if (error || size > DiagnosticsStore::largestReadableFile) return std::nullopt;
@@ -18,7 +23,7 @@ std::optional<DiagnosticsSnapshot> loadSnapshot(const std::filesystem::path& pat
     std::ostringstream bytes;
     bytes << stream.rdbuf();
     try {
-        return decodeDiagnosticsSnapshot(cli::Json::parse(bytes.str()));
+        return LoadedSnapshot{decodeDiagnosticsSnapshot(cli::Json::parse(bytes.str())), bytes.str()};
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -28,7 +33,10 @@ std::optional<DiagnosticsSnapshot> loadSnapshot(const std::filesystem::path& pat
 
 DiagnosticsStore::DiagnosticsStore(std::filesystem::path fileURL, cli::Logger logger)
     : fileURL_(std::move(fileURL)), logger_(std::move(logger)) {
-    if (auto loaded = loadSnapshot(fileURL_)) snapshot_ = std::move(*loaded);
+    if (auto loaded = loadSnapshot(fileURL_)) {
+        snapshot_ = std::move(loaded->snapshot);
+        persistedBytes_ = std::move(loaded->bytes);
+    }
 }
 
 template <typename Change>
@@ -61,7 +69,12 @@ DiagnosticsSnapshot DiagnosticsStore::currentSnapshot() const {
 
 void DiagnosticsStore::persist() {
     try {
-        cli::writeFileAtomically(fileURL_, cli::writeJson(cli::Json(snapshot_), {.escapeSlashes = true}));
+        std::string bytes = cli::writeJson(cli::Json(snapshot_), {.escapeSlashes = true});
+        // Most starts record the same log path again; the file already holds these exact
+        // bytes, so the durable rewrite (two syncs) is skipped.
+        if (bytes == persistedBytes_) return;
+        cli::writeFileAtomically(fileURL_, bytes);
+        persistedBytes_ = std::move(bytes);
     } catch (const std::exception& failure) {
         logger_.error(std::string("写入诊断信息失败: ") + failure.what());
     }

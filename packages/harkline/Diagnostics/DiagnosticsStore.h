@@ -34,6 +34,7 @@ private:
 
     mutable std::mutex mutex_;
     DiagnosticsSnapshot snapshot_;
+    std::optional<std::string> persistedBytes_;  // what the file is known to hold
     std::filesystem::path fileURL_;
     cli::Logger logger_;
 };
