@@ -3,6 +3,8 @@
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/CommandRouter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxSpeechPlatform.h"
 #include "harkline/Runtime/HarklineTool.h"
 
 int main(int argc, char** argv) {
@@ -12,7 +14,9 @@ int main(int argc, char** argv) {
     auto diagnostics = std::make_shared<DiagnosticsStore>(
         startup.paths.applicationSupportDirectory() / "diagnostics.json", startup.logger);
     diagnostics->updateLogPath(startup.logPath);
-    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath});
+    auto speech = std::make_shared<PocketSphinxSpeechPlatform>(
+        SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory()), pocketSphinxModelSources());
+    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech});
     router.run(startup.options.commandName, startup.options.arguments);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
+#include "harkline/Platform/Speech/SpeechPlatform.h"
 
 namespace harkline {
 
@@ -16,6 +17,8 @@ struct CommandContext {
     cli::Logger logger;
     std::shared_ptr<DiagnosticsStore> diagnostics;
     std::optional<std::string> logFilePath;
+    // The speech platform layer; null when this build has none.
+    std::shared_ptr<const SpeechPlatform> speech;
 };
 
 }  // namespace harkline

@@ -3,6 +3,7 @@
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/DiagnosticsLogsCommand.h"
 #include "harkline/Commands/DiagnosticsStateCommand.h"
+#include "harkline/Commands/TranscribeCommand.h"
 #include "harkline/Runtime/CLIError.h"
 
 namespace harkline {
@@ -24,13 +25,13 @@ std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(CommandIde
     switch (identifier) {
         case CommandIdentifier::diagnosticsLogs: return std::make_unique<DiagnosticsLogsCommand>(context_, arguments);
         case CommandIdentifier::diagnosticsState: return std::make_unique<DiagnosticsStateCommand>(context_);
+        case CommandIdentifier::transcribe: return std::make_unique<TranscribeCommand>(context_);
         case CommandIdentifier::envCheck:
         case CommandIdentifier::supportLocales:
         case CommandIdentifier::assetsStatus:
         case CommandIdentifier::assetsDownload:
         case CommandIdentifier::assetsCancel:
-        case CommandIdentifier::transcribe:
-            // These need the speech layer, which this build does not have yet.
+            // Not built yet.
             throw CLIError(CLIError::Case::backendUnavailable);
     }
     throw CLIError(CLIError::Case::backendUnavailable);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+
+#include "cli-frame/Commands/CLIExecutableCommand.h"
+#include "harkline/Audio/AudioStreamConfig.h"
+#include "harkline/Backends/SpeechBackend.h"
+#include "harkline/Commands/CommandContext.h"
+
+namespace harkline {
+
+// `harkline transcribe`: raw 16 kHz mono 16-bit PCM on standard input, transcription
+// results as JSON lines on standard output. Takes no options.
+class TranscribeCommand final : public cli::CLIExecutableCommand {
+public:
+    explicit TranscribeCommand(CommandContext context) : context_(std::move(context)) {}
+
+    // Ends the process with status 1 after a failure.
+    void run() override;
+
+    static AudioStreamConfig fixedConfig() { return AudioStreamConfig{16000.0, 1, 16, 2048}; }
+    // The analyzer backend when the context has a speech layer with an analyzer, else the
+    // unavailable one.
+    static std::shared_ptr<const SpeechBackend> makeBackend(const CommandContext& context,
+                                                            const AudioStreamConfig& config);
+
+private:
+    CommandContext context_;
+};
+
+}  // namespace harkline

@@ -1,0 +1,42 @@
+#include "harkline/Runtime/CLIRuntime.h"
+
+#include <string>
+
+#include "harkline/Runtime/CLIMessages.h"
+
+namespace harkline {
+namespace {
+
+constexpr int standardInputChunkSize = 4096;
+
+}  // namespace
+
+CLIRuntime::Outcome CLIRuntime::run() const {
+    logger_.info("CLIRuntime run 启动");
+    emitter_.emit(cli::CLIMessage::status(StatusPayload{.stage = "booting", .logPath = emitter_.logPath()}));
+    std::int64_t lastKnownByteCount = 0;
+    try {
+        auto input = inputFactory_.makeStream(standardInputChunkSize);
+        logger_.info("输入流创建成功");
+        emitter_.emit(cli::CLIMessage::status(StatusPayload{.stage = "ready", .logPath = emitter_.logPath()}));
+
+        auto results = pipeline_.process(std::move(input));
+        while (auto result = results.next()) {
+            logger_.debug(std::string("发送结果 isFinal=") + (result->isFinal ? "true" : "false") + " bytesProcessed=" +
+                          std::to_string(result->bytesProcessed.value_or(lastKnownByteCount)));
+            if (result->bytesProcessed) lastKnownByteCount = *result->bytesProcessed;
+            emitter_.emit(cli::CLIMessage::result(std::move(*result)));
+        }
+    } catch (const std::exception& failure) {
+        // Every stage has been given up and stopped by now: the result stream is gone.
+        logger_.error(std::string("CLIRuntime 捕获错误: ") + failure.what());
+        emitter_.emitFailure(failure, "apple_transcribe_failed");
+        return Outcome::failed;
+    }
+    emitter_.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = "input-stream-closed", .bytesProcessed = lastKnownByteCount, .logPath = emitter_.logPath()}));
+    logger_.info("CLIRuntime 正常结束 bytesProcessed=" + std::to_string(lastKnownByteCount));
+    return Outcome::closed;
+}
+
+}  // namespace harkline
