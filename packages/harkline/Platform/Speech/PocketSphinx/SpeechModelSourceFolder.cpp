@@ -20,7 +20,8 @@ constexpr std::uintmax_t largestDescriptor = 64 * 1024;
 
 bool isPlainRelativePath(const std::string& path) {
     if (path.empty() || path.front() == '/') return false;
-    return std::none_of(fs::path(path).begin(), fs::path(path).end(),
+    fs::path parts(path);
+    return std::none_of(parts.begin(), parts.end(),
                         [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
 }
 

@@ -8,7 +8,10 @@ namespace {
 class InMemoryInstallation final : public AssetInstallationRequest {
 public:
     InMemoryInstallation(std::shared_ptr<InMemoryAssetInventory::State> state, std::string locale)
-        : state_(std::move(state)), locale_(std::move(locale)) {}
+        : state_(std::move(state)), locale_(std::move(locale)) {
+        // The first fraction is there before the installation starts, so the first report sees it.
+        if (!state_->script.fractions.empty()) progress_.setFractionCompleted(state_->script.fractions.front());
+    }
 
     AssetInstallationProgress& progress() override { return progress_; }
 

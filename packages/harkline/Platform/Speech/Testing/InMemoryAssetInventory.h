@@ -27,7 +27,7 @@ public:
         // assetInstallationRequest returns none.
         bool nothingToInstall = false;
         // The fractions an installation passes through, each held for stepDuration (a
-        // cancel cuts the wait short).
+        // cancel cuts the wait short); the request starts at the first.
         std::vector<double> fractions{0.5};
         std::chrono::milliseconds stepDuration{0};
         // The installation throws std::runtime_error with this description at its end.
