@@ -1,10 +1,13 @@
 #include <memory>
+#include <vector>
 
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/CommandRouter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxAssetInventory.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxSpeechPlatform.h"
+#include "harkline/Platform/Speech/PocketSphinx/SpeechModelSourceFolder.h"
+#include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
 #include "harkline/Runtime/HarklineTool.h"
 
 int main(int argc, char** argv) {
@@ -14,9 +17,17 @@ int main(int argc, char** argv) {
     auto diagnostics = std::make_shared<DiagnosticsStore>(
         startup.paths.applicationSupportDirectory() / "diagnostics.json", startup.logger);
     diagnostics->updateLogPath(startup.logPath);
-    auto speech = std::make_shared<PocketSphinxSpeechPlatform>(
-        SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory()), pocketSphinxModelSources());
-    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech});
+
+    auto store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory());
+    auto installableSources = installableSpeechModelSources(startup.logger);
+    std::vector<SpeechModelSource> sources;
+    for (const auto& installable : installableSources) sources.push_back(installable.source);
+    auto speech = std::make_shared<PocketSphinxSpeechPlatform>(store, std::move(sources));
+    auto speechAssets = std::make_shared<PocketSphinxAssetInventory>(store, std::move(installableSources));
+    auto system = std::make_shared<LinuxSystemInfo>([speech] { return speech->isTranscriberAvailable(); });
+
+    CommandRouter router(
+        CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech, speechAssets, system});
     router.run(startup.options.commandName, startup.options.arguments);
     return 0;
 }

@@ -7,7 +7,9 @@
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
+#include "harkline/Platform/Speech/SpeechAssetInventory.h"
 #include "harkline/Platform/Speech/SpeechPlatform.h"
+#include "harkline/Platform/System/SystemInfo.h"
 
 namespace harkline {
 
@@ -19,6 +21,9 @@ struct CommandContext {
     std::optional<std::string> logFilePath;
     // The speech platform layer; null when this build has none.
     std::shared_ptr<const SpeechPlatform> speech;
+    // The speech layer's model assets, and the operating system's own answers.
+    std::shared_ptr<const SpeechAssetInventory> speechAssets;
+    std::shared_ptr<const SystemInfo> system;
 };
 
 }  // namespace harkline

@@ -1,10 +1,16 @@
 #include "harkline/Commands/CommandRouter.h"
 
 #include "cli-frame/Runtime/ToolStartup.h"
+#include "harkline/Commands/AssetsCancelCommand.h"
+#include "harkline/Commands/AssetsDownloadCommand.h"
+#include "harkline/Commands/AssetsStatusCommand.h"
 #include "harkline/Commands/DiagnosticsLogsCommand.h"
 #include "harkline/Commands/DiagnosticsStateCommand.h"
+#include "harkline/Commands/EnvCheckCommand.h"
+#include "harkline/Commands/SupportLocalesCommand.h"
 #include "harkline/Commands/TranscribeCommand.h"
 #include "harkline/Runtime/CLIError.h"
+#include "harkline/Runtime/HarklineTool.h"
 
 namespace harkline {
 
@@ -22,17 +28,30 @@ void CommandRouter::run(const std::optional<std::string>& commandName, const std
 
 std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(CommandIdentifier identifier,
                                                                       const cli::CommandArguments& arguments) const {
+    // Commands that need the speech layer are not built without one, before it is touched.
+    auto requireSpeechLayer = [this] {
+        if (!context_.speech || !context_.speech->hasSpeechAnalyzer()) throw CLIError(CLIError::Case::backendUnavailable);
+    };
     switch (identifier) {
+        case CommandIdentifier::envCheck:
+            requireSpeechLayer();
+            return std::make_unique<EnvCheckCommand>(context_);
+        case CommandIdentifier::supportLocales:
+            requireSpeechLayer();
+            return std::make_unique<SupportLocalesCommand>(context_);
+        case CommandIdentifier::assetsStatus:
+            requireSpeechLayer();
+            return std::make_unique<AssetsStatusCommand>(context_, arguments);
+        case CommandIdentifier::assetsDownload:
+            requireSpeechLayer();
+            return std::make_unique<AssetsDownloadCommand>(
+                context_, arguments, DownloadCancellationToken::inFolder(harklinePaths().applicationSupportDirectory()));
+        case CommandIdentifier::assetsCancel:
+            return std::make_unique<AssetsCancelCommand>(
+                context_, DownloadCancellationToken::inFolder(harklinePaths().applicationSupportDirectory()));
         case CommandIdentifier::diagnosticsLogs: return std::make_unique<DiagnosticsLogsCommand>(context_, arguments);
         case CommandIdentifier::diagnosticsState: return std::make_unique<DiagnosticsStateCommand>(context_);
         case CommandIdentifier::transcribe: return std::make_unique<TranscribeCommand>(context_);
-        case CommandIdentifier::envCheck:
-        case CommandIdentifier::supportLocales:
-        case CommandIdentifier::assetsStatus:
-        case CommandIdentifier::assetsDownload:
-        case CommandIdentifier::assetsCancel:
-            // Not built yet.
-            throw CLIError(CLIError::Case::backendUnavailable);
     }
     throw CLIError(CLIError::Case::backendUnavailable);
 }

@@ -1,0 +1,65 @@
+#include "harkline/Commands/AppleSpeechAssetManager.h"
+
+#include <exception>
+
+#include "harkline/Commands/BackgroundTask.h"
+#include "harkline/Commands/DownloadCancellationState.h"
+#include "harkline/Runtime/CLIError.h"
+
+namespace harkline {
+
+AssetStatusSummary summarize(AssetInventoryStatus status) {
+    switch (status) {
+        case AssetInventoryStatus::unsupported: return {"assets-unsupported", false};
+        case AssetInventoryStatus::supported: return {"assets-available", false};
+        case AssetInventoryStatus::downloading: return {"assets-downloading", false};
+        case AssetInventoryStatus::installed: return {"assets-ready", true};
+    }
+    return {"assets-unknown", false};
+}
+
+AssetStatusSummary AppleSpeechAssetManager::status(const std::string& locale, TranscriptionPreset preset) const {
+    return summarize(inventory_->status({SpeechAssetModule{locale, preset}}));
+}
+
+AssetStatusSummary AppleSpeechAssetManager::downloadAssets(const std::string& locale, TranscriptionPreset preset,
+                                                           const DownloadCancellationToken& cancellationToken,
+                                                           const ProgressHandler& progressHandler) const {
+    auto request = inventory_->assetInstallationRequest({SpeechAssetModule{locale, preset}});
+    if (!request) {
+        logger_.info("AssetInventory 返回空请求，可能已安装 locale=" + locale);
+        return status(locale, preset);
+    }
+
+    // A marker left by an earlier cancel must not stop this installation.
+    cancellationToken.clear();
+    DownloadCancellationState cancellation;
+    auto& progress = request->progress();
+    std::exception_ptr failure;
+    {
+        BackgroundTask watcher([&](const StopSignal& stop) {
+            cancellation.monitorForCancellation(cancellationToken, logger_, [&] { progress.cancel(); }, stop);
+        });
+        BackgroundTask reporter([&](const StopSignal& stop) {
+            while (!stop.stopRequested()) {
+                progressHandler(progress.fractionCompleted());
+                if (!stop.sleepFor(progressInterval)) return;
+            }
+        });
+        try {
+            request->downloadAndInstall();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Wait for a report already under way, so that none lands after the closing one.
+        reporter.stopAndWait();
+        watcher.stopAndWait();
+    }
+
+    if (!failure) progressHandler(1.0);
+    if (cancellation.isCancelled()) throw CLIError(CLIError::Case::downloadCancelled);
+    if (failure) std::rethrow_exception(failure);
+    return status(locale, preset);
+}
+
+}  // namespace harkline

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Platform/Speech/SpeechAssetInventory.h"
+#include "harkline/Platform/Speech/TranscriptionPreset.h"
+
+namespace harkline {
+
+// The asset state of a locale as the host sees it.
+struct AssetStatusSummary {
+    std::string status;  // "assets-unsupported", "assets-available", "assets-downloading", "assets-ready", "assets-unknown"
+    bool installed = false;
+    bool operator==(const AssetStatusSummary&) const = default;
+};
+
+AssetStatusSummary summarize(AssetInventoryStatus status);
+
+// The one place that talks to the speech layer's asset inventory: the asset state of a
+// locale, and its installation with progress reports and a cancel that works across
+// processes through the cancel marker.
+class AppleSpeechAssetManager {
+public:
+    static constexpr std::chrono::milliseconds progressInterval{500};
+
+    // Called with the fraction done (0 to 1, as the platform gives it); from a
+    // background thread, one call at a time. Must not throw.
+    using ProgressHandler = std::function<void(double)>;
+
+    AppleSpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechAssetInventory> inventory)
+        : logger_(std::move(logger)), inventory_(std::move(inventory)) {}
+
+    // Never fails.
+    AssetStatusSummary status(const std::string& locale, TranscriptionPreset preset) const;
+
+    // Installs the assets and returns the state afterwards. Throws CLIError
+    // downloadCancelled when the marker was seen during the installation (even one that
+    // then completed), or the platform's own failure unchanged. Every progress report has
+    // returned before this does; a completed installation ends with a report of exactly 1.
+    AssetStatusSummary downloadAssets(const std::string& locale, TranscriptionPreset preset,
+                                      const DownloadCancellationToken& cancellationToken,
+                                      const ProgressHandler& progressHandler) const;
+
+private:
+    cli::Logger logger_;
+    std::shared_ptr<const SpeechAssetInventory> inventory_;
+};
+
+}  // namespace harkline

@@ -1,0 +1,68 @@
+#include "harkline/Commands/AssetsDownloadCommand.h"
+
+#include <cmath>
+
+#include "harkline/Commands/AssetPayloads.h"
+#include "harkline/Commands/DownloadProgressStore.h"
+#include "harkline/Runtime/CLIError.h"
+#include "harkline/Runtime/CLIMessages.h"
+
+namespace harkline {
+
+AssetsDownloadCommand::AssetsDownloadCommand(CommandContext context, const cli::CommandArguments& arguments,
+                                             DownloadCancellationToken cancellationToken)
+    : context_(std::move(context)),
+      target_(AssetCommandTarget::fromArguments(arguments, *context_.system)),
+      manager_(context_.logger, context_.speechAssets),
+      cancellationToken_(std::move(cancellationToken)) {}
+
+void AssetsDownloadCommand::run() {
+    const auto& locale = target_.locale;
+    context_.logger.info("执行 assets.download locale=" + locale);
+    cancellationToken_.clear();
+    DownloadProgressStore progressStore;
+    progressStore.update(0);
+    report(0);
+
+    try {
+        auto summary = manager_.downloadAssets(locale, target_.preset, cancellationToken_, [&](double fraction) {
+            double value = std::isfinite(fraction) ? fraction : 0;
+            progressStore.update(value);
+            report(value);
+        });
+        context_.diagnostics->updateDownload(std::nullopt);
+        context_.diagnostics->updateAssets({locale, summary.status, summary.installed});
+        context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+            .stage = summary.status,
+            .logPath = context_.emitter.logPath(),
+            .data = AssetsStatusPayload{locale, summary.status, summary.installed},
+        }));
+    } catch (const CLIError& failure) {
+        context_.diagnostics->updateDownload(std::nullopt);
+        if (failure.errorCase() != CLIError::Case::downloadCancelled) {
+            context_.emitter.emitFailure(failure, "apple_download_failed");
+            return;
+        }
+        context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+            .stage = "download-cancelled",
+            .code = failure.errorCode(),
+            .logPath = context_.emitter.logPath(),
+            .data = DownloadStatusPayload{locale, progressStore.current()},
+        }));
+    } catch (const std::exception& failure) {
+        context_.diagnostics->updateDownload(std::nullopt);
+        context_.emitter.emitFailure(failure, "apple_download_failed");
+    }
+}
+
+// Records the fraction in the diagnostics, then writes its progress line.
+void AssetsDownloadCommand::report(double progress) const {
+    context_.diagnostics->updateDownload(DownloadSnapshot{target_.locale, progress, "downloading", secondsSinceReferenceDate()});
+    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = "downloading-assets",
+        .logPath = context_.emitter.logPath(),
+        .data = DownloadStatusPayload{target_.locale, progress},
+    }));
+}
+
+}  // namespace harkline

@@ -1,0 +1,25 @@
+#include "harkline/Commands/AssetsStatusCommand.h"
+
+#include "harkline/Commands/AssetPayloads.h"
+#include "harkline/Runtime/CLIMessages.h"
+
+namespace harkline {
+
+AssetsStatusCommand::AssetsStatusCommand(CommandContext context, const cli::CommandArguments& arguments)
+    : context_(std::move(context)),
+      target_(AssetCommandTarget::fromArguments(arguments, *context_.system)),
+      manager_(context_.logger, context_.speechAssets) {}
+
+void AssetsStatusCommand::run() {
+    context_.logger.info("执行 assets.status locale=" + target_.locale);
+    auto summary = manager_.status(target_.locale, target_.preset);
+    context_.diagnostics->updateAssets({target_.locale, summary.status, summary.installed});
+    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = summary.status,
+        .code = summary.installed ? std::nullopt : std::optional<std::string>("apple_assets_missing"),
+        .logPath = context_.emitter.logPath(),
+        .data = AssetsStatusPayload{target_.locale, summary.status, summary.installed},
+    }));
+}
+
+}  // namespace harkline

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Commands/BackgroundTask.h"
+#include "harkline/Commands/DownloadCancellationToken.h"
+
+namespace harkline {
+
+// Whether the cancel marker was seen during one installation. One per installation.
+class DownloadCancellationState {
+public:
+    static constexpr std::chrono::milliseconds pollInterval{200};
+
+    bool isCancelled() const {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+    // The cancellation watcher: polls for the marker until it appears or `stop` is
+    // requested. On the marker it records the cancel, logs it and calls `cancelProgress`,
+    // in that order, once; the marker stays where it is.
+    void monitorForCancellation(const DownloadCancellationToken& token, const cli::Logger& logger,
+                                const std::function<void()>& cancelProgress, const StopSignal& stop);
+
+private:
+    mutable std::mutex mutex_;
+    bool cancelled_ = false;
+};
+
+}  // namespace harkline

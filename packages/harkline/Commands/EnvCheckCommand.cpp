@@ -1,0 +1,48 @@
+#include "harkline/Commands/EnvCheckCommand.h"
+
+#include "harkline/Runtime/CLIMessages.h"
+
+namespace harkline {
+
+std::string EnvCheckCommand::authorizationText(SpeechAuthorizationStatus status) {
+    switch (status) {
+        case SpeechAuthorizationStatus::notDetermined: return "not_determined";
+        case SpeechAuthorizationStatus::denied: return "denied";
+        case SpeechAuthorizationStatus::restricted: return "restricted";
+        case SpeechAuthorizationStatus::authorized: return "granted";
+    }
+    return "unknown";
+}
+
+void EnvCheckCommand::run() {
+    context_.logger.info("执行 env.check 指令");
+    auto version = context_.system->operatingSystemVersion();
+    EnvSnapshot env{
+        .macOSVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+                        std::to_string(version.patch),
+        .speechApi = context_.speech->isTranscriberAvailable() ? "available" : "unavailable",
+        .authorization = authorizationText(context_.system->speechAuthorizationStatus()),
+    };
+
+    std::string stage = "env-ok";
+    std::optional<std::string> code;
+    if (env.speechApi == "unavailable") {
+        stage = "env-unsupported";
+        code = "apple_env_unsupported";
+        env.reason = "speech_api_unavailable";
+    } else if (env.authorization == "denied" || env.authorization == "restricted") {
+        stage = "env-unsupported";
+        code = "apple_authorization_denied";
+        env.reason = "authorization_denied";
+    }
+
+    context_.diagnostics->updateEnv(env);
+    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = stage,
+        .code = code,
+        .logPath = context_.emitter.logPath(),
+        .data = env,
+    }));
+}
+
+}  // namespace harkline

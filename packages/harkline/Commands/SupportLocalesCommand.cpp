@@ -1,0 +1,52 @@
+#include "harkline/Commands/SupportLocalesCommand.h"
+
+#include <set>
+
+#include "harkline/Runtime/CLIMessages.h"
+
+namespace harkline {
+namespace {
+
+constexpr const char* defaultLocale = "zh-CN";
+
+}  // namespace
+
+void to_json(cli::Json& json, const LocaleMetadata& metadata) {
+    json = cli::Json::object();
+    json["locale"] = metadata.locale;
+    json["displayName"] = metadata.displayName;
+    json["needsDownload"] = metadata.needsDownload;
+    if (metadata.estimatedSizeMB) json["estimatedSizeMB"] = *metadata.estimatedSizeMB;
+    if (metadata.modelVersion) json["modelVersion"] = *metadata.modelVersion;
+    json["isDefault"] = metadata.isDefault;
+}
+
+void to_json(cli::Json& json, const LocaleListPayload& payload) {
+    json = cli::Json::object();
+    json["locales"] = cli::Json::array();
+    for (const auto& metadata : payload.locales) json["locales"].push_back(metadata);
+}
+
+void SupportLocalesCommand::run() {
+    context_.logger.info("执行 support.locales 指令");
+    auto supported = context_.speechAssets->supportedLocales();
+    auto installedList = context_.speechAssets->installedLocales();
+    std::set<std::string> installed(installedList.begin(), installedList.end());
+
+    LocaleListPayload payload;
+    for (const auto& identifier : supported) {
+        payload.locales.push_back(LocaleMetadata{
+            .locale = identifier,
+            .displayName = context_.system->localeSelfName(identifier).value_or(identifier),
+            .needsDownload = !installed.contains(identifier),
+            .isDefault = identifier == defaultLocale,
+        });
+    }
+    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = "locales-listed",
+        .logPath = context_.emitter.logPath(),
+        .data = payload,
+    }));
+}
+
+}  // namespace harkline

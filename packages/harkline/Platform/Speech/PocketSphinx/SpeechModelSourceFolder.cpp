@@ -1,0 +1,89 @@
+#include "harkline/Platform/Speech/PocketSphinx/SpeechModelSourceFolder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "harkline/Platform/Speech/LocaleIdentifier.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Descriptors are a few lines; anything bigger is not one.
+constexpr std::uintmax_t largestDescriptor = 64 * 1024;
+
+bool isPlainRelativePath(const std::string& path) {
+    if (path.empty() || path.front() == '/') return false;
+    fs::path parts(path);
+    return std::none_of(parts.begin(), parts.end(),
+                        [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
+}
+
+InstallableSpeechModelSource decodeDescriptor(const fs::path& file) {
+    if (fs::file_size(file) > largestDescriptor) throw std::runtime_error("larger than a descriptor can be");
+    std::ifstream stream(file, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    if (!stream) throw std::runtime_error("cannot be read");
+    auto json = cli::Json::parse(text.str());
+
+    InstallableSpeechModelSource result;
+    auto locale = canonicalLocaleIdentifier(json.at("locale").get<std::string>());
+    if (!locale) throw std::runtime_error("\"locale\" is not a locale identifier");
+    result.source.locale = *locale;
+    result.source.engine = json.at("engine").get<std::string>();
+    fs::path directory = json.at("directory").get<std::string>();
+    result.source.directory = directory.is_absolute() ? directory : file.parent_path() / directory;
+    result.source.components = json.at("components").get<std::map<std::string, std::string>>();
+    if (result.source.components.empty()) throw std::runtime_error("\"components\" is empty");
+    for (const auto& [role, path] : result.source.components)
+        if (!isPlainRelativePath(path)) throw std::runtime_error("component \"" + role + "\" is not a relative path");
+    if (auto rate = json.find("readBytesPerSecond"); rate != json.end()) {
+        result.readBytesPerSecond = rate->get<std::uintmax_t>();
+        if (*result.readBytesPerSecond == 0) throw std::runtime_error("\"readBytesPerSecond\" is 0");
+    }
+    return result;
+}
+
+}  // namespace
+
+std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::path& folder, const cli::Logger& logger) {
+    std::vector<fs::path> descriptors;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
+        if (entry->path().extension() == ".json") descriptors.push_back(entry->path());
+    if (error) logger.error("读取语音模型来源目录失败: " + folder.string() + ": " + error.message());
+    std::sort(descriptors.begin(), descriptors.end());
+
+    std::vector<InstallableSpeechModelSource> sources;
+    for (const auto& descriptor : descriptors) {
+        try {
+            sources.push_back(decodeDescriptor(descriptor));
+        } catch (const std::exception& failure) {
+            logger.error("忽略无效的语音模型来源 " + descriptor.string() + ": " + failure.what());
+        }
+    }
+    return sources;
+}
+
+std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger) {
+    std::vector<InstallableSpeechModelSource> sources;
+    for (auto& source : pocketSphinxModelSources()) sources.push_back({std::move(source), std::nullopt});
+    if (const char* folder = std::getenv(speechModelSourcesVariable); folder && *folder) {
+        for (auto& candidate : loadSpeechModelSourceFolder(folder, logger)) {
+            bool named = std::any_of(sources.begin(), sources.end(), [&](const auto& known) {
+                return known.source.locale == candidate.source.locale;
+            });
+            if (!named) sources.push_back(std::move(candidate));
+        }
+    }
+    return sources;
+}
+
+}  // namespace harkline

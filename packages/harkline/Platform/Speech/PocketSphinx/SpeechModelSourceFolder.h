@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+
+namespace harkline {
+
+// A model source an installation may copy from.
+struct InstallableSpeechModelSource {
+    SpeechModelSource source;
+    // Reading stays below this rate, for sources on shared or slow storage; none reads
+    // as fast as the disks go.
+    std::optional<std::uintmax_t> readBytesPerSecond;
+};
+
+// Names a folder of additional model sources (local folders only, never a network).
+inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL_SOURCES";
+
+// The sources described by the "*.json" files of `folder`, by file name, e.g.
+//   {"locale":"en-GB","engine":"pocketsphinx","directory":"/srv/models/en-gb",
+//    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
+//    "readBytesPerSecond":4000000}
+// A relative "directory" is taken from `folder`; "readBytesPerSecond" may be left out.
+// A descriptor that cannot be read or decoded, or whose locale or component paths are
+// not acceptable, is skipped with an ERROR log line naming it.
+std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const std::filesystem::path& folder,
+                                                                      const cli::Logger& logger);
+
+// The system packages' sources, then those of the folder named by the variable above
+// when it is set; for a locale named twice, the first source counts.
+std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger);
+
+}  // namespace harkline

@@ -1,0 +1,212 @@
+#include "harkline/Platform/Speech/PocketSphinx/StagedModelInstallation.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <numeric>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli-frame/Files/AtomicFile.h"
+#include "harkline/Platform/Speech/PocketSphinx/ModelInstallationLock.h"
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t copyChunkSize = 128 * 1024;
+
+[[noreturn]] void failWithErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Closes a descriptor on every way out.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now, so that a failing close (delayed write errors) is reported.
+    void close(const std::string& what) {
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) failWithErrno(what);
+    }
+
+private:
+    int fd_;
+};
+
+void syncDirectory(const fs::path& directory) {
+    FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) failWithErrno("cannot sync " + directory.string());
+}
+
+// Removes the staging folder on every way out: after the swap it holds the replaced model.
+class StagingFolder {
+public:
+    explicit StagingFolder(const fs::path& modelsDirectory, const std::string& locale) {
+        std::string pattern = (modelsDirectory / ("." + locale + ".staging-XXXXXX")).string();
+        if (!::mkdtemp(pattern.data())) failWithErrno("cannot create a staging folder in " + modelsDirectory.string());
+        path_ = pattern;
+    }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+    ~StagingFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Copies bytes while keeping the progress current, honouring cancellation and the rate limit.
+class ByteCopier {
+public:
+    ByteCopier(AssetInstallationProgress& progress, std::uintmax_t totalBytes, std::optional<std::uintmax_t> bytesPerSecond)
+        : progress_(progress), totalBytes_(totalBytes), bytesPerSecond_(bytesPerSecond), started_(Clock::now()) {}
+
+    void copy(const fs::path& from, const fs::path& to, std::uintmax_t expectedSize) {
+        FileDescriptor input(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        if (input.get() < 0) failWithErrno("cannot open " + from.string());
+        FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (output.get() < 0) failWithErrno("cannot create " + to.string());
+
+        std::uintmax_t copied = 0;
+        while (true) {
+            throwIfCancelled();
+            ssize_t count = ::read(input.get(), buffer_.data(), buffer_.size());
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) failWithErrno("cannot read " + from.string());
+            if (count == 0) break;
+            copied += static_cast<std::uintmax_t>(count);
+            if (copied > expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
+            writeAll(output.get(), static_cast<std::size_t>(count), to);
+            advance(static_cast<std::uintmax_t>(count));
+        }
+        if (copied != expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
+        if (::fsync(output.get()) != 0) failWithErrno("cannot sync " + to.string());
+        output.close("cannot write " + to.string());
+    }
+
+    void throwIfCancelled() const {
+        if (progress_.isCancelled()) throw AssetInstallationCancelled();
+    }
+
+private:
+    void writeAll(int fd, std::size_t size, const fs::path& to) {
+        std::size_t written = 0;
+        while (written < size) {
+            ssize_t count = ::write(fd, buffer_.data() + written, size - written);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) failWithErrno("cannot write " + to.string());
+            written += static_cast<std::size_t>(count);
+        }
+    }
+
+    void advance(std::uintmax_t bytes) {
+        done_ += bytes;
+        progress_.setFractionCompleted(static_cast<double>(done_) / static_cast<double>(totalBytes_));
+        if (!bytesPerSecond_) return;
+        auto due = started_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                  static_cast<double>(done_) / static_cast<double>(*bytesPerSecond_)));
+        auto now = Clock::now();
+        if (due > now && progress_.waitForCancellation(due - now)) throw AssetInstallationCancelled();
+    }
+
+    AssetInstallationProgress& progress_;
+    std::uintmax_t totalBytes_;
+    std::optional<std::uintmax_t> bytesPerSecond_;
+    Clock::time_point started_;
+    std::uintmax_t done_ = 0;
+    std::vector<char> buffer_ = std::vector<char>(copyChunkSize);
+};
+
+// Puts `staged` at `destination` in one step. An older model there is swapped into
+// `staged`'s place (and removed with the staging folder), so the destination always
+// holds either the whole old model or the whole new one.
+void swapIntoPlace(const fs::path& staged, const fs::path& destination, const fs::path& stagingFolder) {
+    if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, destination.c_str(), RENAME_EXCHANGE) == 0) return;
+    if (errno == ENOENT) {
+        if (::rename(staged.c_str(), destination.c_str()) != 0) failWithErrno("cannot move the model to " + destination.string());
+        return;
+    }
+    if (errno != EINVAL && errno != ENOSYS) failWithErrno("cannot move the model to " + destination.string());
+    // File systems without an exchanging rename: two renames; a crash between them leaves
+    // the old model in the staging folder, which the next installation removes.
+    if (::rename(destination.c_str(), (stagingFolder / "replaced").c_str()) != 0)
+        failWithErrno("cannot move the old model aside from " + destination.string());
+    if (::rename(staged.c_str(), destination.c_str()) != 0) failWithErrno("cannot move the model to " + destination.string());
+}
+
+}  // namespace
+
+bool StagedModelInstallation::isStagingFolderName(const std::string& name, const std::string& locale) {
+    return name.starts_with("." + locale + ".staging-");
+}
+
+void StagedModelInstallation::removeStaleStagingFolders() const {
+    std::error_code error;
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error))
+        if (isStagingFolderName(entry->path().filename().string(), source_.source.locale)) stale.push_back(entry->path());
+    for (const auto& folder : stale) fs::remove_all(folder);
+}
+
+void StagedModelInstallation::downloadAndInstall() {
+    const auto& locale = source_.source.locale;
+    std::error_code error;
+    fs::create_directories(modelsDirectory_, error);
+    if (error) throw std::system_error(error, "cannot create the model folder " + modelsDirectory_.string());
+
+    auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(modelsDirectory_, locale));
+    if (!lock) throw std::runtime_error("another installation of the " + locale + " speech model is running");
+    // Holding the lock, every staging folder of this locale was left by an installation that died.
+    removeStaleStagingFolders();
+
+    auto manifest = source_.source.manifest();
+    if (manifest.files.empty()) throw std::runtime_error("the model source of " + locale + " holds no files");
+    auto totalBytes = std::accumulate(manifest.files.begin(), manifest.files.end(), std::uintmax_t{0},
+                                      [](std::uintmax_t sum, const SpeechModelFile& file) { return sum + file.size; });
+    ByteCopier copier(progress_, std::max<std::uintmax_t>(totalBytes, 1), source_.readBytesPerSecond);
+
+    StagingFolder staging(modelsDirectory_, locale);
+    auto staged = staging.path() / locale;
+    std::set<fs::path> folders{staged};
+    for (const auto& file : manifest.files) {
+        for (auto folder = (staged / file.path).parent_path(); folder != staged; folder = folder.parent_path())
+            folders.insert(folder);
+    }
+    for (const auto& folder : folders) {
+        fs::create_directory(folder, error);
+        if (error) throw std::system_error(error, "cannot create " + folder.string());
+    }
+    for (const auto& file : manifest.files) copier.copy(source_.source.directory / file.path, staged / file.path, file.size);
+    cli::writeFileAtomically(staged / SpeechModelStore::manifestFileName, cli::Json(manifest).dump());
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) syncDirectory(*folder);
+
+    // The same check every later use of the model makes.
+    auto installed = SpeechModelStore(staging.path()).installedModel(locale);
+    if (!installed || installed->manifest != manifest)
+        throw std::runtime_error("the copied " + locale + " speech model does not match its source");
+
+    copier.throwIfCancelled();
+    swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
+    syncDirectory(modelsDirectory_);
+    progress_.setFractionCompleted(1.0);
+}
+
+}  // namespace harkline

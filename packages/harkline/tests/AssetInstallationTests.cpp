@@ -1,0 +1,274 @@
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <sys/mount.h>
+
+#include <gtest/gtest.h>
+
+#include "harkline/Platform/Speech/PocketSphinx/ModelInstallationLock.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxAssetInventory.h"
+#include "harkline/Platform/Speech/PocketSphinx/StagedModelInstallation.h"
+#include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
+#include "harkline/tests/SpeechModelInstallation.h"
+#include "test-support/TemporaryHome.h"
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::englishModelSource;
+using testing_support::installSpeechModel;
+using testsupport::writeFile;
+
+// A model made of a few small files: what an older installation left in the store.
+SpeechModelSource smallModelSource(const fs::path& directory, const std::string& locale) {
+    writeFile(directory / "en-us" / "mdef", "old acoustic model");
+    writeFile(directory / "en-us.lm.bin", "old language model");
+    writeFile(directory / "cmudict-en-us.dict", "old dictionary");
+    return {locale, "pocketsphinx", directory, englishModelSource().components};
+}
+
+InstallableSpeechModelSource englishFilesAs(const std::string& locale, std::optional<std::uintmax_t> rate = {}) {
+    auto source = englishModelSource();
+    source.locale = locale;
+    return {source, rate};
+}
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class AssetInstallationTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(englishModelSource().isPresent()) << "pocketsphinx-en-us is not installed"; }
+
+    fs::path models() const { return home_.path() / "models"; }
+    SpeechModelStore store() const { return SpeechModelStore(models()); }
+    void installOldModel(const std::string& locale) {
+        installSpeechModel(store(), smallModelSource(home_.path() / "old-source", locale));
+    }
+    AssetInventoryStatus statusOf(const PocketSphinxAssetInventory& inventory, const std::string& locale) const {
+        return inventory.status({SpeechAssetModule{locale}});
+    }
+
+    testsupport::TemporaryHome home_;
+};
+
+TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTheirReason) {
+    auto folder = home_.path() / "sources";
+    writeFile(folder / "a.json",
+              R"({"locale":"en_gb","engine":"pocketsphinx","directory":"files","components":{"dictionary":"d.dict"},"readBytesPerSecond":1000})");
+    writeFile(folder / "b.json", R"({"locale":"en-US","engine":"pocketsphinx","directory":"/x","components":{"d":"d"}})");
+    writeFile(folder / "broken.json", R"({"locale":"en-GB")");
+    writeFile(folder / "bad-locale.json", R"({"locale":"../etc","engine":"e","directory":"/","components":{"d":"d"}})");
+    writeFile(folder / "escape.json", R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"../../etc/passwd"}})");
+    writeFile(folder / "zero-rate.json",
+              R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"d"},"readBytesPerSecond":0})");
+    writeFile(folder / "notes.txt", "not a descriptor");
+    std::vector<std::string> logged;
+    cli::Logger logger([&](cli::LogLevel, std::string_view line) { logged.emplace_back(line); }, {});
+
+    auto sources = loadSpeechModelSourceFolder(folder, logger);
+    ASSERT_EQ(sources.size(), 2u);
+    EXPECT_EQ(sources[0].source.locale, "en-GB");
+    EXPECT_EQ(sources[0].source.directory, folder / "files");
+    EXPECT_EQ(sources[0].readBytesPerSecond, 1000u);
+    EXPECT_EQ(sources[1].readBytesPerSecond, std::nullopt);
+    ASSERT_EQ(logged.size(), 4u);
+    EXPECT_TRUE(logged[0].starts_with("忽略无效的语音模型来源 " + (folder / "bad-locale.json").string() + ": "));
+
+    // The system package's en-US comes first and is not replaced by the folder's.
+    ::setenv(speechModelSourcesVariable, folder.c_str(), 1);
+    auto all = installableSpeechModelSources(cli::Logger());
+    ::unsetenv(speechModelSourcesVariable);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].source.directory, englishModelSource().directory);
+    EXPECT_EQ(all[1].source.locale, "en-GB");
+}
+
+TEST_F(AssetInstallationTest, InventoryStatusFollowsSourcesStoreAndRunningInstallations) {
+    auto missing = englishFilesAs("fr-FR");
+    missing.source.directory = home_.path() / "nowhere";
+    PocketSphinxAssetInventory inventory(store(), {{englishModelSource(), {}}, englishFilesAs("en-GB"), missing});
+
+    EXPECT_EQ(inventory.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US"}));
+    EXPECT_TRUE(inventory.installedLocales().empty());
+    EXPECT_EQ(statusOf(inventory, "en_gb"), AssetInventoryStatus::supported);
+    for (const char* unsupported : {"fr-FR", "de-DE", "../en-GB", ""})
+        EXPECT_EQ(statusOf(inventory, unsupported), AssetInventoryStatus::unsupported) << unsupported;
+    EXPECT_THROW(inventory.assetInstallationRequest({{"../en-GB"}}), std::invalid_argument);
+    EXPECT_THROW(inventory.assetInstallationRequest({{"fr-FR"}}), std::runtime_error);
+
+    fs::create_directories(models());
+    {
+        auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB"));
+        ASSERT_TRUE(lock);
+        EXPECT_FALSE(ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB")));
+        EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::downloading);
+        EXPECT_EQ(statusOf(inventory, "en-US"), AssetInventoryStatus::supported);
+    }
+    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::supported);
+
+    // An older model is installed, but differs from the source: it can be replaced.
+    installOldModel("en-GB");
+    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::installed);
+    EXPECT_EQ(inventory.installedLocales(), std::vector<std::string>{"en-GB"});
+    auto request = inventory.assetInstallationRequest({{"en-GB"}});
+    ASSERT_TRUE(request);
+    request->downloadAndInstall();
+    EXPECT_EQ(request->progress().fractionCompleted(), 1.0);
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest());
+    EXPECT_EQ(inventory.assetInstallationRequest({{"en-GB"}}), nullptr);
+
+    // A model without a source is kept, and there is nothing to install for it.
+    installOldModel("fr-FR");
+    EXPECT_EQ(inventory.assetInstallationRequest({{"fr-FR"}}), nullptr);
+    EXPECT_EQ(inventory.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US", "fr-FR"}));
+}
+
+TEST_F(AssetInstallationTest, ACancelledInstallationLeavesTheOldModelAndTheNextStartsClean) {
+    installOldModel("en-GB");
+    auto oldManifest = store().installedModel("en-GB")->manifest;
+    StagedModelInstallation slow(models(), englishFilesAs("en-GB", 40'000'000));
+    std::thread canceller([&] {
+        while (slow.progress().fractionCompleted() < 0.2) std::this_thread::sleep_for(5ms);
+        slow.progress().cancel();
+    });
+    EXPECT_THROW(slow.downloadAndInstall(), AssetInstallationCancelled);
+    canceller.join();
+    EXPECT_LT(slow.progress().fractionCompleted(), 1.0);
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
+    EXPECT_EQ(namesIn(models()), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
+
+    // What a killed installation leaves behind is removed by the next one.
+    writeFile(models() / ".en-GB.staging-Ab12Cd" / "en-GB" / "en-us.lm.bin", "half");
+    writeFile(models() / ".en-US.staging-Ab12Cd" / "x", "another locale's: not ours to judge");
+    StagedModelInstallation fresh(models(), englishFilesAs("en-GB"));
+    fresh.downloadAndInstall();
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest());
+    EXPECT_EQ(namesIn(models()), (std::vector<std::string>{".en-GB.lock", ".en-US.staging-Ab12Cd", "en-GB"}));
+}
+
+TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
+    // A file where the models folder should be.
+    writeFile(models(), "in the way");
+    try {
+        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+        ADD_FAILURE();
+    } catch (const std::exception& failure) {
+        EXPECT_NE(std::string(failure.what()).find("cannot create the model folder " + models().string()), std::string::npos)
+            << failure.what();
+    }
+    fs::remove(models());
+
+    // Another installation of the locale is running.
+    fs::create_directories(models());
+    {
+        auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB"));
+        try {
+            StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+            ADD_FAILURE();
+        } catch (const std::runtime_error& failure) {
+            EXPECT_STREQ(failure.what(), "another installation of the en-GB speech model is running");
+        }
+    }
+
+    // The source loses a file after the request was made.
+    installOldModel("en-GB");
+    auto oldManifest = store().installedModel("en-GB")->manifest;
+    auto copy = home_.path() / "copy";
+    fs::copy(englishModelSource().directory, copy, fs::copy_options::recursive);
+    auto vanishing = englishFilesAs("en-GB");
+    vanishing.source.directory = copy;
+    PocketSphinxAssetInventory inventory(store(), {vanishing});
+    auto request = inventory.assetInstallationRequest({{"en-GB"}});
+    fs::remove(copy / "en-us.lm.bin");
+    EXPECT_THROW(request->downloadAndInstall(), std::exception);
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
+    EXPECT_EQ(namesIn(models()), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
+}
+
+// A real full disk: a small tmpfs as the models folder.
+TEST_F(AssetInstallationTest, AFullDiskFailsWithItsReasonAndKeepsNothing) {
+    fs::create_directories(models());
+    if (::mount("tmpfs", models().c_str(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{models()};
+
+    try {
+        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+        ADD_FAILURE();
+    } catch (const std::system_error& failure) {
+        EXPECT_EQ(failure.code(), std::errc::no_space_on_device) << failure.what();
+        EXPECT_NE(std::string(failure.what()).find("No space left on device"), std::string::npos);
+    }
+    EXPECT_EQ(store().installedModel("en-GB"), std::nullopt);
+    EXPECT_EQ(namesIn(models()), std::vector<std::string>{".en-GB.lock"});
+}
+
+TEST(LinuxSystemInfo, ReadsKernelReleasesLocaleVariablesAndNamesLocalesInTheirOwnLanguage) {
+    using Version = OperatingSystemVersion;
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("6.1.0-18-amd64"), (Version{6, 1, 0}));
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("6.18.44"), (Version{6, 18, 44}));
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("5.15"), (Version{5, 15, 0}));
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("4.19-rc1"), (Version{4, 19, 0}));
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("garbage"), (Version{0, 0, 0}));
+    EXPECT_EQ(LinuxSystemInfo::parseKernelRelease("99999999999.1"), (Version{2147483647, 1, 0}));
+
+    EXPECT_EQ(LinuxSystemInfo::localeFromPosixName("en_US.UTF-8"), "en-US");
+    EXPECT_EQ(LinuxSystemInfo::localeFromPosixName("de_DE@euro"), "de-DE");
+    EXPECT_EQ(LinuxSystemInfo::localeFromPosixName("C.UTF-8"), std::nullopt);
+    EXPECT_EQ(LinuxSystemInfo::localeFromPosixName("POSIX"), std::nullopt);
+    EXPECT_EQ(LinuxSystemInfo::localeFromPosixName("../x"), std::nullopt);
+
+    LinuxSystemInfo system([] { return true; });
+    EXPECT_EQ(system.speechAuthorizationStatus(), SpeechAuthorizationStatus::authorized);
+    EXPECT_EQ(LinuxSystemInfo([] { return false; }).speechAuthorizationStatus(),
+              SpeechAuthorizationStatus::notDetermined);
+    EXPECT_GT(system.operatingSystemVersion().major, 0);
+
+    EXPECT_EQ(system.localeSelfName("en-US"), "English (United States)");
+    EXPECT_EQ(system.localeSelfName("zh-CN"), "中文（中国）");
+    EXPECT_EQ(system.localeSelfName("de-DE"), "Deutsch (Deutschland)");
+    EXPECT_EQ(system.localeSelfName("qq-QQ"), std::nullopt);
+    EXPECT_EQ(system.localeSelfName("--preset"), std::nullopt);
+}
+
+TEST(LinuxSystemInfo, CurrentLocaleComesFromTheFirstSetPosixVariable) {
+    struct Saved {
+        std::string name;
+        std::optional<std::string> value;
+    };
+    std::vector<Saved> saved;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
+    }
+    auto set = [](std::optional<std::string> all, std::optional<std::string> messages, std::optional<std::string> lang) {
+        auto apply = [](const char* name, const std::optional<std::string>& value) {
+            value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+        };
+        apply("LC_ALL", all);
+        apply("LC_MESSAGES", messages);
+        apply("LANG", lang);
+        return LinuxSystemInfo([] { return true; }).currentLocaleIdentifier();
+    };
+    EXPECT_EQ(set(std::nullopt, std::nullopt, std::nullopt), "en-US");
+    EXPECT_EQ(set(std::nullopt, std::nullopt, "en_GB.UTF-8"), "en-GB");
+    EXPECT_EQ(set("", "fr_FR.UTF-8", "en_GB.UTF-8"), "fr-FR");
+    EXPECT_EQ(set("zh_CN.UTF-8", "fr_FR", "en_GB"), "zh-CN");
+    EXPECT_EQ(set("C", "fr_FR", "en_GB"), "en-US");
+    EXPECT_EQ(set(std::nullopt, std::nullopt, "POSIX"), "en-US");
+    for (const auto& [name, value] : saved) value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+}
+
+}  // namespace
+}  // namespace harkline

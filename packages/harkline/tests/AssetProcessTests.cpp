@@ -1,0 +1,281 @@
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+
+#include <sys/utsname.h>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Json/Json.h"
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/SpeechModelInstallation.h"
+#include "test-support/ChildProcess.h"
+#include "test-support/TemporaryHome.h"
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::englishModelSource;
+using testsupport::ChildProcess;
+using testsupport::ProcessResult;
+using testsupport::writeFile;
+
+// harkline as the host runs it, in a private home whose sources folder offers the
+// en-US model's files under other locales, optionally read slowly.
+class AssetProcess : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(englishModelSource().isPresent()) << "pocketsphinx-en-us is not installed";
+        offerEnglishFilesAs("en-GB");
+    }
+
+    void offerEnglishFilesAs(const std::string& locale, std::optional<std::uintmax_t> bytesPerSecond = {}) {
+        cli::Json descriptor{{"locale", locale},
+                             {"engine", "pocketsphinx"},
+                             {"directory", englishModelSource().directory.string()},
+                             {"components", englishModelSource().components}};
+        if (bytesPerSecond) descriptor["readBytesPerSecond"] = *bytesPerSecond;
+        writeFile(sources() / (locale + ".json"), descriptor.dump());
+    }
+
+    std::map<std::string, std::optional<std::string>> environment(std::optional<std::string> lang = "en_US.UTF-8") const {
+        auto variables = home_.environment();
+        variables["TESSARYN_SPEECH_MODEL_SOURCES"] = sources().string();
+        variables["LC_ALL"] = std::nullopt;
+        variables["LC_MESSAGES"] = std::nullopt;
+        variables["LANG"] = std::move(lang);
+        return variables;
+    }
+    ProcessResult run(std::vector<std::string> arguments, std::optional<std::string> lang = "en_US.UTF-8") const {
+        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment(std::move(lang))});
+    }
+    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments) const {
+        return std::make_unique<ChildProcess>(HARKLINE_BINARY, testsupport::ProcessOptions{std::move(arguments), environment()});
+    }
+    static cli::Json payloadOf(const std::string& line) { return cli::Json::parse(line).at("payload"); }
+    cli::Json diagnosticsState() const { return payloadOf(run({"diagnostics.state"}).standardOutput).at("data"); }
+
+    // Reads progress lines until one reports more than nothing; returns the last fraction seen.
+    static double awaitCopying(ChildProcess& download) {
+        double progress = 0;
+        while (progress == 0) {
+            auto line = download.readLine(20s);
+            if (!line) {
+                ADD_FAILURE() << "the download ended or stalled";
+                return -1;
+            }
+            auto payload = payloadOf(*line);
+            EXPECT_EQ(payload.at("stage"), "downloading-assets") << *line;
+            if (payload.at("stage") != "downloading-assets") return -1;
+            progress = payload.at("data").at("progress").get<double>();
+        }
+        return progress;
+    }
+
+    // Every line of a download that ran to its end: the start, progress ending with exactly
+    // 1, then the finished line.
+    static void expectCompleteDownload(const ProcessResult& result, const std::string& locale) {
+        EXPECT_EQ(result.exitStatus, 0);
+        auto lines = result.lines();
+        ASSERT_GE(lines.size(), 3u) << result.standardOutput;
+        EXPECT_EQ(payloadOf(lines.back()).at("data").dump(),
+                  R"({"locale":")" + locale + R"(","status":"assets-ready","installed":true})");
+        double previous = 0;
+        for (std::size_t index = 0; index + 1 < lines.size(); ++index) {
+            auto payload = payloadOf(lines[index]);
+            EXPECT_EQ(payload.at("stage"), "downloading-assets");
+            double progress = payload.at("data").at("progress").get<double>();
+            EXPECT_GE(progress, previous);
+            previous = progress;
+        }
+        EXPECT_EQ(payloadOf(lines[0]).at("data").at("progress"), 0);
+        EXPECT_EQ(payloadOf(lines[lines.size() - 2]).at("data").at("progress").dump(), "1");
+    }
+
+    fs::path sources() const { return home_.path() / "sources"; }
+    fs::path applicationSupport() const { return home_.dataHome() / "tessaryn" / "harkline"; }
+    SpeechModelStore store() const { return SpeechModelStore::inApplicationSupport(applicationSupport()); }
+    std::vector<std::string> modelFolderNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(store().modelsDirectory()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    SpeechModelManifest installOldModel(const std::string& locale) {
+        auto directory = home_.path() / "old-source";
+        writeFile(directory / "en-us" / "mdef", "old acoustic model");
+        writeFile(directory / "en-us.lm.bin", "old language model");
+        writeFile(directory / "cmudict-en-us.dict", "old dictionary");
+        SpeechModelSource old{locale, "pocketsphinx", directory, englishModelSource().components};
+        testing_support::installSpeechModel(store(), old);
+        return old.manifest();
+    }
+
+    testsupport::TemporaryHome home_;
+};
+
+TEST_F(AssetProcess, DownloadAndCancelMeetThroughTheMarkerAndTheOldModelSurvives) {
+    auto oldManifest = installOldModel("en-GB");
+    offerEnglishFilesAs("en-GB", 4'000'000);  // about 9 s for the whole model
+    auto download = start({"assets.download", "--locale", "en-GB"});
+    double reported = awaitCopying(*download);
+    ASSERT_GT(reported, 0);
+
+    // While it runs, other processes see the download.
+    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("data").dump(),
+              R"({"locale":"en-GB","status":"assets-downloading","installed":false})");
+    auto running = diagnosticsState();
+    EXPECT_EQ(running.at("download").at("locale"), "en-GB");
+    EXPECT_EQ(running.at("download").at("status"), "downloading");
+
+    auto cancelRequested = std::chrono::steady_clock::now();
+    auto cancel = run({"assets.cancel"});
+    EXPECT_EQ(cancel.exitStatus, 0);
+    EXPECT_EQ(payloadOf(cancel.standardOutput).dump(),
+              R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" +
+                  (home_.stateHome() / "tessaryn" / "harkline.log").string() +
+                  R"(","data":{"locale":"unknown","progress":0}})");
+    std::optional<std::string> closing;
+    while (auto line = download->readLine(20s)) {
+        if (payloadOf(*line).at("stage") != "downloading-assets") {
+            closing = line;
+            break;
+        }
+        reported = payloadOf(*line).at("data").at("progress").get<double>();
+    }
+    auto stopped = std::chrono::steady_clock::now() - cancelRequested;
+    std::cout << "cancel to closing line: " << std::chrono::duration_cast<std::chrono::milliseconds>(stopped).count()
+              << " ms\n";
+    ASSERT_TRUE(closing);
+    auto payload = payloadOf(*closing);
+    EXPECT_EQ(payload.at("stage"), "download-cancelled");
+    EXPECT_EQ(payload.at("code"), "apple_download_cancelled");
+    EXPECT_EQ(payload.at("data").at("locale"), "en-GB");
+    EXPECT_EQ(payload.at("data").at("progress").get<double>(), reported);
+    EXPECT_LT(reported, 1.0);
+    EXPECT_EQ(download->wait(10s).exitStatus, 0);
+
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
+    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
+    EXPECT_TRUE(fs::exists(applicationSupport() / "download.cancel"));
+    // The download's own snapshot, read at its start, replaced the whole file at its end:
+    // the section the status query wrote meanwhile is gone with it.
+    EXPECT_EQ(diagnosticsState().dump(),
+              R"({"lastLogPath":")" + (home_.stateHome() / "tessaryn" / "harkline.log").string() + R"("})");
+
+    // The marker left behind does not stop the next download.
+    offerEnglishFilesAs("en-GB");
+    expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");
+    EXPECT_FALSE(fs::exists(applicationSupport() / "download.cancel"));
+    EXPECT_EQ(store().installedModel("en-GB")->manifest.files, [] {
+        auto source = englishModelSource();
+        return source.files();
+    }());
+}
+
+TEST_F(AssetProcess, AKilledDownloadLeavesTheOldModelAndTheNextStartsClean) {
+    auto oldManifest = installOldModel("en-GB");
+    offerEnglishFilesAs("en-GB", 4'000'000);
+    auto download = start({"assets.download", "--locale", "en-GB"});
+    ASSERT_GT(awaitCopying(*download), 0);
+    download->signal(SIGKILL);
+    EXPECT_EQ(download->wait(10s).termSignal, SIGKILL);
+
+    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
+    auto leftOver = modelFolderNames();
+    ASSERT_EQ(leftOver.size(), 3u);
+    EXPECT_TRUE(leftOver[1].starts_with(".en-GB.staging-")) << leftOver[1];
+    // The killed process could not clear its section; its lock went with it.
+    EXPECT_EQ(diagnosticsState().at("download").at("locale"), "en-GB");
+    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("stage"), "assets-ready");
+
+    offerEnglishFilesAs("en-GB");
+    expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");
+    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
+    EXPECT_FALSE(diagnosticsState().contains("download"));
+}
+
+TEST_F(AssetProcess, LocalesEnvironmentAndDiagnosticsAgreeWithTheInstalledModels) {
+    offerEnglishFilesAs("zh-CN");
+    auto locales = [&] { return payloadOf(run({"support.locales"}).standardOutput).at("data").at("locales").dump(); };
+    EXPECT_EQ(locales(), R"j([{"locale":"en-GB","displayName":"English (United Kingdom)","needsDownload":true,"isDefault":false},)j"
+                         R"j({"locale":"en-US","displayName":"English (United States)","needsDownload":true,"isDefault":false},)j"
+                         R"j({"locale":"zh-CN","displayName":"中文（中国）","needsDownload":true,"isDefault":true}])j");
+
+    // No --locale: the user's locale from the POSIX variables.
+    auto status = payloadOf(run({"assets.status"}, "en_GB.UTF-8").standardOutput);
+    EXPECT_EQ(status.at("code"), "apple_assets_missing");
+    EXPECT_EQ(status.at("data").dump(), R"({"locale":"en-GB","status":"assets-available","installed":false})");
+    EXPECT_EQ(payloadOf(run({"assets.status"}, "C").standardOutput).at("data").at("locale"), "en-US");
+
+    expectCompleteDownload(run({"assets.download", "--preset", "transcription"}), "en-US");
+    EXPECT_EQ(locales(), R"j([{"locale":"en-GB","displayName":"English (United Kingdom)","needsDownload":true,"isDefault":false},)j"
+                         R"j({"locale":"en-US","displayName":"English (United States)","needsDownload":false,"isDefault":false},)j"
+                         R"j({"locale":"zh-CN","displayName":"中文（中国）","needsDownload":true,"isDefault":true}])j");
+    status = payloadOf(run({"assets.status", "--locale", "en-US"}).standardOutput);
+    EXPECT_FALSE(status.contains("code"));
+    EXPECT_EQ(status.at("stage"), "assets-ready");
+
+    // Nothing left to install: the start line, then the state at once.
+    auto again = run({"assets.download", "--locale=en_us"});
+    ASSERT_EQ(again.lines().size(), 2u) << again.standardOutput;
+    EXPECT_EQ(payloadOf(again.lines()[1]).at("data").dump(), R"({"locale":"en_us","status":"assets-ready","installed":true})");
+
+    auto env = run({"env.check"});
+    EXPECT_EQ(env.exitStatus, 0);
+    auto envPayload = payloadOf(env.standardOutput);
+    EXPECT_EQ(envPayload.at("stage"), "env-ok");
+    EXPECT_FALSE(envPayload.contains("code"));
+    utsname names{};
+    ASSERT_EQ(::uname(&names), 0);
+    auto version = envPayload.at("data").at("macOSVersion").get<std::string>();
+    EXPECT_TRUE(std::string(names.release).starts_with(version.substr(0, version.rfind('.')))) << version;
+    EXPECT_EQ(envPayload.at("data").at("speechApi"), "available");
+    EXPECT_EQ(envPayload.at("data").at("authorization"), "granted");
+
+    auto state = diagnosticsState();
+    EXPECT_EQ(state.at("env"), envPayload.at("data"));
+    EXPECT_EQ(state.at("assets").dump(), R"({"locale":"en_us","status":"assets-ready","installed":true})");
+    EXPECT_FALSE(state.contains("download"));
+}
+
+TEST_F(AssetProcess, BadLocalesAndAnUnwritableStoreGetClearAnswersAndNoHalfModel) {
+    for (auto command : {"assets.status", "assets.download"}) {
+        for (auto empty : {std::vector<std::string>{command, "--locale="}, {command, "--locale", ""}}) {
+            auto result = run(empty);
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_EQ(cli::Json::parse(result.standardOutput).at("type"), "error");
+            EXPECT_EQ(payloadOf(result.standardOutput).at("code"), "apple_assets_locale_invalid");
+        }
+    }
+    for (std::string odd : {std::string("../../etc"), std::string("--preset"), std::string("fr-FR"), std::string(5000, 'x')}) {
+        auto status = run({"assets.status", "--locale", odd, "--preset", "no-such-preset"});
+        EXPECT_EQ(status.exitStatus, 0);
+        EXPECT_EQ(payloadOf(status.standardOutput).at("stage"), "assets-unsupported");
+        auto download = run({"assets.download", "--locale", odd});
+        EXPECT_EQ(download.exitStatus, 0);
+        ASSERT_EQ(download.lines().size(), 2u);
+        auto error = payloadOf(download.lines()[1]);
+        EXPECT_EQ(error.at("code"), "apple_download_failed");
+        EXPECT_FALSE(error.at("message").get<std::string>().empty());
+    }
+    EXPECT_FALSE(fs::exists(home_.dataHome() / "etc"));
+
+    // A file where the models folder should be.
+    writeFile(store().modelsDirectory(), "in the way");
+    auto download = run({"assets.download", "--locale", "en-US"});
+    EXPECT_EQ(download.exitStatus, 0);
+    auto error = payloadOf(download.lines().back());
+    EXPECT_EQ(error.at("code"), "apple_download_failed");
+    EXPECT_NE(error.at("message").get<std::string>().find("cannot create the model folder"), std::string::npos)
+        << error.dump();
+    EXPECT_EQ(testsupport::readFile(store().modelsDirectory()), "in the way");
+    EXPECT_FALSE(diagnosticsState().contains("download"));
+}
+
+}  // namespace
+}  // namespace harkline
