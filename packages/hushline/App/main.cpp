@@ -1,0 +1,22 @@
+#include <memory>
+
+#include "audio-hardware/SystemAudioHardware.h"
+#include "cli-frame/Runtime/ToolStartup.h"
+#include "hushline/Audio/AudioController.h"
+#include "hushline/Audio/StateStore.h"
+#include "hushline/Commands/CommandRouter.h"
+#include "hushline/Runtime/HushlineTool.h"
+
+int main(int argc, char** argv) {
+    using namespace hushline;
+    auto startup = cli::ToolStartup::begin(hushlineTool(), argc, argv);
+    auto stateStore =
+        std::make_shared<StateStore>(startup.paths.applicationSupportDirectory() / "state.json", startup.logger);
+    AudioController audioController(audiohw::makeSystemAudioHardware("hushline"), startup.logger);
+    {
+        CommandRouter router(CommandContext{startup.emitter, startup.logger, stateStore, audioController, startup.logPath});
+        router.run(startup.options.commandName, startup.options.arguments);
+    }
+    // Failures were reported as error lines; the host reads those, not the exit status.
+    return 0;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "audio-hardware/AudioHardware.h"
+#include "cli-frame/Logging/Logger.h"
+#include "hushline/Audio/AudioTypes.h"
+
+namespace hushline {
+
+// The only part of hushline that touches the audio hardware: it records and silences the
+// default output device and puts the recorded state back. It keeps no state of its own;
+// every operation starts from the hardware.
+class AudioController {
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger,
+                    Clock clock = std::chrono::system_clock::now);
+
+    // Records the default output device, then silences it by the first means it offers.
+    // Throws CLIError: deviceUnavailable, propertyUnavailable or muteFailed.
+    MuteOutcome mute() const;
+
+    // Puts a snapshot back onto the default output device, or a 50 % safety volume when it
+    // cannot. Never throws: every failure is in the outcome.
+    RestoreOutcome restore(const std::optional<AudioStateSnapshot>& snapshot) const;
+
+    // The present state; device 0 and nothing else when there is no default output device.
+    AudioStateSnapshot currentState() const;
+
+    // Writes a snapshot straight back to the device it was taken from, for taking back a
+    // mute whose record could not be kept. Throws CLIError: propertyUnavailable or muteFailed.
+    void undoMute(const AudioStateSnapshot& snapshot) const;
+
+    static constexpr double safetyVolume = 0.5;
+
+private:
+    audiohw::ObjectID defaultOutputDevice() const;
+    std::optional<double> readVolumeIfSupported(audiohw::ObjectID deviceID, audiohw::PropertySelector selector,
+                                                audiohw::PropertyElement element) const;
+    std::optional<bool> readMuteIfSupported(audiohw::ObjectID deviceID) const;
+    std::optional<std::string> deviceName(audiohw::ObjectID deviceID) const;
+    AudioStateSnapshot snapshot(audiohw::ObjectID deviceID) const;
+
+    bool setMainVolumeIfSupported(audiohw::ObjectID deviceID, double value) const;
+    bool setChannelVolumeIfSupported(audiohw::ObjectID deviceID, audiohw::PropertyElement element, double value) const;
+    bool setMuteIfSupported(audiohw::ObjectID deviceID, bool mute) const;
+    bool writeIfSupported(audiohw::ObjectID deviceID, const audiohw::PropertyAddress& address, const void* value) const;
+
+    std::string applyMute(audiohw::ObjectID deviceID) const;
+    void apply(const AudioStateSnapshot& snapshot, audiohw::ObjectID deviceID) const;
+    bool applySafeVolume(audiohw::ObjectID deviceID) const;
+
+    std::shared_ptr<audiohw::AudioHardware> hardware_;
+    cli::Logger logger_;
+    Clock clock_;
+};
+
+}  // namespace hushline

@@ -1,0 +1,149 @@
+#include "hushline/Audio/StateStore.h"
+
+#include <cerrno>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Json/Json.h"
+#include "cli-frame/Json/JsonWriter.h"
+
+namespace hushline {
+namespace {
+
+using cli::Json;
+
+// The whole file, or nothing when it is missing, not a regular file (a FIFO would block)
+// or larger than any snapshot can be.
+std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat status {};
+    std::optional<std::string> contents;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::uintmax_t>(status.st_size) <= StateStore::largestReadableFile) {
+        std::string bytes;
+        char buffer[4096];
+        while (bytes.size() <= StateStore::largestReadableFile) {
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) break;
+            if (count == 0) {
+                contents = std::move(bytes);
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    ::close(fd);
+    return contents;
+}
+
+// Null when the key is missing or null: both mean absent.
+const Json* member(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() || found->is_null() ? nullptr : &*found;
+}
+
+// A number that a device could have given: finite and a non-negative 32-bit float.
+bool isVolume(const Json& value) {
+    if (!value.is_number()) return false;
+    const double number = value.get<double>();
+    return std::isfinite(number) && number >= 0 && number <= std::numeric_limits<float>::max();
+}
+
+}  // namespace
+
+std::string encodeStateFile(const AudioStateSnapshot& snapshot) {
+    Json json = Json::object();
+    json["deviceID"] = snapshot.deviceID;
+    if (snapshot.deviceName) json["deviceName"] = *snapshot.deviceName;
+    if (snapshot.mainVolume) json["mainVolume"] = *snapshot.mainVolume;
+    if (snapshot.leftVolume) json["leftVolume"] = *snapshot.leftVolume;
+    if (snapshot.rightVolume) json["rightVolume"] = *snapshot.rightVolume;
+    if (snapshot.muted) json["muted"] = *snapshot.muted;
+    json["createdAt"] = snapshot.createdAt;
+    return cli::writeJson(json, {.escapeSlashes = true});
+}
+
+std::optional<AudioStateSnapshot> decodeStateFile(const std::string& bytes) {
+    const Json json = Json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+    if (!json.is_object()) return std::nullopt;
+
+    AudioStateSnapshot snapshot;
+    const Json* deviceID = member(json, "deviceID");
+    if (deviceID == nullptr || !deviceID->is_number_unsigned() ||
+        deviceID->get<std::uint64_t>() > std::numeric_limits<audiohw::ObjectID>::max()) {
+        return std::nullopt;
+    }
+    snapshot.deviceID = static_cast<audiohw::ObjectID>(deviceID->get<std::uint64_t>());
+
+    const Json* createdAt = member(json, "createdAt");
+    if (createdAt == nullptr || !createdAt->is_number() || !std::isfinite(createdAt->get<double>())) {
+        return std::nullopt;
+    }
+    snapshot.createdAt = createdAt->get<double>();
+
+    if (const Json* name = member(json, "deviceName")) {
+        if (!name->is_string()) return std::nullopt;
+        snapshot.deviceName = name->get<std::string>();
+    }
+    for (auto [key, field] : {std::pair{"mainVolume", &AudioStateSnapshot::mainVolume},
+                              std::pair{"leftVolume", &AudioStateSnapshot::leftVolume},
+                              std::pair{"rightVolume", &AudioStateSnapshot::rightVolume}}) {
+        if (const Json* volume = member(json, key)) {
+            if (!isVolume(*volume)) return std::nullopt;
+            snapshot.*field = volume->get<double>();
+        }
+    }
+    if (const Json* muted = member(json, "muted")) {
+        if (!muted->is_boolean()) return std::nullopt;
+        snapshot.muted = muted->get<bool>();
+    }
+    return snapshot;
+}
+
+StateStore::StateStore(std::filesystem::path fileURL, cli::Logger logger)
+    : fileURL_(std::move(fileURL)), logger_(std::move(logger)) {
+    if (auto bytes = readSmallFile(fileURL_)) snapshot_ = decodeStateFile(*bytes);
+}
+
+std::optional<AudioStateSnapshot> StateStore::load() const {
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+bool StateStore::save(const AudioStateSnapshot& snapshot) {
+    std::lock_guard lock(mutex_);
+    snapshot_ = snapshot;
+    return persist();
+}
+
+bool StateStore::persist() {
+    if (!snapshot_) return true;
+    try {
+        const std::string bytes = encodeStateFile(*snapshot_);
+        if (fileURL_.has_parent_path()) std::filesystem::create_directories(fileURL_.parent_path());
+        cli::writeFileAtomically(fileURL_, bytes);
+        return true;
+    } catch (const std::exception& failure) {
+        logger_.error(std::string("写入静音快照失败: ") + failure.what());
+        return false;
+    }
+}
+
+void StateStore::clear() {
+    std::lock_guard lock(mutex_);
+    snapshot_.reset();
+    if (::unlink(fileURL_.c_str()) != 0) {
+        const std::system_error failure(errno, std::generic_category(), "cannot remove " + fileURL_.string());
+        logger_.debug(std::string("删除快照文件失败或不存在: ") + failure.what());
+    }
+}
+
+}  // namespace hushline

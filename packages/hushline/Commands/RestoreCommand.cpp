@@ -1,0 +1,33 @@
+#include "hushline/Commands/RestoreCommand.h"
+
+#include "hushline/Runtime/CLITypes.h"
+
+namespace hushline {
+
+void to_json(cli::Json& json, const RestorePayload& value) {
+    json = cli::Json::object();
+    json["deviceId"] = value.deviceId;
+    if (value.deviceName) json["deviceName"] = *value.deviceName;
+    json["usedSnapshot"] = value.usedSnapshot;
+    json["fallbackApplied"] = value.fallbackApplied;
+}
+
+void RestoreCommand::run() {
+    context_.logger.info("执行 restore 指令");
+    const RestoreOutcome outcome = context_.audioController.restore(context_.stateStore->load());
+    context_.stateStore->clear();
+
+    RestorePayload payload{outcome.deviceID, outcome.deviceName, outcome.usedSnapshot, outcome.fallbackApplied};
+    if (outcome.error) {
+        const CLIError error(*outcome.error);
+        context_.emitter.emitError(error.errorCode(), error.message(), payload);
+        return;
+    }
+    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        .stage = "restored",
+        .logPath = context_.emitter.logPath(),
+        .data = payload,
+    }));
+}
+
+}  // namespace hushline
