@@ -1,0 +1,63 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "audio-hardware/AudioHardware.h"
+#include "audio-hardware/PropertyListenerRegistry.h"
+#include "audio-hardware/PulseAudio/NotificationThread.h"
+#include "audio-hardware/PulseAudio/PulseConnection.h"
+
+namespace audiohw {
+
+struct PulseAudioOptions {
+    std::string applicationName = "tessaryn";
+    // A server address such as "unix:/path/native"; absent means libpulse's usual choice
+    // (PULSE_SERVER, client.conf, the user's runtime folder).
+    std::optional<std::string> server;
+};
+
+// The sound server (PulseAudio, or PipeWire's pulse server) as audio hardware.
+// System object: default output = default sink, default input = default source (both
+// writable), devices = sinks, then sources that are not monitors. Devices: name = the
+// description, UID = the sink's or source's own name, stream configuration = one buffer
+// with the channel count in the sink's output or the source's input scope (none in the
+// other). Sinks only, output scope: mute; main volume ('vmvc', or 'volm' element 0) = the
+// loudest channel / normal volume, written by scaling all channels; 'volm' elements 1
+// and 2 = the first two channels (a mono sink has element 1 only).
+// Calls wait for the server at most a second and never run on the listeners' thread
+// of libpulse; listeners and the connection observer run on a thread of this object.
+class PulseAudioHardware final : public AudioHardware {
+public:
+    explicit PulseAudioHardware(PulseAudioOptions options = {});
+    ~PulseAudioHardware() override;
+    PulseAudioHardware(const PulseAudioHardware&) = delete;
+    PulseAudioHardware& operator=(const PulseAudioHardware&) = delete;
+
+    bool hasProperty(ObjectID object, const PropertyAddress& address) override;
+    Status getPropertyDataSize(ObjectID object, const PropertyAddress& address,
+                               std::uint32_t& dataSize) override;
+    Status getPropertyData(ObjectID object, const PropertyAddress& address, std::uint32_t& ioDataSize,
+                           void* data) override;
+    Status getPropertyString(ObjectID object, const PropertyAddress& address,
+                             std::optional<std::string>& value) override;
+    Status setPropertyData(ObjectID object, const PropertyAddress& address, std::uint32_t dataSize,
+                           const void* data) override;
+    Status addPropertyListener(ObjectID object, const PropertyAddress& address,
+                               PropertyListenerProc listener, void* clientData) override;
+    Status removePropertyListener(ObjectID object, const PropertyAddress& address,
+                                  PropertyListenerProc listener, void* clientData) override;
+    void setConnectionObserver(ConnectionObserver observer) override;
+
+private:
+    Status getSystemProperty(const PropertyAddress& address, std::uint32_t& ioDataSize, void* data);
+    Status setSystemProperty(const PropertyAddress& address, std::uint32_t dataSize, const void* data);
+
+    // The destructor stops deliveries first (a listener may still be calling in), then the
+    // members go in reverse order: the connection, whose late posts are dropped, then the rest.
+    PropertyListenerRegistry listeners_;
+    NotificationThread notifications_;
+    PulseConnection connection_;
+};
+
+}  // namespace audiohw
