@@ -95,14 +95,14 @@ void onSuccess(pa_context*, int success, void* userdata) {
     request->finish();
 }
 
-Status fetchDefaults(PulseConnection& connection, ServerInfoRequest& request) {
+Status fetchDefaults(PulseQueryConnection& connection, ServerInfoRequest& request) {
     const Status status = connection.perform(
         request, [&](pa_context* context) { return pa_context_get_server_info(context, onServerInfo, &request); });
     if (status != kNoError) return status;
     return request.answered ? kNoError : kErrorUnspecified;
 }
 
-Status fetchSinks(PulseConnection& connection, std::vector<SinkRecord>& sinks) {
+Status fetchSinks(PulseQueryConnection& connection, std::vector<SinkRecord>& sinks) {
     SinkListRequest request;
     const Status status = connection.perform(
         request, [&](pa_context* context) { return pa_context_get_sink_info_list(context, onSinkInfo, &request); });
@@ -112,7 +112,7 @@ Status fetchSinks(PulseConnection& connection, std::vector<SinkRecord>& sinks) {
     return kNoError;
 }
 
-Status fetchSources(PulseConnection& connection, std::vector<SourceRecord>& sources) {
+Status fetchSources(PulseQueryConnection& connection, std::vector<SourceRecord>& sources) {
     SourceListRequest request;
     const Status status = connection.perform(request, [&](pa_context* context) {
         return pa_context_get_source_info_list(context, onSourceInfo, &request);
@@ -124,7 +124,7 @@ Status fetchSources(PulseConnection& connection, std::vector<SourceRecord>& sour
 }
 
 // Runs a request that answers with success or failure; a refusal is kErrorUnspecified.
-Status perform(PulseConnection& connection,
+Status perform(PulseQueryConnection& connection,
                const std::function<pa_operation*(pa_context*, SuccessRequest&)>& start) {
     SuccessRequest request;
     const Status status = connection.perform(request, [&](pa_context* context) { return start(context, request); });
@@ -133,7 +133,7 @@ Status perform(PulseConnection& connection,
 }
 
 // The device with this id; kErrorBadObject when there is none.
-Status findDevice(PulseConnection& connection, ObjectID id, DeviceRecord& device) {
+Status findDevice(PulseQueryConnection& connection, ObjectID id, DeviceRecord& device) {
     if (isSinkDeviceID(id)) {
         std::vector<SinkRecord> sinks;
         if (const Status status = fetchSinks(connection, sinks); status != kNoError) return status;
@@ -218,16 +218,27 @@ Status writeFixed(float value, std::uint32_t& ioDataSize, void* data) {
 }  // namespace
 
 PulseAudioHardware::PulseAudioHardware(PulseAudioOptions options)
-    : notifications_(listeners_),
-      connection_({std::move(options.applicationName), std::move(options.server)},
-                   [this](Notification notification) { notifications_.post(std::move(notification)); }) {}
+    : options_{std::move(options.applicationName), std::move(options.server)}, queries_(options_) {}
 
-PulseAudioHardware::~PulseAudioHardware() { notifications_.stop(); }
+PulseAudioHardware::~PulseAudioHardware() {
+    if (notifications_) notifications_->stop();
+    events_.reset();
+}
+
+void PulseAudioHardware::followEvents() {
+    std::lock_guard lock(eventsMutex_);
+    if (!events_) {
+        notifications_ = std::make_unique<NotificationThread>(listeners_);
+        events_ = std::make_unique<PulseEventConnection>(
+            options_, [this](Notification notification) { notifications_->post(std::move(notification)); });
+    }
+    events_->synchronize();
+}
 
 bool PulseAudioHardware::hasProperty(ObjectID object, const PropertyAddress& address) {
     if (object == kSystemObject) return isSystemProperty(address);
     DeviceRecord device;
-    return findDevice(connection_, object, device) == kNoError && deviceHas(device, address);
+    return findDevice(queries_, object, device) == kNoError && deviceHas(device, address);
 }
 
 Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAddress& address,
@@ -240,13 +251,13 @@ Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAd
         }
         std::vector<SinkRecord> sinks;
         std::vector<SourceRecord> sources;
-        if (const Status status = fetchSinks(connection_, sinks); status != kNoError) return status;
-        if (const Status status = fetchSources(connection_, sources); status != kNoError) return status;
+        if (const Status status = fetchSinks(queries_, sinks); status != kNoError) return status;
+        if (const Status status = fetchSources(queries_, sources); status != kNoError) return status;
         dataSize = static_cast<std::uint32_t>((sinks.size() + sources.size()) * sizeof(ObjectID));
         return kNoError;
     }
     DeviceRecord device;
-    if (const Status status = findDevice(connection_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
         dataSize = sizeof(void*);  // a string reference
@@ -263,8 +274,8 @@ Status PulseAudioHardware::getSystemProperty(const PropertyAddress& address, std
     if (address.selector == kPropertyDevices) {
         std::vector<SinkRecord> sinks;
         std::vector<SourceRecord> sources;
-        if (const Status status = fetchSinks(connection_, sinks); status != kNoError) return status;
-        if (const Status status = fetchSources(connection_, sources); status != kNoError) return status;
+        if (const Status status = fetchSinks(queries_, sinks); status != kNoError) return status;
+        if (const Status status = fetchSources(queries_, sources); status != kNoError) return status;
         std::vector<ObjectID> ids;
         for (const SinkRecord& sink : sinks) ids.push_back(sink.id);
         for (const SourceRecord& source : sources) ids.push_back(source.id);
@@ -274,7 +285,7 @@ Status PulseAudioHardware::getSystemProperty(const PropertyAddress& address, std
         return kNoError;
     }
     ServerInfoRequest request;
-    if (const Status status = fetchDefaults(connection_, request); status != kNoError) return status;
+    if (const Status status = fetchDefaults(queries_, request); status != kNoError) return status;
     const bool output = address.selector == kPropertyDefaultOutputDevice;
     const std::optional<std::string>& name = output ? request.defaultSink : request.defaultSource;
     ObjectID id = kUnknownObject;
@@ -289,7 +300,7 @@ Status PulseAudioHardware::getPropertyData(ObjectID object, const PropertyAddres
         return getSystemProperty(address, ioDataSize, data);
     }
     DeviceRecord device;
-    if (const Status status = findDevice(connection_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
 
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
@@ -317,7 +328,7 @@ Status PulseAudioHardware::getPropertyString(ObjectID object, const PropertyAddr
                                              std::optional<std::string>& value) {
     if (object == kSystemObject) return isSystemProperty(address) ? kErrorIllegalOperation : kErrorUnknownProperty;
     DeviceRecord device;
-    if (const Status status = findDevice(connection_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     if (address.selector == kPropertyName) {
         value = std::visit([](const auto& record) { return record.description; }, device);
@@ -336,17 +347,17 @@ Status PulseAudioHardware::setSystemProperty(const PropertyAddress& address, std
     ObjectID id = kUnknownObject;
     std::memcpy(&id, data, sizeof id);
     DeviceRecord device;
-    if (const Status status = findDevice(connection_, id, device); status != kNoError) return status;
+    if (const Status status = findDevice(queries_, id, device); status != kNoError) return status;
     if (address.selector == kPropertyDefaultOutputDevice) {
         const auto* sink = std::get_if<SinkRecord>(&device);
         if (sink == nullptr) return kErrorIllegalOperation;
-        return perform(connection_, [&](pa_context* context, SuccessRequest& request) {
+        return perform(queries_, [&](pa_context* context, SuccessRequest& request) {
             return pa_context_set_default_sink(context, sink->name.c_str(), onSuccess, &request);
         });
     }
     const auto* source = std::get_if<SourceRecord>(&device);
     if (source == nullptr) return kErrorIllegalOperation;
-    return perform(connection_, [&](pa_context* context, SuccessRequest& request) {
+    return perform(queries_, [&](pa_context* context, SuccessRequest& request) {
         return pa_context_set_default_source(context, source->name.c_str(), onSuccess, &request);
     });
 }
@@ -358,7 +369,7 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
         return setSystemProperty(address, dataSize, data);
     }
     DeviceRecord device;
-    if (const Status status = findDevice(connection_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     const auto* sink = std::get_if<SinkRecord>(&device);
     if (sink == nullptr || address.selector == kPropertyName || address.selector == kPropertyDeviceUID ||
@@ -370,7 +381,7 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
     if (address.selector == kPropertyMute) {
         std::uint32_t muted = 0;
         std::memcpy(&muted, data, sizeof muted);
-        return perform(connection_, [&](pa_context* context, SuccessRequest& request) {
+        return perform(queries_, [&](pa_context* context, SuccessRequest& request) {
             return pa_context_set_sink_mute_by_name(context, sink->name.c_str(), muted != 0, onSuccess, &request);
         });
     }
@@ -385,7 +396,7 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
     } else {
         channels.values[address.element - 1] = volume;
     }
-    return perform(connection_, [&](pa_context* context, SuccessRequest& request) {
+    return perform(queries_, [&](pa_context* context, SuccessRequest& request) {
         return pa_context_set_sink_volume_by_name(context, sink->name.c_str(), &channels, onSuccess, &request);
     });
 }
@@ -393,12 +404,8 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
 Status PulseAudioHardware::addPropertyListener(ObjectID object, const PropertyAddress& address,
                                                PropertyListenerProc listener, void* clientData) {
     const Status status = listeners_.add(object, address, listener, clientData);
-    if (status != kNoError) return status;
-    // The context subscribes before its first request, so once a request has been answered
-    // every later change reaches the listener.
-    ServerInfoRequest request;
-    fetchDefaults(connection_, request);
-    return kNoError;
+    if (status == kNoError) followEvents();
+    return status;
 }
 
 Status PulseAudioHardware::removePropertyListener(ObjectID object, const PropertyAddress& address,
@@ -407,7 +414,9 @@ Status PulseAudioHardware::removePropertyListener(ObjectID object, const Propert
 }
 
 void PulseAudioHardware::setConnectionObserver(ConnectionObserver observer) {
+    const bool observing = static_cast<bool>(observer);
     listeners_.setConnectionObserver(std::move(observer));
+    if (observing) followEvents();
 }
 
 }  // namespace audiohw

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "audio-hardware/AudioHardware.h"
 #include "audio-hardware/PropertyListenerRegistry.h"
 #include "audio-hardware/PulseAudio/NotificationThread.h"
-#include "audio-hardware/PulseAudio/PulseConnection.h"
+#include "audio-hardware/PulseAudio/PulseEventConnection.h"
+#include "audio-hardware/PulseAudio/PulseQueryConnection.h"
 
 namespace audiohw {
 
@@ -25,8 +28,10 @@ struct PulseAudioOptions {
 // other). Sinks only, output scope: mute; main volume ('vmvc', or 'volm' element 0) = the
 // loudest channel / normal volume, written by scaling all channels; 'volm' elements 1
 // and 2 = the first two channels (a mono sink has element 1 only).
-// Calls wait for the server at most a second and never run on the listeners' thread
-// of libpulse; listeners and the connection observer run on a thread of this object.
+// Calls run on the caller's thread and wait for the server at most a second. The first
+// listener or observer brings a second connection that follows the server's events on a
+// thread of its own; listeners and the observer run on another thread of this object,
+// from which they may make calls.
 class PulseAudioHardware final : public AudioHardware {
 public:
     explicit PulseAudioHardware(PulseAudioOptions options = {});
@@ -52,12 +57,17 @@ public:
 private:
     Status getSystemProperty(const PropertyAddress& address, std::uint32_t& ioDataSize, void* data);
     Status setSystemProperty(const PropertyAddress& address, std::uint32_t dataSize, const void* data);
+    // Starts following the server's events, once, and returns when they are followed.
+    void followEvents();
 
-    // The destructor stops deliveries first (a listener may still be calling in), then the
-    // members go in reverse order: the connection, whose late posts are dropped, then the rest.
+    const PulseConnectionOptions options_;
     PropertyListenerRegistry listeners_;
-    NotificationThread notifications_;
-    PulseConnection connection_;
+    PulseQueryConnection queries_;
+    std::mutex eventsMutex_;  // guards the creation of the two below
+    // The destructor stops deliveries first (a listener may still be calling in), then the
+    // event connection, whose late posts are dropped.
+    std::unique_ptr<NotificationThread> notifications_;
+    std::unique_ptr<PulseEventConnection> events_;
 };
 
 }  // namespace audiohw

@@ -7,63 +7,51 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "audio-hardware/AudioHardware.h"
 #include "audio-hardware/PulseAudio/NotificationThread.h"
+#include "audio-hardware/PulseAudio/PulseQueryConnection.h"
 
 namespace audiohw {
 
-class PulseConnection;
-
-// One request in flight. Its libpulse callback runs on the mainloop thread and ends it
-// with finish().
-struct PulseRequest {
-    PulseConnection* connection = nullptr;
-    bool finished = false;
-
-    void finish();
-};
-
-struct PulseConnectionOptions {
-    std::string applicationName;
-    std::optional<std::string> server;  // libpulse picks the server when absent
-};
-
-// A libpulse context on a threaded mainloop that keeps itself connected: when the server
+// A libpulse context on a mainloop of its own thread that keeps itself connected: when the server
 // goes away it tries again every quarter second. Server events become notifications in the
 // order the server sent them: device list ('dev#') for sinks and non-monitor sources coming
 // or going, default input ('dIn ') and output ('dOut') when the server's defaults change,
 // and lost / restored (with the device list) for the connection itself.
-class PulseConnection {
+class PulseEventConnection {
 public:
     // `post` runs on the mainloop thread and must not block.
-    PulseConnection(PulseConnectionOptions options, std::function<void(Notification)> post);
-    ~PulseConnection();
-    PulseConnection(const PulseConnection&) = delete;
-    PulseConnection& operator=(const PulseConnection&) = delete;
+    PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post);
+    ~PulseEventConnection();
+    PulseEventConnection(const PulseEventConnection&) = delete;
+    PulseEventConnection& operator=(const PulseEventConnection&) = delete;
 
-    // Starts one operation (`start` runs under the mainloop lock and returns it, or null
-    // when libpulse refused to start it) and waits for its callback to finish `request`.
-    // kErrorNotRunning when there is no connection, it drops, or no answer comes in time.
-    Status perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
+    // Returns once the subscription is active (or the server cannot be reached): the
+    // context subscribes before its first request, so one answered request proves it.
+    void synchronize();
 
 private:
-    friend struct PulseRequest;
     enum class State { connecting, ready, down };
 
     // Notifications wait here until the server's answers they depend on have come.
     struct PendingEvent {
         enum class Kind { initialDefaults, defaultsChanged, initialSources, sourceAdded, plain };
-        PulseConnection* owner = nullptr;
+        PulseEventConnection* owner = nullptr;
         Kind kind = Kind::plain;
         Notification notification;
         bool ready = false;
     };
 
-    // All of the following run under the mainloop lock.
+    void runMainloop();
+    static int pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata);
+
+    // All of the following run under `mutex_`.
     void connect();
     void scheduleReconnect();
     void handleReady();
@@ -82,18 +70,23 @@ private:
 
     const PulseConnectionOptions options_;
     const std::function<void(Notification)> post_;
-    pa_threaded_mainloop* mainloop_ = nullptr;
+    // The process's libpulse lock; the mainloop's thread lets go of it only while it waits
+    // in poll(). (libpulse's own threaded mainloop works the same way, but hides its lock
+    // from ThreadSanitizer.)
+    std::mutex& mutex_;
+    std::condition_variable wake_;
+    pa_mainloop* mainloop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_time_event* reconnectTimer_ = nullptr;
     State state_ = State::connecting;
     std::uint64_t generation_ = 0;  // counts failures; waiters on a failed context give up
     bool closing_ = false;
     bool announcedDown_ = false;  // "lost" was posted and "restored" is owed
-    std::condition_variable_any wake_;
     std::list<PendingEvent> pending_;  // a list, so callbacks may hold an element's address
     std::set<std::uint32_t> monitorSources_;
     std::optional<std::string> defaultSink_;
     std::optional<std::string> defaultSource_;
+    std::thread thread_;  // runs the mainloop; started once the first connection attempt is made
 };
 
 }  // namespace audiohw

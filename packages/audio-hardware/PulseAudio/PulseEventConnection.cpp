@@ -1,4 +1,8 @@
-#include "audio-hardware/PulseAudio/PulseConnection.h"
+#include "audio-hardware/PulseAudio/PulseEventConnection.h"
+
+#include "audio-hardware/PulseAudio/PulseLock.h"
+
+#include <poll.h>
 
 #include <utility>
 
@@ -6,33 +10,9 @@ namespace audiohw {
 
 namespace {
 
-// Every call answers within a second, even when the server hangs.
+// Registering a listener waits at most this long, even when the server hangs.
 constexpr std::chrono::milliseconds kAnswerTimeout{900};
 constexpr pa_usec_t kReconnectDelay = 250 * PA_USEC_PER_MSEC;
-
-// The mainloop's lock as a BasicLockable, so a condition variable can wait on it.
-class MainloopLock {
-public:
-    explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) { lock(); }
-    ~MainloopLock() {
-        if (locked_) unlock();
-    }
-    MainloopLock(const MainloopLock&) = delete;
-    MainloopLock& operator=(const MainloopLock&) = delete;
-
-    void lock() {
-        pa_threaded_mainloop_lock(mainloop_);
-        locked_ = true;
-    }
-    void unlock() {
-        locked_ = false;
-        pa_threaded_mainloop_unlock(mainloop_);
-    }
-
-private:
-    pa_threaded_mainloop* mainloop_;
-    bool locked_ = false;
-};
 
 std::optional<std::string> optionalText(const char* text) {
     return text == nullptr ? std::nullopt : std::optional<std::string>(text);
@@ -40,67 +20,84 @@ std::optional<std::string> optionalText(const char* text) {
 
 }  // namespace
 
-void PulseRequest::finish() {
-    finished = true;
-    connection->wake_.notify_all();
-}
-
-PulseConnection::PulseConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
-    : options_(std::move(options)), post_(std::move(post)), mainloop_(pa_threaded_mainloop_new()) {
-    if (mainloop_ == nullptr || pa_threaded_mainloop_start(mainloop_) < 0) {
-        if (mainloop_ != nullptr) pa_threaded_mainloop_free(mainloop_);
-        mainloop_ = nullptr;
-        state_ = State::down;
-        return;
+PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
+    : options_(std::move(options)), post_(std::move(post)), mutex_(pulseMutex()) {
+    {
+        std::lock_guard lock(mutex_);
+        mainloop_ = pa_mainloop_new();
+        if (mainloop_ == nullptr) {
+            state_ = State::down;
+            return;
+        }
+        pa_mainloop_set_poll_func(mainloop_, pollUnlocked, this);
+        connect();
     }
-    MainloopLock lock(mainloop_);
-    connect();
+    thread_ = std::thread([this] { runMainloop(); });
 }
 
-PulseConnection::~PulseConnection() {
+PulseEventConnection::~PulseEventConnection() {
     if (mainloop_ == nullptr) return;
     {
-        MainloopLock lock(mainloop_);
+        std::lock_guard lock(mutex_);
         closing_ = true;
-        if (reconnectTimer_ != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(reconnectTimer_);
+        if (reconnectTimer_ != nullptr) pa_mainloop_get_api(mainloop_)->time_free(reconnectTimer_);
         if (context_ != nullptr) {
             pa_context_set_state_callback(context_, nullptr, nullptr);
             pa_context_set_subscribe_callback(context_, nullptr, nullptr);
             pa_context_disconnect(context_);
         }
         pending_.clear();
+        pa_mainloop_quit(mainloop_, 0);
     }
     wake_.notify_all();
-    pa_threaded_mainloop_stop(mainloop_);
+    thread_.join();
+    std::lock_guard lock(mutex_);
     if (context_ != nullptr) pa_context_unref(context_);
-    pa_threaded_mainloop_free(mainloop_);
+    pa_mainloop_free(mainloop_);
 }
 
-Status PulseConnection::perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start) {
-    if (mainloop_ == nullptr) return kErrorNotRunning;
-    // Waiting here would stop the very thread that has to answer.
-    if (pa_threaded_mainloop_in_thread(mainloop_)) return kErrorIllegalOperation;
+void PulseEventConnection::runMainloop() {
+    std::unique_lock lock(mutex_);
+    pa_mainloop_run(mainloop_, nullptr);
+}
+
+int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
+    self->mutex_.unlock();
+    const int result = poll(descriptors, count, timeout);
+    self->mutex_.lock();
+    return result;
+}
+
+void PulseEventConnection::synchronize() {
+    if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
     const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
-    MainloopLock lock(mainloop_);
+    std::unique_lock lock(mutex_);
     while (state_ == State::connecting && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    if (state_ != State::ready || closing_) return kErrorNotRunning;
-
-    request.connection = this;
-    pa_operation* operation = start(context_);
-    if (operation == nullptr) return kErrorUnspecified;
+    if (state_ != State::ready || closing_) return;
+    struct Answer {
+        PulseEventConnection* self;
+        bool received = false;
+    } answer{this};
+    const auto answered = [](pa_context*, const pa_server_info*, void* data) {
+        auto* received = static_cast<Answer*>(data);
+        received->received = true;
+        received->self->wake_.notify_all();
+    };
+    pa_operation* operation = pa_context_get_server_info(context_, answered, &answer);
+    if (operation == nullptr) return;
     const std::uint64_t generation = generation_;
-    while (!request.finished && generation_ == generation && !closing_) {
+    while (!answer.received && generation_ == generation && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    // Once cancelled under the lock, the callback can no longer reach `request`.
-    if (!request.finished) pa_operation_cancel(operation);
+    // Once cancelled under the lock, the callback can no longer reach `answer`.
+    if (!answer.received) pa_operation_cancel(operation);
     pa_operation_unref(operation);
-    return request.finished ? kNoError : kErrorNotRunning;
 }
 
-void PulseConnection::connect() {
+void PulseEventConnection::connect() {
     if (context_ != nullptr) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -108,7 +105,7 @@ void PulseConnection::connect() {
         pa_context_unref(context_);
     }
     state_ = State::connecting;
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), options_.applicationName.c_str());
+    context_ = pa_context_new(pa_mainloop_get_api(mainloop_), options_.applicationName.c_str());
     if (context_ == nullptr) {
         handleFailure();
         return;
@@ -119,8 +116,8 @@ void PulseConnection::connect() {
     if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) handleFailure();
 }
 
-void PulseConnection::scheduleReconnect() {
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+void PulseEventConnection::scheduleReconnect() {
+    pa_mainloop_api* api = pa_mainloop_get_api(mainloop_);
     struct timeval when {};
     pa_gettimeofday(&when);
     pa_timeval_add(&when, kReconnectDelay);
@@ -131,7 +128,7 @@ void PulseConnection::scheduleReconnect() {
     }
 }
 
-void PulseConnection::handleReady() {
+void PulseEventConnection::handleReady() {
     state_ = State::ready;
     wake_.notify_all();
     const bool restored = std::exchange(announcedDown_, false);
@@ -160,7 +157,7 @@ void PulseConnection::handleReady() {
     flush();
 }
 
-void PulseConnection::handleFailure() {
+void PulseEventConnection::handleFailure() {
     if (state_ == State::down) return;
     state_ = State::down;
     ++generation_;
@@ -181,7 +178,7 @@ void PulseConnection::handleFailure() {
     scheduleReconnect();
 }
 
-void PulseConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
+void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
@@ -210,13 +207,13 @@ void PulseConnection::handleEvent(pa_subscription_event_type_t type, std::uint32
     flush();
 }
 
-PulseConnection::PendingEvent& PulseConnection::enqueue(PendingEvent::Kind kind, Notification notification,
+PulseEventConnection::PendingEvent& PulseEventConnection::enqueue(PendingEvent::Kind kind, Notification notification,
                                                         bool ready) {
     pending_.push_back(PendingEvent{this, kind, std::move(notification), ready});
     return pending_.back();
 }
 
-void PulseConnection::flush() {
+void PulseEventConnection::flush() {
     while (!pending_.empty() && pending_.front().ready) {
         Notification notification = std::move(pending_.front().notification);
         pending_.pop_front();
@@ -224,8 +221,8 @@ void PulseConnection::flush() {
     }
 }
 
-void PulseConnection::onStateChange(pa_context* context, void* userdata) {
-    auto* self = static_cast<PulseConnection*>(userdata);
+void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
     if (context != self->context_) return;
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
@@ -240,13 +237,13 @@ void PulseConnection::onStateChange(pa_context* context, void* userdata) {
     }
 }
 
-void PulseConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata) {
-    static_cast<PulseConnection*>(userdata)->handleEvent(type, index);
+void PulseEventConnection::onEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* userdata) {
+    static_cast<PulseEventConnection*>(userdata)->handleEvent(type, index);
 }
 
-void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+void PulseEventConnection::onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     auto* event = static_cast<PendingEvent*>(userdata);
-    PulseConnection* self = event->owner;
+    PulseEventConnection* self = event->owner;
     if (info != nullptr) {
         auto sink = optionalText(info->default_sink_name);
         auto source = optionalText(info->default_source_name);
@@ -262,9 +259,9 @@ void PulseConnection::onServerInfo(pa_context*, const pa_server_info* info, void
     self->flush();
 }
 
-void PulseConnection::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+void PulseEventConnection::onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
     auto* event = static_cast<PendingEvent*>(userdata);
-    PulseConnection* self = event->owner;
+    PulseEventConnection* self = event->owner;
     const bool added = event->kind == PendingEvent::Kind::sourceAdded;
     if (info != nullptr) {
         if (info->monitor_of_sink != PA_INVALID_INDEX) {
@@ -280,8 +277,8 @@ void PulseConnection::onSourceInfo(pa_context*, const pa_source_info* info, int 
     self->flush();
 }
 
-void PulseConnection::onReconnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-    auto* self = static_cast<PulseConnection*>(userdata);
+void PulseEventConnection::onReconnectTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+    auto* self = static_cast<PulseEventConnection*>(userdata);
     if (!self->closing_) self->connect();
 }
 

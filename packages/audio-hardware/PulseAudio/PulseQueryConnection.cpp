@@ -1,0 +1,93 @@
+#include "audio-hardware/PulseAudio/PulseQueryConnection.h"
+
+#include <utility>
+
+#include "audio-hardware/PulseAudio/PulseLock.h"
+
+namespace audiohw {
+
+namespace {
+
+// Every call answers within a second, even when the server hangs.
+constexpr std::chrono::milliseconds kAnswerTimeout{900};
+
+}  // namespace
+
+PulseQueryConnection::PulseQueryConnection(PulseConnectionOptions options)
+    : options_(std::move(options)), mutex_(pulseMutex()) {
+    std::lock_guard lock(mutex_);
+    mainloop_ = pa_mainloop_new();
+}
+
+PulseQueryConnection::~PulseQueryConnection() {
+    std::lock_guard lock(mutex_);
+    disconnect();
+    if (mainloop_ != nullptr) pa_mainloop_free(mainloop_);
+}
+
+Status PulseQueryConnection::perform(PulseRequest& request,
+                                     const std::function<pa_operation*(pa_context*)>& start) {
+    std::lock_guard lock(mutex_);
+    if (mainloop_ == nullptr) return kErrorNotRunning;
+    const Deadline deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+    // A connection made by an earlier call may have died with a server restart; that shows
+    // only now, and then one fresh connection is tried.
+    const bool reused = contextIsGood();
+    for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
+        if (!contextIsGood() && !connect(deadline)) return kErrorNotRunning;
+        pa_operation* operation = start(context_);
+        if (operation == nullptr) {
+            if (contextIsGood()) return kErrorUnspecified;
+            continue;
+        }
+        while (!request.finished && contextIsGood() && runOnce(deadline)) {
+        }
+        if (!request.finished) pa_operation_cancel(operation);
+        pa_operation_unref(operation);
+        if (request.finished) return kNoError;
+        // A server that did not answer in time is not trusted with the next call either.
+        const bool died = !contextIsGood();
+        disconnect();
+        if (!died) return kErrorNotRunning;
+    }
+    return kErrorNotRunning;
+}
+
+bool PulseQueryConnection::connect(Deadline deadline) {
+    disconnect();
+    context_ = pa_context_new(pa_mainloop_get_api(mainloop_), options_.applicationName.c_str());
+    if (context_ == nullptr) return false;
+    const char* server = options_.server ? options_.server->c_str() : nullptr;
+    // Never start a server: a tool must not leave one behind.
+    if (pa_context_connect(context_, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        disconnect();
+        return false;
+    }
+    while (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        if (!contextIsGood() || !runOnce(deadline)) {
+            disconnect();
+            return false;
+        }
+    }
+    return true;
+}
+
+void PulseQueryConnection::disconnect() {
+    if (context_ == nullptr) return;
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+}
+
+bool PulseQueryConnection::runOnce(Deadline deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    return pa_mainloop_prepare(mainloop_, static_cast<int>(left.count())) >= 0 && pa_mainloop_poll(mainloop_) >= 0 &&
+           pa_mainloop_dispatch(mainloop_) >= 0;
+}
+
+bool PulseQueryConnection::contextIsGood() const {
+    return context_ != nullptr && PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+}
+
+}  // namespace audiohw

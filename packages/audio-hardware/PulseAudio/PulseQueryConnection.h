@@ -1,0 +1,58 @@
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "audio-hardware/AudioHardware.h"
+
+namespace audiohw {
+
+struct PulseConnectionOptions {
+    std::string applicationName;
+    std::optional<std::string> server;  // libpulse picks the server when absent
+};
+
+// One request in flight; its libpulse callback ends it with finish().
+struct PulseRequest {
+    bool finished = false;
+
+    void finish() { finished = true; }
+};
+
+// The connection that answers property calls. The calling thread runs the mainloop itself
+// while it waits, as pactl does, so a call costs no thread switches. It connects on the
+// first call and again after the server went away. Calls take turns, with each other and
+// with the event connection's thread.
+class PulseQueryConnection {
+public:
+    explicit PulseQueryConnection(PulseConnectionOptions options);
+    ~PulseQueryConnection();
+    PulseQueryConnection(const PulseQueryConnection&) = delete;
+    PulseQueryConnection& operator=(const PulseQueryConnection&) = delete;
+
+    // Starts one operation (`start` returns it, or null when libpulse refused to start it)
+    // and runs the mainloop until its callback has finished `request`. kErrorNotRunning when
+    // the server cannot be reached or does not answer within the time a call may take.
+    Status perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
+
+private:
+    using Deadline = std::chrono::steady_clock::time_point;
+
+    // All of the following run under `mutex_`.
+    bool connect(Deadline deadline);
+    void disconnect();
+    bool runOnce(Deadline deadline);  // one mainloop pass; false when time is up or it failed
+    bool contextIsGood() const;
+
+    const PulseConnectionOptions options_;
+    std::mutex& mutex_;  // the process's libpulse lock, held for the whole call
+    pa_mainloop* mainloop_ = nullptr;
+    pa_context* context_ = nullptr;
+};
+
+}  // namespace audiohw
