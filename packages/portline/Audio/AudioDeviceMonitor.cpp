@@ -30,11 +30,6 @@ void AudioDeviceMonitor::startMonitoring(EventHandler onEvent) {
     hardware_.addPropertyListener(audiohw::kSystemObject, kDevicesAddress, deviceListListener, this);
     hardware_.addPropertyListener(audiohw::kSystemObject, kDefaultInputAddress, defaultInputListener, this);
     hardware_.setConnectionObserver([this](audiohw::ServerConnection change) { handleConnectionChange(change); });
-    // Hardware behind a connection (a sound server) only hears changes once connected;
-    // one read waits for that, so callers may rely on events from here on.
-    audiohw::ObjectID defaultInput = audiohw::kUnknownObject;
-    std::uint32_t size = sizeof defaultInput;
-    hardware_.getPropertyData(audiohw::kSystemObject, kDefaultInputAddress, size, &defaultInput);
 }
 
 void AudioDeviceMonitor::stopMonitoring() {
