@@ -1,16 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <mutex>
 #include <thread>
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
 #include "cli-frame/Json/Json.h"
-#include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "portline/Audio/AudioDeviceMonitor.h"
-#include "portline/Runtime/CLITypes.h"
 #include "portline/tests/RecordingLog.h"
 
 namespace portline {
@@ -154,48 +149,6 @@ TEST_F(AudioDeviceMonitorTest, StoppingWhileNotificationsArriveNeverReachesAGone
     }  // each monitor is destroyed while the notifier keeps going
     done = true;
     notifier.join();
-}
-
-TEST_F(AudioDeviceMonitorTest, EventLinesFromTheNotificationThreadAndStatusLinesStayWhole) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    const cli::CLIMessageEmitter emitter(log_.logger(), std::string("/tmp/a log/portline.log"), fds[1]);
-    std::string output;
-    std::thread reader([&] {
-        char buffer[65536];
-        ssize_t count;
-        while ((count = read(fds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(count));
-    });
-    for (int device = 0; device < 40; ++device) {
-        hardware_.addInputDevice(100 + device, "Device with a long name " + std::string(200, 'x'), "uid-" + std::to_string(device), 2);
-    }
-
-    AudioDeviceMonitor monitor(hardware_, log_.logger());
-    monitor.startMonitoring([&](const AudioDeviceEvent& event) {
-        std::visit([&](const auto& data) { emitter.emit(cli::CLIMessage::event(EventPayload{eventName(event), data})); }, event);
-    });
-    std::thread notifier([&] {
-        for (int round = 0; round < 100; ++round) hardware_.notify({kPropertyDevices});
-    });
-    for (int round = 0; round < 100; ++round) {
-        emitter.emit(cli::CLIMessage::status(StatusPayload{.stage = "ready", .logPath = emitter.logPath(), .message = "监听已启动"}));
-    }
-    notifier.join();
-    monitor.stopMonitoring();
-    close(fds[1]);
-    reader.join();
-    close(fds[0]);
-
-    std::size_t events = 0, statuses = 0, start = 0;
-    while (start < output.size()) {
-        const std::size_t end = output.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        const auto line = cli::Json::parse(output.substr(start, end - start));
-        (line.at("type") == "event" ? events : statuses)++;
-        start = end + 1;
-    }
-    EXPECT_EQ(events, 100u);
-    EXPECT_EQ(statuses, 100u);
 }
 
 }  // namespace

@@ -51,60 +51,28 @@ protected:
     testing::RecordingLog log_;
 };
 
-TEST_F(DeviceCommandTest, ListWritesTheDevicesOrFailsWithEnumFailed) {
-    EXPECT_EQ(ListCommand(context()).execute(), 0);
-    EXPECT_EQ(output(), R"({"type":"result","payload":{"devices":[{"uid":"mic","name":"内置麦克风","isDefault":true},)"
-                        R"({"uid":"usb/1","name":"USB","isDefault":false}]}})" "\n");
-    EXPECT_EQ(log_.lines().front(), "INFO 执行 list 命令");
-
+// Results and most failures are checked against the real server; here what it cannot do.
+TEST_F(DeviceCommandTest, FailuresTheServerCannotProduceBecomeOneErrorLineWithTheLogPath) {
     hardware_->refuseReads(kSystemObject, kDevices);
     EXPECT_EQ(ListCommand(context("/var/log/p.log")).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"ENUM_FAILED","message":"枚举音频设备失败","logPath":"/var/log/p.log"}})" "\n");
-}
-
-TEST_F(DeviceCommandTest, ListOfAMachineWithoutInputsIsAnEmptyArray) {
-    hardware_->removeDevice(11);
-    hardware_->removeDevice(12);
-    EXPECT_EQ(ListCommand(context()).execute(), 0);
-    EXPECT_EQ(output(), R"({"type":"result","payload":{"devices":[]}})" "\n");
-}
-
-TEST_F(DeviceCommandTest, GetDefaultWritesTheDeviceOrNoDefaultDevice) {
-    EXPECT_EQ(GetDefaultCommand(context()).execute(), 0);
-    EXPECT_EQ(output(), R"({"type":"result","payload":{"device":{"uid":"mic","name":"内置麦克风","isDefault":true}}})" "\n");
-    EXPECT_EQ(log_.lines().front(), "INFO 执行 get-default 命令");
+    EXPECT_EQ(log_.lines().front(), "INFO 执行 list 命令");
 
     hardware_->setProperty(kSystemObject, kDefaultInput, kUnknownObject);
     EXPECT_EQ(GetDefaultCommand(context()).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"NO_DEFAULT_DEVICE","message":"未找到默认输入设备"}})" "\n");
-}
-
-TEST_F(DeviceCommandTest, SetDefaultReportsTheSwitchAndEachFailure) {
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 0);
-    EXPECT_EQ(output(), R"({"type":"result","payload":{"previousDevice":{"uid":"mic","name":"内置麦克风"},)"
-                        R"("currentDevice":{"uid":"usb/1","name":"USB"}}})" "\n");
-    EXPECT_EQ(log_.lines().front(), "INFO 执行 set-default 命令, uid=usb/1");
-
-    hardware_->setProperty(kSystemObject, kDefaultInput, kUnknownObject);
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid=mic"}).execute(), 0);
-    EXPECT_EQ(output(), R"({"type":"result","payload":{"currentDevice":{"uid":"mic","name":"内置麦克风"}}})" "\n");
-
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "nope"}).execute(), 1);
-    EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"DEVICE_NOT_FOUND","message":"未找到指定 UID 的设备：nope"}})" "\n");
-
-    hardware_->refuseWrites(kSystemObject, kDefaultInput);
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
-    EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
 
     // Written, but the new default cannot be named.
-    hardware_->refuseWrites(kSystemObject, kDefaultInput, kNoError);
+    hardware_->refuseReads(kSystemObject, kDevices, kNoError);
     hardware_->refuseReads(12, kName);
     EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
+    EXPECT_TRUE(log_.contains("INFO 执行 set-default 命令, uid=usb/1"));
 
-    hardware_->refuseReads(kSystemObject, kDevices);
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
-    EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"ENUM_FAILED","message":"枚举音频设备失败"}})" "\n");
+    hardware_->removeDevice(11);
+    hardware_->removeDevice(12);
+    EXPECT_EQ(ListCommand(context()).execute(), 0);
+    EXPECT_EQ(output(), R"({"type":"result","payload":{"devices":[]}})" "\n");
 }
 
 TEST_F(DeviceCommandTest, SetDefaultTakesTheLastNonEmptyUID) {
