@@ -1,0 +1,21 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "audio-hardware/AudioHardware.h"
+#include "cli-frame/Logging/Logger.h"
+#include "cli-frame/Messages/CLIMessageEmitter.h"
+
+namespace portline {
+
+// What every portline command is given. The hardware is the machine's in the shipped tool.
+struct CommandContext {
+    cli::CLIMessageEmitter emitter;
+    cli::Logger logger;
+    std::optional<std::string> logFilePath;
+    std::shared_ptr<audiohw::AudioHardware> audioHardware;
+};
+
+}  // namespace portline

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <vector>
+
+#include "cli-frame/Commands/CLIExecutableCommand.h"
+#include "portline/Audio/AudioTypes.h"
+#include "portline/Commands/CommandContext.h"
+
+namespace portline {
+
+struct ListResult {
+    std::vector<AudioInputDevice> devices;
+};
+
+void to_json(cli::Json& json, const ListResult& result);
+
+// `list`: every input device, the default marked.
+class ListCommand final : public cli::CLIExecutableCommand {
+public:
+    explicit ListCommand(CommandContext context) : context_(std::move(context)) {}
+
+    // Ends the process with status 1 after an error line.
+    void run() override;
+    // Writes the result or error line; the exit status the process should end with.
+    int execute() const;
+
+private:
+    CommandContext context_;
+};
+
+}  // namespace portline

@@ -1,0 +1,132 @@
+// `portline watch` as the host runs it: a real sound server, changes made with pactl.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "portline/tests/PortlineProcess.h"
+
+namespace portline {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::Environment;
+using testing::PortlineProcess;
+
+constexpr auto kLineTimeout = 5s;  // only guards against a hang
+
+class WatchProcess : public PortlineProcess {
+protected:
+    std::unique_ptr<testsupport::ChildProcess> startWatch(const Environment& extra = {}) {
+        auto child = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
+                                                                 testsupport::ProcessOptions{{"watch"}, environment(extra)});
+        const auto ready = nextLine(*child);
+        EXPECT_EQ(ready.dump(), R"({"type":"status","payload":{"stage":"ready","message":"监听已启动"}})");
+        return child;
+    }
+
+    static cli::Json nextLine(testsupport::ChildProcess& child) {
+        const auto line = child.readLine(kLineTimeout);
+        EXPECT_TRUE(line.has_value()) << "no line from watch";
+        return line ? cli::Json::parse(*line) : cli::Json();
+    }
+
+    static std::string eventOf(const cli::Json& line) {
+        EXPECT_EQ(line.value("type", ""), "event") << line.dump();
+        return line.at("payload").at("event");
+    }
+
+    static std::vector<std::string> uids(const cli::Json& eventLine) {
+        std::vector<std::string> result;
+        for (const auto& device : eventLine.at("payload").at("data").at("devices")) result.push_back(device.at("uid"));
+        return result;
+    }
+
+    // The signal ends the watch with "stopped" as its last line and exit status 0.
+    static void expectStopsCleanly(testsupport::ChildProcess& child, int signalNumber) {
+        child.signal(signalNumber);
+        const auto line = child.readLine(kLineTimeout);
+        ASSERT_TRUE(line.has_value());
+        const auto payload = cli::Json::parse(*line).at("payload");
+        EXPECT_EQ(payload.at("stage"), "stopped");
+        EXPECT_EQ(payload.at("message"), "监听已停止");
+        const auto result = child.wait(kLineTimeout);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_TRUE(result.standardOutput.ends_with("\n" + *line + "\n")) << "lines after stopped";
+        EXPECT_EQ(result.standardError, "");
+    }
+};
+
+TEST_F(WatchProcess, WritesOneLinePerChangeInOrderAndStopsOnSIGINTAndSIGTERM) {
+    const std::vector<std::pair<int, std::string>> rounds{{SIGINT, "test_source_b"}, {SIGTERM, "test_source_a"}};
+    for (const auto& [signalNumber, newDefault] : rounds) {
+        auto watch = startWatch();
+
+        pactl({"set-default-source", newDefault});
+        const auto changed = nextLine(*watch);
+        EXPECT_EQ(eventOf(changed), "default-device-changed");
+        const std::string name = newDefault == "test_source_b" ? "Test Microphone B" : "Test Microphone A";
+        EXPECT_EQ(changed.at("payload").at("data").at("device").dump(),
+                  R"({"uid":")" + newDefault + R"(","name":")" + name + R"(","isDefault":true})");
+
+        // Each change is read back before the next: the watch re-reads the state when told.
+        const std::string module =
+            pactl({"load-module", "module-null-source", "source_name=plugged_in", "description=Plugged\\ In"});
+        const auto added = nextLine(*watch);
+        EXPECT_EQ(eventOf(added), "device-list-changed");
+        EXPECT_EQ(uids(added), (std::vector<std::string>{"test_source_a", "test_source_b", "plugged_in"}));
+        pactl({"unload-module", module});
+        const auto removed = nextLine(*watch);
+        EXPECT_EQ(eventOf(removed), "device-list-changed");
+        EXPECT_EQ(uids(removed), (std::vector<std::string>{"test_source_a", "test_source_b"}));
+        for (const auto& device : removed.at("payload").at("data").at("devices")) {
+            EXPECT_EQ(device.at("isDefault"), device.at("uid") == newDefault);
+        }
+
+        // Setting the source that already is the default is no change; output devices are not watched.
+        pactl({"set-default-source", newDefault});
+        pactl({"set-sink-volume", "test_stereo_sink", "50%"});
+        EXPECT_EQ(watch->readLine(300ms), std::nullopt);
+
+        expectStopsCleanly(*watch, signalNumber);
+    }
+}
+
+TEST_F(WatchProcess, GoesOnAfterTheSoundServerRestarts) {
+    const auto logFile = (home_.path() / "watch.log").string();
+    auto watch = std::make_unique<testsupport::ChildProcess>(
+        PORTLINE_BINARY, testsupport::ProcessOptions{{"watch", "--log-file", logFile}, environment()});
+    const auto ready = nextLine(*watch);
+    EXPECT_EQ(ready.at("payload").at("logPath"), logFile);
+
+    server_.stop();
+    server_.start();
+    // The first line after the restart is the fresh list, once reconnected.
+    const auto reconnected = nextLine(*watch);
+    EXPECT_EQ(eventOf(reconnected), "device-list-changed");
+    EXPECT_EQ(uids(reconnected), (std::vector<std::string>{"test_source_a", "test_source_b"}));
+
+    pactl({"set-default-source", "test_source_b"});
+    const auto changed = nextLine(*watch);
+    EXPECT_EQ(eventOf(changed), "default-device-changed");
+    EXPECT_EQ(changed.at("payload").at("data").at("device").at("uid"), "test_source_b");
+
+    expectStopsCleanly(*watch, SIGTERM);
+    const std::string log = testsupport::readFile(logFile);
+    EXPECT_NE(log.find("[ERROR] 与音频服务的连接已断开，等待重新连接"), std::string::npos) << log;
+    EXPECT_NE(log.find("[INFO] 已重新连接音频服务"), std::string::npos) << log;
+}
+
+TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComes) {
+    server_.stop();
+    auto watch = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
+                                                             testsupport::ProcessOptions{{"watch"}, environment()});
+    EXPECT_EQ(nextLine(*watch).at("payload").at("stage"), "ready");
+    server_.start();
+    const auto arrived = nextLine(*watch);
+    EXPECT_EQ(eventOf(arrived), "device-list-changed");
+    EXPECT_EQ(uids(arrived), (std::vector<std::string>{"test_source_a", "test_source_b"}));
+    expectStopsCleanly(*watch, SIGINT);
+}
+
+}  // namespace
+}  // namespace portline
