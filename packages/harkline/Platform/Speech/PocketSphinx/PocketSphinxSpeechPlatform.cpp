@@ -3,26 +3,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "harkline/Platform/Speech/ChannelSpeechTranscriber.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
 
 namespace harkline {
 namespace {
-
-class PocketSphinxTranscriber final : public SpeechTranscriber {
-public:
-    PocketSphinxTranscriber(std::string locale, TranscriptionPreset preset)
-        : locale_(std::move(locale)), preset_(preset), results_(std::make_shared<Channel<SpeechTranscriptionResult>>()) {}
-
-    const std::string& locale() const override { return locale_; }
-    TranscriptionPreset preset() const override { return preset_; }
-    std::shared_ptr<Channel<SpeechTranscriptionResult>> results() const override { return results_; }
-
-private:
-    std::string locale_;
-    TranscriptionPreset preset_;
-    std::shared_ptr<Channel<SpeechTranscriptionResult>> results_;
-};
 
 class PocketSphinxAnalyzer final : public SpeechAnalyzer {
 public:
@@ -98,7 +84,7 @@ std::optional<std::string> PocketSphinxSpeechPlatform::supportedLocale(const std
 
 std::shared_ptr<SpeechTranscriber> PocketSphinxSpeechPlatform::makeTranscriber(const std::string& locale,
                                                                                TranscriptionPreset preset) const {
-    return std::make_shared<PocketSphinxTranscriber>(locale, preset);
+    return std::make_shared<ChannelSpeechTranscriber>(locale, preset);
 }
 
 std::unique_ptr<SpeechAnalyzer> PocketSphinxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {

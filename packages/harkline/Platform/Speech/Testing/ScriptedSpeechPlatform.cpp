@@ -2,25 +2,12 @@
 
 #include <stdexcept>
 
+#include "harkline/Platform/Speech/ChannelSpeechTranscriber.h"
+
 namespace harkline {
 namespace {
 
 using State = ScriptedSpeechPlatform::State;
-
-class ScriptedTranscriber final : public SpeechTranscriber {
-public:
-    ScriptedTranscriber(std::string locale, TranscriptionPreset preset)
-        : locale_(std::move(locale)), preset_(preset), results_(std::make_shared<Channel<SpeechTranscriptionResult>>()) {}
-
-    const std::string& locale() const override { return locale_; }
-    TranscriptionPreset preset() const override { return preset_; }
-    std::shared_ptr<Channel<SpeechTranscriptionResult>> results() const override { return results_; }
-
-private:
-    std::string locale_;
-    TranscriptionPreset preset_;
-    std::shared_ptr<Channel<SpeechTranscriptionResult>> results_;
-};
 
 class ScriptedAnalyzer final : public SpeechAnalyzer {
 public:
@@ -94,7 +81,7 @@ std::shared_ptr<SpeechTranscriber> ScriptedSpeechPlatform::makeTranscriber(const
     state_->record.calls.emplace_back("makeTranscriber");
     state_->record.transcriberLocale = locale;
     state_->record.preset = preset;
-    return std::make_shared<ScriptedTranscriber>(locale, preset);
+    return std::make_shared<ChannelSpeechTranscriber>(locale, preset);
 }
 
 std::unique_ptr<SpeechAnalyzer> ScriptedSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
