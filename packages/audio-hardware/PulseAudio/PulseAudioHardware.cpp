@@ -12,115 +12,22 @@ namespace audiohw {
 
 namespace {
 
-struct SinkRecord {
-    ObjectID id = kUnknownObject;
-    std::string name;
-    std::optional<std::string> description;
-    pa_cvolume volume{};
-    bool muted = false;
-};
-
-struct SourceRecord {
-    ObjectID id = kUnknownObject;
-    std::string name;
-    std::optional<std::string> description;
-    std::uint32_t channels = 0;
-};
+// Long enough for the calls of one burst (a tool reading a device's properties one after
+// another), shorter than any other process takes to start and change something.
+constexpr std::chrono::milliseconds kStateLifetime{2};
 
 using DeviceRecord = std::variant<SinkRecord, SourceRecord>;
 
-std::optional<std::string> optionalText(const char* text) {
-    return text == nullptr ? std::nullopt : std::optional<std::string>(text);
-}
-
 // --- Requests and their callbacks -------------------------------------------------------
-
-struct ServerInfoRequest : PulseRequest {
-    std::optional<std::string> defaultSink;
-    std::optional<std::string> defaultSource;
-    bool answered = false;
-};
-
-struct SinkListRequest : PulseRequest {
-    std::vector<SinkRecord> sinks;
-    bool failed = false;
-};
-
-struct SourceListRequest : PulseRequest {
-    std::vector<SourceRecord> sources;
-    bool failed = false;
-};
 
 struct SuccessRequest : PulseRequest {
     bool succeeded = false;
 };
 
-void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-    auto* request = static_cast<ServerInfoRequest*>(userdata);
-    if (info != nullptr) {
-        request->answered = true;
-        request->defaultSink = optionalText(info->default_sink_name);
-        request->defaultSource = optionalText(info->default_source_name);
-    }
-    request->finish();
-}
-
-void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-    auto* request = static_cast<SinkListRequest*>(userdata);
-    if (info != nullptr) {
-        request->sinks.push_back({sinkDeviceID(info->name), info->name, optionalText(info->description),
-                                  info->volume, info->mute != 0});
-        return;
-    }
-    request->failed = eol < 0;
-    request->finish();
-}
-
-void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
-    auto* request = static_cast<SourceListRequest*>(userdata);
-    if (info != nullptr) {
-        if (info->monitor_of_sink == PA_INVALID_INDEX) {
-            request->sources.push_back({sourceDeviceID(info->name), info->name, optionalText(info->description),
-                                        info->channel_map.channels});
-        }
-        return;
-    }
-    request->failed = eol < 0;
-    request->finish();
-}
-
 void onSuccess(pa_context*, int success, void* userdata) {
     auto* request = static_cast<SuccessRequest*>(userdata);
     request->succeeded = success != 0;
     request->finish();
-}
-
-Status fetchDefaults(PulseQueryConnection& connection, ServerInfoRequest& request) {
-    const Status status = connection.perform(
-        request, [&](pa_context* context) { return pa_context_get_server_info(context, onServerInfo, &request); });
-    if (status != kNoError) return status;
-    return request.answered ? kNoError : kErrorUnspecified;
-}
-
-Status fetchSinks(PulseQueryConnection& connection, std::vector<SinkRecord>& sinks) {
-    SinkListRequest request;
-    const Status status = connection.perform(
-        request, [&](pa_context* context) { return pa_context_get_sink_info_list(context, onSinkInfo, &request); });
-    if (status != kNoError) return status;
-    if (request.failed) return kErrorUnspecified;
-    sinks = std::move(request.sinks);
-    return kNoError;
-}
-
-Status fetchSources(PulseQueryConnection& connection, std::vector<SourceRecord>& sources) {
-    SourceListRequest request;
-    const Status status = connection.perform(request, [&](pa_context* context) {
-        return pa_context_get_source_info_list(context, onSourceInfo, &request);
-    });
-    if (status != kNoError) return status;
-    if (request.failed) return kErrorUnspecified;
-    sources = std::move(request.sources);
-    return kNoError;
 }
 
 // Runs a request that answers with success or failure; a refusal is kErrorUnspecified.
@@ -133,21 +40,18 @@ Status perform(PulseQueryConnection& connection,
 }
 
 // The device with this id; kErrorBadObject when there is none.
-Status findDevice(PulseQueryConnection& connection, ObjectID id, DeviceRecord& device) {
+Status findDevice(const PulseServerState& state, ObjectID id, DeviceRecord& device) {
     if (isSinkDeviceID(id)) {
-        std::vector<SinkRecord> sinks;
-        if (const Status status = fetchSinks(connection, sinks); status != kNoError) return status;
-        const auto found = std::find_if(sinks.begin(), sinks.end(), [&](const SinkRecord& sink) { return sink.id == id; });
-        if (found == sinks.end()) return kErrorBadObject;
-        device = std::move(*found);
+        const auto found = std::find_if(state.sinks.begin(), state.sinks.end(),
+                                        [&](const SinkRecord& sink) { return sink.id == id; });
+        if (found == state.sinks.end()) return kErrorBadObject;
+        device = *found;
         return kNoError;
     }
-    std::vector<SourceRecord> sources;
-    if (const Status status = fetchSources(connection, sources); status != kNoError) return status;
-    const auto found =
-        std::find_if(sources.begin(), sources.end(), [&](const SourceRecord& source) { return source.id == id; });
-    if (found == sources.end()) return kErrorBadObject;
-    device = std::move(*found);
+    const auto found = std::find_if(state.sources.begin(), state.sources.end(),
+                                    [&](const SourceRecord& source) { return source.id == id; });
+    if (found == state.sources.end()) return kErrorBadObject;
+    device = *found;
     return kNoError;
 }
 
@@ -220,6 +124,18 @@ Status writeFixed(float value, std::uint32_t& ioDataSize, void* data) {
 PulseAudioHardware::PulseAudioHardware(PulseAudioOptions options)
     : options_{std::move(options.applicationName), std::move(options.server)}, queries_(options_) {}
 
+Status PulseAudioHardware::freshState() {
+    const auto asked = std::chrono::steady_clock::now();
+    const std::uint64_t changes = serverChanges_.load();
+    if (stateFetchedAt_ && changes == stateChanges_ && asked - *stateFetchedAt_ < kStateLifetime) return kNoError;
+    stateFetchedAt_.reset();
+    if (const Status status = PulseServerState::fetch(queries_, state_); status != kNoError) return status;
+    // Aged from before the question, and unusable if the server changed while it was answered.
+    stateFetchedAt_ = asked;
+    stateChanges_ = changes;
+    return kNoError;
+}
+
 PulseAudioHardware::~PulseAudioHardware() {
     if (notifications_) notifications_->stop();
     events_.reset();
@@ -230,15 +146,17 @@ void PulseAudioHardware::followEvents() {
     if (!events_) {
         notifications_ = std::make_unique<NotificationThread>(listeners_);
         events_ = std::make_unique<PulseEventConnection>(
-            options_, [this](Notification notification) { notifications_->post(std::move(notification)); });
+            options_, [this] { ++serverChanges_; },
+            [this](Notification notification) { notifications_->post(std::move(notification)); });
     }
     events_->synchronize();
 }
 
 bool PulseAudioHardware::hasProperty(ObjectID object, const PropertyAddress& address) {
     if (object == kSystemObject) return isSystemProperty(address);
+    std::lock_guard lock(stateMutex_);
     DeviceRecord device;
-    return findDevice(queries_, object, device) == kNoError && deviceHas(device, address);
+    return freshState() == kNoError && findDevice(state_, object, device) == kNoError && deviceHas(device, address);
 }
 
 Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAddress& address,
@@ -249,15 +167,15 @@ Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAd
             dataSize = sizeof(ObjectID);
             return kNoError;
         }
-        std::vector<SinkRecord> sinks;
-        std::vector<SourceRecord> sources;
-        if (const Status status = fetchSinks(queries_, sinks); status != kNoError) return status;
-        if (const Status status = fetchSources(queries_, sources); status != kNoError) return status;
-        dataSize = static_cast<std::uint32_t>((sinks.size() + sources.size()) * sizeof(ObjectID));
+        std::lock_guard lock(stateMutex_);
+        if (const Status status = freshState(); status != kNoError) return status;
+        dataSize = static_cast<std::uint32_t>((state_.sinks.size() + state_.sources.size()) * sizeof(ObjectID));
         return kNoError;
     }
+    std::lock_guard lock(stateMutex_);
+    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
         dataSize = sizeof(void*);  // a string reference
@@ -271,23 +189,19 @@ Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAd
 
 Status PulseAudioHardware::getSystemProperty(const PropertyAddress& address, std::uint32_t& ioDataSize,
                                              void* data) {
+    std::lock_guard lock(stateMutex_);
+    if (const Status status = freshState(); status != kNoError) return status;
     if (address.selector == kPropertyDevices) {
-        std::vector<SinkRecord> sinks;
-        std::vector<SourceRecord> sources;
-        if (const Status status = fetchSinks(queries_, sinks); status != kNoError) return status;
-        if (const Status status = fetchSources(queries_, sources); status != kNoError) return status;
         std::vector<ObjectID> ids;
-        for (const SinkRecord& sink : sinks) ids.push_back(sink.id);
-        for (const SourceRecord& source : sources) ids.push_back(source.id);
+        for (const SinkRecord& sink : state_.sinks) ids.push_back(sink.id);
+        for (const SourceRecord& source : state_.sources) ids.push_back(source.id);
         const std::size_t count = std::min<std::size_t>(ids.size(), ioDataSize / sizeof(ObjectID));
         if (count > 0) std::memcpy(data, ids.data(), count * sizeof(ObjectID));
         ioDataSize = static_cast<std::uint32_t>(count * sizeof(ObjectID));
         return kNoError;
     }
-    ServerInfoRequest request;
-    if (const Status status = fetchDefaults(queries_, request); status != kNoError) return status;
     const bool output = address.selector == kPropertyDefaultOutputDevice;
-    const std::optional<std::string>& name = output ? request.defaultSink : request.defaultSource;
+    const std::optional<std::string>& name = output ? state_.defaultSink : state_.defaultSource;
     ObjectID id = kUnknownObject;
     if (name) id = output ? sinkDeviceID(*name) : sourceDeviceID(*name);
     return writeFixed(id, ioDataSize, data);
@@ -299,8 +213,10 @@ Status PulseAudioHardware::getPropertyData(ObjectID object, const PropertyAddres
         if (!isSystemProperty(address)) return kErrorUnknownProperty;
         return getSystemProperty(address, ioDataSize, data);
     }
+    std::lock_guard lock(stateMutex_);
+    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
 
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
@@ -327,8 +243,10 @@ Status PulseAudioHardware::getPropertyData(ObjectID object, const PropertyAddres
 Status PulseAudioHardware::getPropertyString(ObjectID object, const PropertyAddress& address,
                                              std::optional<std::string>& value) {
     if (object == kSystemObject) return isSystemProperty(address) ? kErrorIllegalOperation : kErrorUnknownProperty;
+    std::lock_guard lock(stateMutex_);
+    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     if (address.selector == kPropertyName) {
         value = std::visit([](const auto& record) { return record.description; }, device);
@@ -346,8 +264,11 @@ Status PulseAudioHardware::setSystemProperty(const PropertyAddress& address, std
     if (dataSize != sizeof(ObjectID)) return kErrorBadPropertySize;
     ObjectID id = kUnknownObject;
     std::memcpy(&id, data, sizeof id);
+    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(queries_, id, device); status != kNoError) return status;
+    if (const Status status = findDevice(state_, id, device); status != kNoError) return status;
+    // Whatever the server makes of the write, what was read before it is out of date.
+    stateFetchedAt_.reset();
     if (address.selector == kPropertyDefaultOutputDevice) {
         const auto* sink = std::get_if<SinkRecord>(&device);
         if (sink == nullptr) return kErrorIllegalOperation;
@@ -366,10 +287,13 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
                                            const void* data) {
     if (object == kSystemObject) {
         if (!isSystemProperty(address)) return kErrorUnknownProperty;
+        std::lock_guard lock(stateMutex_);
         return setSystemProperty(address, dataSize, data);
     }
+    std::lock_guard lock(stateMutex_);
+    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(queries_, object, device); status != kNoError) return status;
+    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
     if (!deviceHas(device, address)) return kErrorUnknownProperty;
     const auto* sink = std::get_if<SinkRecord>(&device);
     if (sink == nullptr || address.selector == kPropertyName || address.selector == kPropertyDeviceUID ||
@@ -377,6 +301,7 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
         return kErrorIllegalOperation;
     }
     if (dataSize != 4) return kErrorBadPropertySize;
+    stateFetchedAt_.reset();  // whatever the server makes of the write
 
     if (address.selector == kPropertyMute) {
         std::uint32_t muted = 0;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -10,6 +13,7 @@
 #include "audio-hardware/PulseAudio/NotificationThread.h"
 #include "audio-hardware/PulseAudio/PulseEventConnection.h"
 #include "audio-hardware/PulseAudio/PulseQueryConnection.h"
+#include "audio-hardware/PulseAudio/PulseServerState.h"
 
 namespace audiohw {
 
@@ -28,7 +32,10 @@ struct PulseAudioOptions {
 // other). Sinks only, output scope: mute; main volume ('vmvc', or 'volm' element 0) = the
 // loudest channel / normal volume, written by scaling all channels; 'volm' elements 1
 // and 2 = the first two channels (a mono sink has element 1 only).
-// Calls run on the caller's thread and wait for the server at most a second. The first
+// Calls run on the caller's thread and wait for the server at most a second. A call answers
+// from the server's defaults, sinks and sources fetched in one batch, which the next calls
+// reuse for 2 ms at most; any write, server event or lost connection makes the next call
+// fetch again. The first
 // listener or observer brings a second connection that follows the server's events on a
 // thread of its own; listeners and the observer run on another thread of this object,
 // from which they may make calls.
@@ -59,10 +66,17 @@ private:
     Status setSystemProperty(const PropertyAddress& address, std::uint32_t dataSize, const void* data);
     // Starts following the server's events, once, and returns when they are followed.
     void followEvents();
+    // Under stateMutex_: makes state_ fit to answer from, fetching it again when it is not.
+    Status freshState();
 
     const PulseConnectionOptions options_;
     PropertyListenerRegistry listeners_;
     PulseQueryConnection queries_;
+    std::mutex stateMutex_;  // held for a whole call; taken before the libpulse lock
+    PulseServerState state_;
+    std::optional<std::chrono::steady_clock::time_point> stateFetchedAt_;  // none: fetch before use
+    std::uint64_t stateChanges_ = 0;  // serverChanges_ when state_ was asked for
+    std::atomic<std::uint64_t> serverChanges_{0};  // counted on the event thread, which holds the libpulse lock
     std::mutex eventsMutex_;  // guards the creation of the two below
     // The destructor stops deliveries first (a listener may still be calling in), then the
     // event connection, whose late posts are dropped.

@@ -20,8 +20,9 @@ std::optional<std::string> optionalText(const char* text) {
 
 }  // namespace
 
-PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
-    : options_(std::move(options)), post_(std::move(post)), mutex_(pulseMutex()) {
+PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void()> changed,
+                                           std::function<void(Notification)> post)
+    : options_(std::move(options)), changed_(std::move(changed)), post_(std::move(post)), mutex_(pulseMutex()) {
     {
         std::lock_guard lock(mutex_);
         mainloop_ = pa_mainloop_new();
@@ -129,6 +130,7 @@ void PulseEventConnection::scheduleReconnect() {
 }
 
 void PulseEventConnection::handleReady() {
+    changed_();
     state_ = State::ready;
     wake_.notify_all();
     const bool restored = std::exchange(announcedDown_, false);
@@ -159,6 +161,7 @@ void PulseEventConnection::handleReady() {
 
 void PulseEventConnection::handleFailure() {
     if (state_ == State::down) return;
+    changed_();
     state_ = State::down;
     ++generation_;
     wake_.notify_all();
@@ -179,6 +182,7 @@ void PulseEventConnection::handleFailure() {
 }
 
 void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
+    changed_();
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {

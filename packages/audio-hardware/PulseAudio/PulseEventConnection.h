@@ -26,8 +26,10 @@ namespace audiohw {
 // and lost / restored (with the device list) for the connection itself.
 class PulseEventConnection {
 public:
-    // `post` runs on the mainloop thread and must not block.
-    PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post);
+    // Both run on the mainloop thread and must not block. `changed` runs for every event the
+    // server sends and every connection change, before anything it leads to is posted.
+    PulseEventConnection(PulseConnectionOptions options, std::function<void()> changed,
+                         std::function<void(Notification)> post);
     ~PulseEventConnection();
     PulseEventConnection(const PulseEventConnection&) = delete;
     PulseEventConnection& operator=(const PulseEventConnection&) = delete;
@@ -69,6 +71,7 @@ private:
                                  void* userdata);
 
     const PulseConnectionOptions options_;
+    const std::function<void()> changed_;
     const std::function<void(Notification)> post_;
     // The process's libpulse lock; the mainloop's thread lets go of it only while it waits
     // in poll(). (libpulse's own threaded mainloop works the same way, but hides its lock

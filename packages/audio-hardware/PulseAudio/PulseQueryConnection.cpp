@@ -1,6 +1,8 @@
 #include "audio-hardware/PulseAudio/PulseQueryConnection.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "audio-hardware/PulseAudio/PulseLock.h"
 
@@ -27,24 +29,47 @@ PulseQueryConnection::~PulseQueryConnection() {
 
 Status PulseQueryConnection::perform(PulseRequest& request,
                                      const std::function<pa_operation*(pa_context*)>& start) {
+    return perform({PulseOperation{request, start}});
+}
+
+Status PulseQueryConnection::perform(std::initializer_list<PulseOperation> operations) {
     std::lock_guard lock(mutex_);
     if (mainloop_ == nullptr) return kErrorNotRunning;
     const Deadline deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+    const auto allFinished = [&] {
+        return std::all_of(operations.begin(), operations.end(),
+                           [](const PulseOperation& operation) { return operation.request.finished; });
+    };
     // A connection made by an earlier call may have died with a server restart; that shows
     // only now, and then one fresh connection is tried.
     const bool reused = contextIsGood();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
         if (!contextIsGood() && !connect(deadline)) return kErrorNotRunning;
-        pa_operation* operation = start(context_);
-        if (operation == nullptr) {
+        std::vector<pa_operation*> started;
+        bool refused = false;
+        for (const PulseOperation& operation : operations) {
+            // Answered before the old connection died: asking again would add to its answer.
+            if (operation.request.finished) continue;
+            pa_operation* running = operation.start(context_);
+            if (running == nullptr) {
+                refused = true;
+                break;
+            }
+            started.push_back(running);
+        }
+        if (!refused) {
+            while (!allFinished() && contextIsGood() && runOnce(deadline)) {
+            }
+        }
+        for (pa_operation* running : started) {
+            if (pa_operation_get_state(running) == PA_OPERATION_RUNNING) pa_operation_cancel(running);
+            pa_operation_unref(running);
+        }
+        if (refused) {
             if (contextIsGood()) return kErrorUnspecified;
             continue;
         }
-        while (!request.finished && contextIsGood() && runOnce(deadline)) {
-        }
-        if (!request.finished) pa_operation_cancel(operation);
-        pa_operation_unref(operation);
-        if (request.finished) return kNoError;
+        if (allFinished()) return kNoError;
         // A server that did not answer in time is not trusted with the next call either.
         const bool died = !contextIsGood();
         disconnect();

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,13 @@ struct PulseRequest {
     void finish() { finished = true; }
 };
 
+// A request and how to start it: `start` returns the operation, or null when libpulse
+// refused to start it.
+struct PulseOperation {
+    PulseRequest& request;
+    std::function<pa_operation*(pa_context*)> start;
+};
+
 // The connection that answers property calls. The calling thread runs the mainloop itself
 // while it waits, as pactl does, so a call costs no thread switches. It connects on the
 // first call and again after the server went away. Calls take turns, with each other and
@@ -35,10 +43,13 @@ public:
     PulseQueryConnection(const PulseQueryConnection&) = delete;
     PulseQueryConnection& operator=(const PulseQueryConnection&) = delete;
 
-    // Starts one operation (`start` returns it, or null when libpulse refused to start it)
-    // and runs the mainloop until its callback has finished `request`. kErrorNotRunning when
-    // the server cannot be reached or does not answer within the time a call may take.
+    // Starts one operation and runs the mainloop until its callback has finished the
+    // request. kErrorNotRunning when the server cannot be reached or does not answer within
+    // the time a call may take.
     Status perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
+    // The same for several operations sent together, so their answers cost one wait for the
+    // server instead of one each. kNoError only when every request has finished.
+    Status perform(std::initializer_list<PulseOperation> operations);
 
 private:
     using Deadline = std::chrono::steady_clock::time_point;

@@ -1,6 +1,7 @@
 // The PulseAudio backend against a real, private sound server, with pactl as the witness.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -220,6 +221,40 @@ TEST_F(PulseAudioHardwareTest, MuteAndVolumesReachTheSinkExactly) {
     EXPECT_EQ(hardware.setPropertyData(stereo, output(kPropertyMute), 1, &muted), kErrorBadPropertySize);
     EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{41287, 12345}));
     EXPECT_NE(write(hardware, sourceA, global(kPropertyName), 0.5f), kNoError);
+}
+
+TEST_F(PulseAudioHardwareTest, ReadsRightAfterAChangeSeeIt) {
+    // Calls close together share one answer from the server; no change may hide behind it.
+    std::uint32_t muted = 7;
+    float main = 0;
+    ObjectID device = 0;
+    ASSERT_EQ(read(hardware, stereo, output(kPropertyMute), muted), kNoError);
+    ASSERT_EQ(write(hardware, stereo, output(kPropertyMute), std::uint32_t{1}), kNoError);
+    ASSERT_EQ(read(hardware, stereo, output(kPropertyMute), muted), kNoError);
+    EXPECT_EQ(muted, 1u);
+    ASSERT_EQ(write(hardware, stereo, output(kPropertyVirtualMainVolume), 0.25f), kNoError);
+    ASSERT_EQ(read(hardware, stereo, output(kPropertyVirtualMainVolume), main), kNoError);
+    EXPECT_FLOAT_EQ(main, 0.25f);
+    ASSERT_EQ(write(hardware, kSystemObject, global(kPropertyDefaultInputDevice), sourceB), kNoError);
+    ASSERT_EQ(read(hardware, kSystemObject, global(kPropertyDefaultInputDevice), device), kNoError);
+    EXPECT_EQ(device, sourceB);
+
+    // Another process changes the server between two of our reads.
+    for (std::uint32_t round = 0; round < 10; ++round) {
+        const std::uint32_t raw = 20000 + round * 1000;
+        const std::string source = round % 2 == 0 ? "test_source_a" : "test_source_b";
+        ASSERT_EQ(read(hardware, stereo, output(kPropertyVirtualMainVolume), main), kNoError);
+        ASSERT_EQ(read(hardware, kSystemObject, global(kPropertyDefaultInputDevice), device), kNoError);
+        ASSERT_EQ(server.pactl({"set-sink-volume", "test_stereo_sink", std::to_string(raw)}).exitStatus, 0);
+        ASSERT_EQ(read(hardware, stereo, output(kPropertyVirtualMainVolume), main), kNoError);
+        EXPECT_FLOAT_EQ(main, static_cast<float>(raw) / 65536);
+        ASSERT_EQ(server.pactl({"set-default-source", source}).exitStatus, 0);
+        ASSERT_EQ(read(hardware, kSystemObject, global(kPropertyDefaultInputDevice), device), kNoError);
+        EXPECT_EQ(device, sourceDeviceID(source));
+    }
+    ASSERT_EQ(server.pactl({"load-module", "module-null-source", "source_name=fresh_source"}).exitStatus, 0);
+    const auto devices = deviceIDs(hardware);
+    EXPECT_NE(std::find(devices.begin(), devices.end(), sourceDeviceID("fresh_source")), devices.end());
 }
 
 TEST_F(PulseAudioHardwareTest, MonoSinkHasOneChannel) {
