@@ -16,8 +16,6 @@ namespace {
 // another), shorter than any other process takes to start and change something.
 constexpr std::chrono::milliseconds kStateLifetime{2};
 
-using DeviceRecord = std::variant<SinkRecord, SourceRecord>;
-
 // --- Requests and their callbacks -------------------------------------------------------
 
 struct SuccessRequest : PulseRequest {
@@ -156,7 +154,13 @@ bool PulseAudioHardware::hasProperty(ObjectID object, const PropertyAddress& add
     if (object == kSystemObject) return isSystemProperty(address);
     std::lock_guard lock(stateMutex_);
     DeviceRecord device;
-    return freshState() == kNoError && findDevice(state_, object, device) == kNoError && deviceHas(device, address);
+    return deviceWithProperty(object, address, device) == kNoError;
+}
+
+Status PulseAudioHardware::deviceWithProperty(ObjectID object, const PropertyAddress& address, DeviceRecord& device) {
+    if (const Status status = freshState(); status != kNoError) return status;
+    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
+    return deviceHas(device, address) ? kNoError : kErrorUnknownProperty;
 }
 
 Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAddress& address,
@@ -173,10 +177,8 @@ Status PulseAudioHardware::getPropertyDataSize(ObjectID object, const PropertyAd
         return kNoError;
     }
     std::lock_guard lock(stateMutex_);
-    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
-    if (!deviceHas(device, address)) return kErrorUnknownProperty;
+    if (const Status status = deviceWithProperty(object, address, device); status != kNoError) return status;
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
         dataSize = sizeof(void*);  // a string reference
     } else if (address.selector == kPropertyStreamConfiguration) {
@@ -214,10 +216,8 @@ Status PulseAudioHardware::getPropertyData(ObjectID object, const PropertyAddres
         return getSystemProperty(address, ioDataSize, data);
     }
     std::lock_guard lock(stateMutex_);
-    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
-    if (!deviceHas(device, address)) return kErrorUnknownProperty;
+    if (const Status status = deviceWithProperty(object, address, device); status != kNoError) return status;
 
     if (address.selector == kPropertyName || address.selector == kPropertyDeviceUID) {
         return kErrorIllegalOperation;  // text is read through getPropertyString
@@ -244,10 +244,8 @@ Status PulseAudioHardware::getPropertyString(ObjectID object, const PropertyAddr
                                              std::optional<std::string>& value) {
     if (object == kSystemObject) return isSystemProperty(address) ? kErrorIllegalOperation : kErrorUnknownProperty;
     std::lock_guard lock(stateMutex_);
-    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
-    if (!deviceHas(device, address)) return kErrorUnknownProperty;
+    if (const Status status = deviceWithProperty(object, address, device); status != kNoError) return status;
     if (address.selector == kPropertyName) {
         value = std::visit([](const auto& record) { return record.description; }, device);
     } else if (address.selector == kPropertyDeviceUID) {
@@ -291,10 +289,8 @@ Status PulseAudioHardware::setPropertyData(ObjectID object, const PropertyAddres
         return setSystemProperty(address, dataSize, data);
     }
     std::lock_guard lock(stateMutex_);
-    if (const Status status = freshState(); status != kNoError) return status;
     DeviceRecord device;
-    if (const Status status = findDevice(state_, object, device); status != kNoError) return status;
-    if (!deviceHas(device, address)) return kErrorUnknownProperty;
+    if (const Status status = deviceWithProperty(object, address, device); status != kNoError) return status;
     const auto* sink = std::get_if<SinkRecord>(&device);
     if (sink == nullptr || address.selector == kPropertyName || address.selector == kPropertyDeviceUID ||
         address.selector == kPropertyStreamConfiguration) {

@@ -68,6 +68,8 @@ private:
     void followEvents();
     // Under stateMutex_: makes state_ fit to answer from, fetching it again when it is not.
     Status freshState();
+    // Under stateMutex_: the device `object` from a fresh state, if it has the property.
+    Status deviceWithProperty(ObjectID object, const PropertyAddress& address, DeviceRecord& device);
 
     const PulseConnectionOptions options_;
     PropertyListenerRegistry listeners_;

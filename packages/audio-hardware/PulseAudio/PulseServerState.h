@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "audio-hardware/AudioHardware.h"
@@ -27,6 +28,8 @@ struct SourceRecord {
     std::optional<std::string> description;
     std::uint32_t channels = 0;
 };
+
+using DeviceRecord = std::variant<SinkRecord, SourceRecord>;
 
 // What every property answer is taken from: the server's defaults, sinks and sources.
 struct PulseServerState {
