@@ -63,9 +63,20 @@ protected:
                                 [] { return std::chrono::system_clock::time_point(std::chrono::seconds(978307260)); }};
 };
 
+struct Muted {
+    AudioStateSnapshot snapshot;
+    std::string method;
+};
+
+Muted mute(const AudioController& controller) {
+    AudioStateSnapshot before = controller.stateBeforeMute();
+    std::string method = controller.silence(before);
+    return {std::move(before), std::move(method)};
+}
+
 Case muteFailure(const AudioController& controller) {
     try {
-        controller.mute();
+        mute(controller);
     } catch (const CLIError& error) {
         return error.errorCase();
     }
@@ -75,7 +86,7 @@ Case muteFailure(const AudioController& controller) {
 
 TEST_F(AudioControllerTest, MuteRecordsTheStateFirstThenUsesOnlyTheSwitch) {
     addDefaultDevice(kSpeakers);
-    const MuteOutcome outcome = controller_.mute();
+    const Muted outcome = mute(controller_);
 
     EXPECT_EQ(outcome.method, "mute-property");
     EXPECT_EQ(outcome.snapshot, (AudioStateSnapshot{kSpeakers, "Speakers", double{0.63F}, double{0.63F}, double{0.4F},
@@ -86,18 +97,18 @@ TEST_F(AudioControllerTest, MuteRecordsTheStateFirstThenUsesOnlyTheSwitch) {
 
 TEST_F(AudioControllerTest, MuteFallsBackToTheMainVolumeThenToTheChannels) {
     addDefaultDevice(kSpeakers, {.muted = std::nullopt});
-    EXPECT_EQ(controller_.mute().method, "main-volume-zero");
+    EXPECT_EQ(mute(controller_).method, "main-volume-zero");
     EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMain, 0.0F)));
 
     addDefaultDevice(kHeadphones, {.muted = std::nullopt, .main = std::nullopt});
-    EXPECT_EQ(controller_.mute().method, "channel-volume-zero");
+    EXPECT_EQ(mute(controller_).method, "channel-volume-zero");
     EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMain, 0.0F), write(kHeadphones, kLeft, 0.0F),
                                                  write(kHeadphones, kRight, 0.0F)));
 }
 
 TEST_F(AudioControllerTest, MuteWithOnlyTheRightChannelOrNothingToSilence) {
     addDefaultDevice(kSpeakers, {.muted = std::nullopt, .main = std::nullopt, .left = std::nullopt});
-    const MuteOutcome outcome = controller_.mute();
+    const Muted outcome = mute(controller_);
     EXPECT_EQ(outcome.method, "channel-volume-zero");
     EXPECT_EQ(outcome.snapshot.leftVolume, std::nullopt);
     EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kRight, 0.0F)));
@@ -144,7 +155,7 @@ TEST_F(AudioControllerTest, RefusedReadsAreAbsentAndOnlyVolumeAndMuteReadsAreLog
     // A name whose reference is null reads as absent too; the mute line says "unknown".
     hardware_->setProperty(kSpeakers, kName, audiohw::NullStringReference{});
     log_.clear();
-    EXPECT_EQ(controller_.mute().snapshot.deviceName, std::nullopt);
+    EXPECT_EQ(mute(controller_).snapshot.deviceName, std::nullopt);
     EXPECT_EQ(log_.lines().back(), "INFO 静音完成 device=unknown 方法=mute-property");
 }
 
@@ -178,7 +189,7 @@ TEST_F(AudioControllerTest, WithoutADefaultOutputDeviceNothingIsTouched) {
 
 TEST_F(AudioControllerTest, RestoreWritesTheSwitchThenTheVolumesBackBitForBit) {
     addDefaultDevice(kSpeakers);
-    const MuteOutcome muted = controller_.mute();
+    const Muted muted = mute(controller_);
     hardware_->setProperty(kSpeakers, kMain, 0.9F);  // the user turned it up meanwhile
     log_.clear();
 

@@ -44,17 +44,31 @@ TEST_F(StateStoreTest, WritesTheSnapshotCompactlyInFieldOrderWithEscapedSlashes)
     EXPECT_TRUE(log_.lines().empty());
 }
 
-TEST_F(StateStoreTest, ReadsTheFileOnlyWhenConstructed) {
+TEST_F(StateStoreTest, ReadsTheFileWhenConstructedAndAgainUnderTheLock) {
     writeFile(file_, R"({"deviceID":7,"createdAt":1,"muted":true})");
     StateStore store = makeStore();
     std::filesystem::remove(file_);
     EXPECT_EQ(store.load(), (AudioStateSnapshot{.deviceID = 7, .muted = true, .createdAt = 1}));
+    EXPECT_TRUE(store.lockAndReload().has_value());
+    EXPECT_EQ(store.load(), std::nullopt);
 }
 
-TEST_F(StateStoreTest, LoadsNullsAsAbsentAndIgnoresUnknownKeys) {
-    writeFile(file_, R"({"extra":{"deep":[1,2]},"createdAt":5e2,"deviceName":null,"muted":null,"deviceID":9,)"
-                     R"("mainVolume":1,"deviceId":"other"})");
-    EXPECT_EQ(makeStore().load(), (AudioStateSnapshot{.deviceID = 9, .mainVolume = 1.0, .createdAt = 500}));
+// Nulls mean absent, unknown keys are ignored, and a value no device could give costs only itself.
+TEST_F(StateStoreTest, AnUnusableOptionalValueIsDroppedAlone) {
+    for (const std::string& bytes :
+         {std::string(R"({"extra":{"deep":[1,2]},"createdAt":5e2,"deviceName":null,"muted":null,"deviceID":9,)"
+                      R"("mainVolume":1,"deviceId":"other"})"),
+          std::string(R"({"deviceID":9,"createdAt":500,"deviceName":3,"leftVolume":-0.5,"rightVolume":1e300,"muted":1,)"
+                      R"("mainVolume":1})"),
+          std::string(R"({"deviceID":9,"createdAt":500,"leftVolume":NaN,"rightVolume":Infinity,"muted":"no",)"
+                      R"("mainVolume":1,"deviceName":-Infinity})"),
+          std::string(R"({"deviceID":9,"createdAt":500,"leftVolume":"0.5","rightVolume":-NaN,"mainVolume":1})")}) {
+        writeFile(file_, bytes);
+        EXPECT_EQ(makeStore().load(), (AudioStateSnapshot{.deviceID = 9, .mainVolume = 1.0, .createdAt = 500})) << bytes;
+    }
+    // Only bare words are read as null, never text inside a string.
+    writeFile(file_, R"({"deviceID":9,"createdAt":500,"deviceName":"NaN \"Infinity\" -NaN"})");
+    EXPECT_EQ(makeStore().load()->deviceName, R"(NaN "Infinity" -NaN)");
 }
 
 TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
@@ -64,7 +78,7 @@ TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
         std::string("\x00\x9f\xff garbage", 11),
         "[]",
         "null",
-        "7",
+        "NaN",
         R"({"createdAt":1})",
         R"({"deviceID":7})",
         R"({"deviceID":null,"createdAt":1})",
@@ -74,11 +88,7 @@ TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
         R"({"deviceID":4294967296,"createdAt":1})",
         R"({"deviceID":7,"createdAt":"2001-01-01T00:00:00Z"})",
         R"({"deviceID":7,"createdAt":1e999})",
-        R"({"deviceID":7,"createdAt":1,"deviceName":3})",
-        R"({"deviceID":7,"createdAt":1,"mainVolume":"0.5"})",
-        R"({"deviceID":7,"createdAt":1,"leftVolume":-0.5})",
-        R"({"deviceID":7,"createdAt":1,"rightVolume":1e300})",
-        R"({"deviceID":7,"createdAt":1,"muted":1})",
+        R"({"deviceID":7,"createdAt":NaN})",
         "{\"deviceID\":7,\"createdAt\":1,\"deviceName\":\"\xff\"}",
         // A whole snapshot, but padded beyond any real one.
         R"({"deviceID":7,"createdAt":1})" + std::string(StateStore::largestReadableFile, ' '),
