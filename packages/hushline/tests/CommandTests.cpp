@@ -25,6 +25,9 @@ constexpr PropertyAddress kMain{audiohw::kPropertyVirtualMainVolume, audiohw::kS
 constexpr PropertyAddress kLeft{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 1};
 constexpr PropertyAddress kRight{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 2};
 constexpr audiohw::ObjectID kSpeakers = 40;
+constexpr const char* kMuteFailed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed",)"
+                                    R"("message":"系统静音失败。","logPath":"/logs/hushline.log"}})"
+                                    "\n";
 
 // Runs commands in this process over in-memory hardware, each with a store freshly loaded
 // from the file as a new process would, and collects the lines they write.
@@ -32,13 +35,6 @@ class CommandTest : public ::testing::Test {
 protected:
     CommandTest() {
         if (pipe2(output_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-    }
-    ~CommandTest() override {
-        close(output_[0]);
-        close(output_[1]);
-    }
-
-    void addSpeakers() {
         hardware_->addDevice(kSpeakers);
         hardware_->setProperty(kSpeakers, kName, std::string("Speakers"));
         hardware_->setProperty(kSpeakers, kMute, std::uint32_t{0});
@@ -46,6 +42,10 @@ protected:
         hardware_->setProperty(kSpeakers, kLeft, 0.75F);
         hardware_->setProperty(kSpeakers, kRight, 0.5F);
         hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, kSpeakers);
+    }
+    ~CommandTest() override {
+        close(output_[0]);
+        close(output_[1]);
     }
 
     // The one line the command wrote.
@@ -62,11 +62,6 @@ protected:
         return text;
     }
 
-    std::string status(const std::string& data) {
-        return R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log","data":)" + data +
-               "}}\n";
-    }
-
     std::shared_ptr<audiohw::InMemoryAudioHardware> hardware_ = std::make_shared<audiohw::InMemoryAudioHardware>();
     testsupport::TemporaryHome home_;
     std::filesystem::path file_ = home_.dataHome() / "state.json";
@@ -76,13 +71,10 @@ protected:
 };
 
 TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
-    addSpeakers();
     const std::string pending = R"({"deviceID":40,"muted":false,"createdAt":1})";
     writeFile(file_, pending);
     const StateLock held = StateLock::acquire(file_.string() + ".lock", 0ms);
-    EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
-                           R"("logPath":"/logs/hushline.log"}})"
-                           "\n");
+    EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_EQ(run("restore"), R"({"type":"error","payload":{"code":"apple_audio_restore_failed",)"
                               R"("message":"恢复系统音量失败。","logPath":"/logs/hushline.log","details":{"deviceId":0,)"
                               R"("usedSnapshot":false,"fallbackApplied":false}}})"
@@ -95,35 +87,32 @@ TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
 
 // A mute that fails takes its record back, unless it changed the device before failing.
 TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWasUnlessTheDeviceChanged) {
-    addSpeakers();
     hardware_->refuseWrites(kSpeakers, kMute);
     const std::string otherDevice = R"({"deviceID":41,"muted":false,"createdAt":1})";
     writeFile(file_, otherDevice);
-    const std::string failed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
-                               R"("logPath":"/logs/hushline.log"}})"
-                               "\n";
-    EXPECT_EQ(run("mute"), failed);
+    EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_EQ(readFile(file_), otherDevice);
     std::filesystem::remove(file_);
-    EXPECT_EQ(run("mute"), failed);
+    EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_FALSE(std::filesystem::exists(file_));
 
     // The left channel went silent before the right one refused: the record stays for the restore.
     hardware_->removeProperty(kSpeakers, kMute);
     hardware_->removeProperty(kSpeakers, kMain);
     hardware_->refuseWrites(kSpeakers, kRight);
-    EXPECT_EQ(run("mute"), failed);
+    EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_EQ(log_.lines().at(log_.lines().size() - 2), "ERROR 静音未完成但设备已被改动，保留快照以便恢复");
     EXPECT_EQ(readFile(file_).rfind(R"({"deviceID":40,"deviceName":"Speakers","leftVolume":0.75,"rightVolume":0.5,)", 0),
               0U);
 }
 
 TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
-    addSpeakers();
     hardware_->refuseReads(kSpeakers, kName);
     hardware_->removeProperty(kSpeakers, kMute);
     hardware_->removeProperty(kSpeakers, kRight);
-    EXPECT_EQ(run("status"), status(R"({"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false})"));
+    EXPECT_EQ(run("status"), R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log",)"
+                             R"("data":{"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false}}})"
+                             "\n");
     EXPECT_EQ(run("mute"),
               R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
               R"("method":"main-volume-zero","previousVolumes":{"main":0.75,"left":0.75}}}})"

@@ -97,15 +97,6 @@ protected:
         return data;
     }
 
-    std::string moduleOf(const std::string& sink) {
-        std::istringstream modules(pactl({"list", "short", "modules"}));
-        for (std::string line; std::getline(modules, line);) {
-            if (line.find("sink_name=" + sink + " ") != std::string::npos) return line.substr(0, line.find('\t'));
-        }
-        ADD_FAILURE() << "no module for " << sink;
-        return "";
-    }
-
     std::filesystem::path stateFile() const { return home_.dataHome() / "tessaryn" / "system-audio-cli" / "state.json"; }
     std::filesystem::path logFile() const { return home_.path() / "logs" / "hushline.log"; }
 
@@ -113,7 +104,7 @@ protected:
     testsupport::SoundServer server_;
 };
 
-TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkExactlyAsBeforeTheFirstMute) {
+TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkAsBeforeTheFirstMute) {
     struct Case {
         std::string sink, description;
         std::vector<std::string> volumes;
@@ -158,14 +149,25 @@ TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkExactlyAsBeforeTheFirs
     }
 
     const std::string log = readFile(logFile());
-    for (const char* line : {"] [INFO] CLI 启动，日志写入 ", "] [INFO] 执行 mute 指令\n", "] [INFO] 准备静音默认输出设备\n",
-                             "] [INFO] 静音完成 device=Test Mono Output 方法=mute-property\n",
-                             "] [INFO] 保留尚未恢复的静音快照\n", "] [INFO] 执行 restore 指令\n",
-                             "] [INFO] 准备恢复系统音量\n", "] [INFO] 按照快照恢复完成\n", "] [INFO] 执行 status 指令\n",
-                             "] [DEBUG] 写入消息 type=status\n"}) {
+    for (const char* line : {"] [INFO] 静音完成 device=Test Mono Output 方法=mute-property\n",
+                             "] [INFO] 保留尚未恢复的静音快照\n", "] [INFO] 按照快照恢复完成\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << log;
+
+    // Nothing left to restore: the safety volume.
+    const Json again = run({"restore"}).at("payload");
+    EXPECT_EQ(again.at("code"), "apple_audio_state_missing");
+    EXPECT_EQ(again.at("details").at("fallbackApplied"), true);
+    EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{32768, 32768}));
+    EXPECT_FALSE(pactlSaysMuted(kStereo));
+
+    // A mute that cannot keep its record leaves the sink alone.
+    std::filesystem::create_directories(stateFile());
+    const std::string untouched = sinkState(kStereo);
+    EXPECT_EQ(run({"mute"}).at("payload").at("code"), "apple_audio_mute_failed");
+    EXPECT_EQ(sinkState(kStereo), untouched);
+    EXPECT_NE(readFile(logFile()).find("] [ERROR] 静音快照未能保存，放弃本次静音\n"), std::string::npos);
 }
 
 TEST_F(HushlineProcess, EightMutesAtOnceThenARestoreLeaveTheSinkAsBeforeTheFirst) {
@@ -216,8 +218,8 @@ TEST_F(HushlineProcess, AMuteKilledAtAnyMomentNeverLeavesASilencedSinkWithoutARe
 }
 
 TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSinkKeepsTheRecord) {
-    pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
-           "sink_properties=device.description=USB/Dock"});
+    std::string usbModule = pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
+                                   "sink_properties=device.description=USB/Dock"});
     pactl({"set-default-sink", "usb_sink"});
     setSink("usb_sink", {"30000", "40000"}, false);
     EXPECT_EQ(run({"mute"}).at("payload").at("data").at("deviceName"), "USB/Dock");
@@ -225,7 +227,7 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
     EXPECT_NE(readFile(stateFile()).find(R"("deviceName":"USB\/Dock")"), std::string::npos) << readFile(stateFile());
 
     // Another sink takes over as default: its own volumes are not touched but the safety volume is applied.
-    pactl({"unload-module", moduleOf("usb_sink")});
+    pactl({"unload-module", usbModule.substr(0, usbModule.find('\n'))});
     pactl({"set-default-sink", "test_mono_sink"});
     setSink("test_mono_sink", {"1000"}, true);
     const Json line = run({"restore"});
@@ -245,8 +247,7 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
     // No sink at all: nothing was restored, so the record stays for a later restore.
     run({"mute"});
     const std::string record = readFile(stateFile());
-    pactl({"unload-module", moduleOf(kStereo)});
-    pactl({"unload-module", moduleOf("test_mono_sink")});
+    pactl({"unload-module", "module-null-sink"});
     EXPECT_EQ(run({"status"}).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
     const Json none = run({"restore"}).at("payload");
     EXPECT_EQ(none.at("code"), "apple_audio_device_unavailable");
@@ -301,17 +302,6 @@ TEST_F(HushlineProcess, WithoutAWorkingServerARestoreKeepsTheRecordAndADamagedVa
     EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{40000, 16384}));
     EXPECT_FALSE(pactlSaysMuted(kStereo));
     EXPECT_FALSE(std::filesystem::exists(stateFile()));
-}
-
-TEST_F(HushlineProcess, AMuteThatCannotBeRecordedLeavesTheSinkAlone) {
-    std::filesystem::create_directories(stateFile());  // a folder where the snapshot should go
-    const std::string before = sinkState(kStereo);
-    const Json line = run({"mute"});
-    EXPECT_EQ(line.at("payload").at("code"), "apple_audio_mute_failed");
-    EXPECT_EQ(sinkState(kStereo), before);
-    const std::string log = readFile(logFile());
-    EXPECT_NE(log.find("] [ERROR] 写入静音快照失败: "), std::string::npos) << log;
-    EXPECT_NE(log.find("] [ERROR] 静音快照未能保存，放弃本次静音\n"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ protected:
     RecordingLogger log_;
 };
 
-TEST_F(StateStoreTest, WritesTheSnapshotCompactlyInFieldOrderWithEscapedSlashes) {
+TEST_F(StateStoreTest, WritesReadsAgainUnderTheLockAndClears) {
     StateStore store = makeStore();
     const AudioStateSnapshot full{40, "AC/DC 扬声器", double{0.63F}, 1.0, 0.0, false, 60.0};
     ASSERT_TRUE(store.save(full));
@@ -32,25 +32,26 @@ TEST_F(StateStoreTest, WritesTheSnapshotCompactlyInFieldOrderWithEscapedSlashes)
                                R"("leftVolume":1,"rightVolume":0,"muted":false,"createdAt":60})");
     EXPECT_EQ(makeStore().load(), full);
 
-    const AudioStateSnapshot bare{4294967295U, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                                  -12.25};
-    ASSERT_TRUE(store.save(bare));
+    // The file is read at construction, and again under the lock as another process may have replaced it.
+    const AudioStateSnapshot bare{.deviceID = 4294967295U, .createdAt = -12.25};
+    ASSERT_TRUE(makeStore().save(bare));
     EXPECT_EQ(readFile(file_), R"({"deviceID":4294967295,"createdAt":-12.25})");
-    EXPECT_EQ(store.load(), bare);
-    EXPECT_EQ(makeStore().load(), bare);
-
-    // Replaced by rename: nothing but the file is left in its folder.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file_.parent_path()), {}), 1);
-    EXPECT_TRUE(log_.lines().empty());
-}
-
-TEST_F(StateStoreTest, ReadsTheFileWhenConstructedAndAgainUnderTheLock) {
-    writeFile(file_, R"({"deviceID":7,"createdAt":1,"muted":true})");
-    StateStore store = makeStore();
-    std::filesystem::remove(file_);
-    EXPECT_EQ(store.load(), (AudioStateSnapshot{.deviceID = 7, .muted = true, .createdAt = 1}));
+    EXPECT_EQ(store.load(), full);
     EXPECT_TRUE(store.lockAndReload().has_value());
+    EXPECT_EQ(store.load(), bare);
+    EXPECT_TRUE(log_.lines().empty());
+
+    // A failed write is logged and leaves the old file; the snapshot is held for the rest of the process.
+    EXPECT_FALSE(store.save(AudioStateSnapshot{.deviceID = 8, .mainVolume = std::nan(""), .createdAt = 2}));
+    EXPECT_EQ(readFile(file_), R"({"deviceID":4294967295,"createdAt":-12.25})");
+    EXPECT_EQ(store.load()->deviceID, 8U);
+    EXPECT_EQ(log_.lines().at(0).rfind("ERROR 写入静音快照失败: ", 0), 0U) << log_.lines()[0];
+
+    store.clear();
     EXPECT_EQ(store.load(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(file_));
+    store.clear();
+    EXPECT_EQ(log_.lines().at(1).rfind("DEBUG 删除快照文件失败或不存在: ", 0), 0U) << log_.lines()[1];
 }
 
 // Nulls mean absent, unknown keys are ignored, and a value no device could give costs only itself.
@@ -110,39 +111,6 @@ TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
     EXPECT_EQ(makeStore().load(), std::nullopt);
 
     EXPECT_TRUE(log_.lines().empty());
-}
-
-TEST_F(StateStoreTest, AFailedWriteIsLoggedReportedAndLeavesTheOldFile) {
-    const std::string old = R"({"deviceID":7,"createdAt":1})";
-    writeFile(file_, old);
-    StateStore store = makeStore();
-
-    AudioStateSnapshot unencodable{.deviceID = 8, .mainVolume = std::nan(""), .createdAt = 2};
-    EXPECT_FALSE(store.save(unencodable));
-    EXPECT_EQ(readFile(file_), old);
-    ASSERT_EQ(log_.lines().size(), 1U);
-    EXPECT_EQ(log_.lines()[0].rfind("ERROR 写入静音快照失败: ", 0), 0U) << log_.lines()[0];
-
-    // The folder cannot be made: its place is taken by a file.
-    std::filesystem::remove_all(home_.dataHome());
-    writeFile(home_.dataHome(), "not a folder");
-    StateStore blocked = makeStore();
-    EXPECT_FALSE(blocked.save(AudioStateSnapshot{.deviceID = 8}));
-    EXPECT_EQ(blocked.load(), AudioStateSnapshot{.deviceID = 8});  // held for the rest of the process
-    EXPECT_EQ(log_.lines().size(), 2U);
-}
-
-TEST_F(StateStoreTest, ClearDeletesTheFileAndLogsAtDebugWhenThereIsNone) {
-    StateStore store = makeStore();
-    ASSERT_TRUE(store.save(AudioStateSnapshot{.deviceID = 3}));
-    store.clear();
-    EXPECT_EQ(store.load(), std::nullopt);
-    EXPECT_FALSE(std::filesystem::exists(file_));
-    EXPECT_TRUE(log_.lines().empty());
-
-    store.clear();
-    ASSERT_EQ(log_.lines().size(), 1U);
-    EXPECT_EQ(log_.lines()[0].rfind("DEBUG 删除快照文件失败或不存在: ", 0), 0U) << log_.lines()[0];
 }
 
 }  // namespace
