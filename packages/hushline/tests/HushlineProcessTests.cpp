@@ -181,8 +181,9 @@ TEST_F(HushlineProcess, EightMutesAtOnceThenARestoreLeaveTheSinkAsBeforeTheFirst
             mutes.push_back(std::make_unique<testsupport::ChildProcess>(HUSHLINE_BINARY, options({"mute"})));
         }
         for (auto& mute : mutes) {
-            const std::string line = mute->wait(20s).standardOutput;
-            EXPECT_NE(line.find(R"("stage":"muted")"), std::string::npos) << line;
+            const auto result = mute->wait(20s);
+            EXPECT_NE(result.standardOutput.find(R"("stage":"muted")"), std::string::npos) << result.standardOutput;
+            EXPECT_EQ(result.standardError, "");
         }
         EXPECT_TRUE(pactlSaysMuted(kStereo));
         EXPECT_EQ(run({"restore"}).at("payload").at("stage"), "restored");
