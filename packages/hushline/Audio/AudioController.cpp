@@ -165,13 +165,15 @@ bool AudioController::applySafeVolume(ObjectID deviceID) const {
 
 // --- Operations --------------------------------------------------------------------------
 
-MuteOutcome AudioController::mute() const {
+AudioStateSnapshot AudioController::stateBeforeMute() const {
     logger_.info("准备静音默认输出设备");
-    const ObjectID device = defaultOutputDevice();
-    AudioStateSnapshot before = snapshot(device);  // taken before anything changes
-    std::string method = applyMute(device);
+    return snapshot(defaultOutputDevice());
+}
+
+std::string AudioController::silence(const AudioStateSnapshot& before) const {
+    std::string method = applyMute(before.deviceID);
     logger_.info("静音完成 device=" + before.deviceName.value_or("unknown") + " 方法=" + method);
-    return {std::move(before), std::move(method)};
+    return method;
 }
 
 RestoreOutcome AudioController::restore(const std::optional<AudioStateSnapshot>& state) const {
@@ -216,7 +218,5 @@ RestoreOutcome AudioController::restore(const std::optional<AudioStateSnapshot>&
     outcome.error = failure;
     return outcome;
 }
-
-void AudioController::undoMute(const AudioStateSnapshot& state) const { apply(state, state.deviceID); }
 
 }  // namespace hushline

@@ -22,9 +22,12 @@ public:
     AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger,
                     Clock clock = std::chrono::system_clock::now);
 
-    // Records the default output device, then silences it by the first means it offers.
-    // Throws CLIError: deviceUnavailable, propertyUnavailable or muteFailed.
-    MuteOutcome mute() const;
+    // Muting comes in two steps so that the record can be kept before anything changes.
+    // The state of the default output device before muting. Throws CLIError: deviceUnavailable.
+    AudioStateSnapshot stateBeforeMute() const;
+    // Silences the recorded device by the first means it offers and names the means.
+    // Throws CLIError: propertyUnavailable or muteFailed.
+    std::string silence(const AudioStateSnapshot& before) const;
 
     // Puts a snapshot back onto the default output device, or a 50 % safety volume when it
     // cannot. Never throws: every failure is in the outcome.
@@ -32,10 +35,6 @@ public:
 
     // The present state; device 0 and nothing else when there is no default output device.
     AudioStateSnapshot currentState() const;
-
-    // Writes a snapshot straight back to the device it was taken from, for taking back a
-    // mute whose record could not be kept. Throws CLIError: propertyUnavailable or muteFailed.
-    void undoMute(const AudioStateSnapshot& snapshot) const;
 
     static constexpr double safetyVolume = 0.5;
 

@@ -24,11 +24,6 @@ struct AudioStateSnapshot {
     bool operator==(const AudioStateSnapshot&) const = default;
 };
 
-struct MuteOutcome {
-    AudioStateSnapshot snapshot;  // the state before muting
-    std::string method;           // "mute-property", "main-volume-zero" or "channel-volume-zero"
-};
-
 struct RestoreOutcome {
     audiohw::ObjectID deviceID = audiohw::kUnknownObject;  // the present default output device
     std::optional<std::string> deviceName;

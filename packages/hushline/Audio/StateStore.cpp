@@ -1,8 +1,11 @@
 #include "hushline/Audio/StateStore.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
@@ -44,6 +47,8 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
     return contents;
 }
 
+constexpr std::array<std::string_view, 4> kNonFiniteLiterals = {"NaN", "-NaN", "Infinity", "-Infinity"};
+
 // Null when the key is missing or null: both mean absent.
 const Json* member(const Json& object, const char* key) {
     const auto found = object.find(key);
@@ -55,6 +60,39 @@ bool isVolume(const Json& value) {
     if (!value.is_number()) return false;
     const double number = value.get<double>();
     return std::isfinite(number) && number >= 0 && number <= std::numeric_limits<float>::max();
+}
+
+// Some writers (Python's json module) put NaN and Infinity in bare; outside strings these
+// words cannot be anything else, so they are read as null, which means absent.
+std::string nonFiniteLiteralsAsNull(std::string_view bytes) {
+    std::string result;
+    result.reserve(bytes.size());
+    bool inString = false;
+    for (std::size_t index = 0; index < bytes.size(); ++index) {
+        const char character = bytes[index];
+        if (inString) {
+            result += character;
+            if (character == '\\' && index + 1 < bytes.size()) result += bytes[++index];
+            inString = character != '"';
+            continue;
+        }
+        inString = character == '"';
+        const auto literal = std::find_if(kNonFiniteLiterals.begin(), kNonFiniteLiterals.end(),
+                                          [&](std::string_view word) { return bytes.substr(index).starts_with(word); });
+        if (literal == kNonFiniteLiterals.end()) {
+            result += character;
+        } else {
+            result += "null";
+            index += literal->size() - 1;
+        }
+    }
+    return result;
+}
+
+// The whole file, or nothing when it cannot be read or holds no snapshot.
+std::optional<AudioStateSnapshot> readSnapshotFile(const std::filesystem::path& path) {
+    const auto bytes = readSmallFile(path);
+    return bytes ? decodeStateFile(*bytes) : std::nullopt;
 }
 
 }  // namespace
@@ -72,7 +110,7 @@ std::string encodeStateFile(const AudioStateSnapshot& snapshot) {
 }
 
 std::optional<AudioStateSnapshot> decodeStateFile(const std::string& bytes) {
-    const Json json = Json::parse(bytes, nullptr, /*allow_exceptions=*/false);
+    const Json json = Json::parse(nonFiniteLiteralsAsNull(bytes), nullptr, /*allow_exceptions=*/false);
     if (!json.is_object()) return std::nullopt;
 
     AudioStateSnapshot snapshot;
@@ -89,33 +127,45 @@ std::optional<AudioStateSnapshot> decodeStateFile(const std::string& bytes) {
     }
     snapshot.createdAt = createdAt->get<double>();
 
-    if (const Json* name = member(json, "deviceName")) {
-        if (!name->is_string()) return std::nullopt;
+    if (const Json* name = member(json, "deviceName"); name != nullptr && name->is_string()) {
         snapshot.deviceName = name->get<std::string>();
     }
     for (auto [key, field] : {std::pair{"mainVolume", &AudioStateSnapshot::mainVolume},
                               std::pair{"leftVolume", &AudioStateSnapshot::leftVolume},
                               std::pair{"rightVolume", &AudioStateSnapshot::rightVolume}}) {
-        if (const Json* volume = member(json, key)) {
-            if (!isVolume(*volume)) return std::nullopt;
+        if (const Json* volume = member(json, key); volume != nullptr && isVolume(*volume)) {
             snapshot.*field = volume->get<double>();
         }
     }
-    if (const Json* muted = member(json, "muted")) {
-        if (!muted->is_boolean()) return std::nullopt;
+    if (const Json* muted = member(json, "muted"); muted != nullptr && muted->is_boolean()) {
         snapshot.muted = muted->get<bool>();
     }
     return snapshot;
 }
 
-StateStore::StateStore(std::filesystem::path fileURL, cli::Logger logger)
-    : fileURL_(std::move(fileURL)), logger_(std::move(logger)) {
-    if (auto bytes = readSmallFile(fileURL_)) snapshot_ = decodeStateFile(*bytes);
-}
+StateStore::StateStore(std::filesystem::path fileURL, cli::Logger logger, std::chrono::milliseconds lockTimeout)
+    : snapshot_(readSnapshotFile(fileURL)),
+      fileURL_(std::move(fileURL)),
+      logger_(std::move(logger)),
+      lockTimeout_(lockTimeout) {}
 
 std::optional<AudioStateSnapshot> StateStore::load() const {
     std::lock_guard lock(mutex_);
     return snapshot_;
+}
+
+std::optional<StateLock> StateStore::lockAndReload() {
+    try {
+        std::error_code ignored;  // a folder that cannot be made fails the lock, which says why
+        if (fileURL_.has_parent_path()) std::filesystem::create_directories(fileURL_.parent_path(), ignored);
+        StateLock lock = StateLock::acquire(fileURL_.string() + ".lock", lockTimeout_);
+        std::lock_guard guard(mutex_);
+        snapshot_ = readSnapshotFile(fileURL_);
+        return lock;
+    } catch (const std::exception& failure) {
+        logger_.error(std::string("无法取得静音快照锁: ") + failure.what());
+        return std::nullopt;
+    }
 }
 
 bool StateStore::save(const AudioStateSnapshot& snapshot) {

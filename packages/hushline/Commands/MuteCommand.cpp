@@ -22,34 +22,69 @@ void to_json(cli::Json& json, const MutePayload& value) {
 
 void MuteCommand::run() {
     context_.logger.info("执行 mute 指令");
-    MuteOutcome outcome;
+    StateStore& store = *context_.stateStore;
+    const auto lock = store.lockAndReload();
+    if (!lock) {
+        context_.emitter.emitFailure(CLIError(CLIError::Case::muteFailed), "apple_audio_mute_failed");
+        return;
+    }
+
+    AudioStateSnapshot present;
     try {
-        outcome = context_.audioController.mute();
+        present = context_.audioController.stateBeforeMute();
     } catch (const std::exception& failure) {
         context_.emitter.emitFailure(failure, "apple_audio_mute_failed");
         return;
     }
 
-    if (!context_.stateStore->save(outcome.snapshot)) {
-        // Without the record a later restore could only guess the volume, so the mute is
-        // taken back and reported as failed instead of as done.
-        context_.logger.error("静音快照未能保存，撤销本次静音");
-        try {
-            context_.audioController.undoMute(outcome.snapshot);
-        } catch (const std::exception& failure) {
-            context_.logger.error(std::string("撤销静音失败：") + failure.what());
-        }
+    // A snapshot still waiting for its restore holds the state before the first mute; the
+    // device is likely silent by now, and recording it again would lose the user's volume.
+    const std::optional<AudioStateSnapshot> pending = store.load();
+    const bool keepPending = pending && pending->deviceID == present.deviceID;
+    if (keepPending) {
+        context_.logger.info("保留尚未恢复的静音快照");
+    } else if (!store.save(present)) {
+        // The record goes first: without it a later restore could only guess the volume.
+        context_.logger.error("静音快照未能保存，放弃本次静音");
         context_.emitter.emitFailure(CLIError(CLIError::Case::muteFailed), "apple_audio_mute_failed");
         return;
     }
 
-    const AudioStateSnapshot& before = outcome.snapshot;
+    std::string method;
+    try {
+        method = context_.audioController.silence(present);
+    } catch (const std::exception& failure) {
+        if (!keepPending) takeBackSnapshot(pending, present);
+        context_.emitter.emitFailure(failure, "apple_audio_mute_failed");
+        return;
+    }
+
+    const AudioStateSnapshot& before = keepPending ? *pending : present;
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = "muted",
         .logPath = context_.emitter.logPath(),
-        .data = MutePayload{before.deviceID, before.deviceName, outcome.method,
+        .data = MutePayload{before.deviceID, before.deviceName, method,
                             VolumeSnapshot{before.mainVolume, before.leftVolume, before.rightVolume, before.muted}},
     }));
+}
+
+void MuteCommand::takeBackSnapshot(const std::optional<AudioStateSnapshot>& previous,
+                                   const AudioStateSnapshot& recorded) {
+    // A mute that failed half way (one channel silenced, the other refused) keeps its record,
+    // so that the restore can still undo it.
+    const AudioStateSnapshot now = context_.audioController.currentState();
+    const bool unchanged = now.deviceID == recorded.deviceID && now.mainVolume == recorded.mainVolume &&
+                           now.leftVolume == recorded.leftVolume && now.rightVolume == recorded.rightVolume &&
+                           now.muted == recorded.muted;
+    if (!unchanged) {
+        context_.logger.error("静音未完成但设备已被改动，保留快照以便恢复");
+        return;
+    }
+    if (previous) {
+        context_.stateStore->save(*previous);
+    } else {
+        context_.stateStore->clear();
+    }
 }
 
 }  // namespace hushline

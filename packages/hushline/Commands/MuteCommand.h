@@ -28,13 +28,17 @@ struct MutePayload {
 void to_json(cli::Json& json, const VolumeSnapshot& value);
 void to_json(cli::Json& json, const MutePayload& value);
 
-// Records the default output device in the store, silences it and reports it as "muted".
+// Records the default output device in the store, then silences it and reports it as "muted".
+// A snapshot still pending for the same device is kept: it holds the state before the first mute.
 class MuteCommand : public cli::CLIExecutableCommand {
 public:
     explicit MuteCommand(CommandContext context) : context_(std::move(context)) {}
     void run() override;
 
 private:
+    // Puts the store back as it was before this mute, unless the failed mute changed the device.
+    void takeBackSnapshot(const std::optional<AudioStateSnapshot>& previous, const AudioStateSnapshot& recorded);
+
     CommandContext context_;
 };
 

@@ -14,8 +14,21 @@ void to_json(cli::Json& json, const RestorePayload& value) {
 
 void RestoreCommand::run() {
     context_.logger.info("执行 restore 指令");
-    const RestoreOutcome outcome = context_.audioController.restore(context_.stateStore->load());
-    context_.stateStore->clear();
+    StateStore& store = *context_.stateStore;
+    const auto lock = store.lockAndReload();
+    if (!lock) {
+        const CLIError error(CLIError::Case::restoreFailed);
+        context_.emitter.emitError(error.errorCode(), error.message(), RestorePayload{});
+        return;
+    }
+
+    const RestoreOutcome outcome = context_.audioController.restore(store.load());
+    if (outcome.error == CLIError::Case::deviceUnavailable && outcome.usedSnapshot) {
+        // Nothing reached a device (no server, no output): the record is all that is left.
+        context_.logger.info("未能恢复到任何输出设备，保留静音快照");
+    } else {
+        store.clear();
+    }
 
     RestorePayload payload{outcome.deviceID, outcome.deviceName, outcome.usedSnapshot, outcome.fallbackApplied};
     if (outcome.error) {

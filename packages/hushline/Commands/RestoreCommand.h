@@ -20,7 +20,8 @@ struct RestorePayload {
 
 void to_json(cli::Json& json, const RestorePayload& value);
 
-// Puts the stored snapshot back (or a safety volume) and forgets it, whatever the outcome.
+// Puts the stored snapshot back (or a safety volume) and forgets it, whatever the outcome,
+// unless no output device could be reached at all.
 class RestoreCommand : public cli::CLIExecutableCommand {
 public:
     explicit RestoreCommand(CommandContext context) : context_(std::move(context)) {}

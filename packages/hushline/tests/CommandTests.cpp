@@ -16,6 +16,7 @@ namespace {
 using audiohw::PropertyAddress;
 using testsupport::readFile;
 using testsupport::writeFile;
+using namespace std::chrono_literals;
 
 constexpr PropertyAddress kDefaultOutput{audiohw::kPropertyDefaultOutputDevice, audiohw::kScopeGlobal, 0};
 constexpr PropertyAddress kName{audiohw::kPropertyName, audiohw::kScopeGlobal, 0};
@@ -24,6 +25,9 @@ constexpr PropertyAddress kMain{audiohw::kPropertyVirtualMainVolume, audiohw::kS
 constexpr PropertyAddress kLeft{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 1};
 constexpr PropertyAddress kRight{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 2};
 constexpr audiohw::ObjectID kSpeakers = 40;
+constexpr const char* kMuteFailed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed",)"
+                                    R"("message":"系统静音失败。","logPath":"/logs/hushline.log"}})"
+                                    "\n";
 
 // Runs commands in this process over in-memory hardware, each with a store freshly loaded
 // from the file as a new process would, and collects the lines they write.
@@ -31,13 +35,6 @@ class CommandTest : public ::testing::Test {
 protected:
     CommandTest() {
         if (pipe2(output_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-    }
-    ~CommandTest() override {
-        close(output_[0]);
-        close(output_[1]);
-    }
-
-    void addSpeakers() {
         hardware_->addDevice(kSpeakers);
         hardware_->setProperty(kSpeakers, kName, std::string("Speakers"));
         hardware_->setProperty(kSpeakers, kMute, std::uint32_t{0});
@@ -46,12 +43,16 @@ protected:
         hardware_->setProperty(kSpeakers, kRight, 0.5F);
         hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, kSpeakers);
     }
+    ~CommandTest() override {
+        close(output_[0]);
+        close(output_[1]);
+    }
 
     // The one line the command wrote.
     std::string run(std::optional<std::string> word) {
         auto logger = log_.logger();
         CommandRouter router(CommandContext{cli::CLIMessageEmitter(logger, logPath_, output_[1]), logger,
-                                            std::make_shared<StateStore>(file_, logger),
+                                            std::make_shared<StateStore>(file_, logger, 20ms),
                                             AudioController(hardware_, logger), logPath_});
         router.run(word, {});
         std::string text;
@@ -59,11 +60,6 @@ protected:
         ssize_t count;
         while ((count = read(output_[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(count));
         return text;
-    }
-
-    std::string status(const std::string& data) {
-        return R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log","data":)" + data +
-               "}}\n";
     }
 
     std::shared_ptr<audiohw::InMemoryAudioHardware> hardware_ = std::make_shared<audiohw::InMemoryAudioHardware>();
@@ -74,78 +70,49 @@ protected:
     int output_[2] = {-1, -1};
 };
 
-TEST_F(CommandTest, MuteStatusRestoreStatus) {
-    addSpeakers();
-    EXPECT_EQ(run("mute"),
-              R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
-              R"("deviceName":"Speakers","method":"mute-property","previousVolumes":{"main":0.75,"left":0.75,)"
-              R"("right":0.5,"muted":false}}}})"
-              "\n");
-    EXPECT_TRUE(std::filesystem::exists(file_));
-    EXPECT_EQ(run("status"), status(R"({"deviceId":40,"deviceName":"Speakers","mainVolume":0.75,"leftVolume":0.75,)"
-                                    R"("rightVolume":0.5,"muted":true,"hasPendingSnapshot":true})"));
-    EXPECT_EQ(run("restore"),
-              R"({"type":"status","payload":{"stage":"restored","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
-              R"("deviceName":"Speakers","usedSnapshot":true,"fallbackApplied":false}}})"
-              "\n");
-    EXPECT_FALSE(std::filesystem::exists(file_));
-    EXPECT_EQ(run(std::nullopt), status(R"({"deviceId":40,"deviceName":"Speakers","mainVolume":0.75,)"
-                                        R"("leftVolume":0.75,"rightVolume":0.5,"muted":false,"hasPendingSnapshot":false})"));
-
-    const auto logged = log_.lines();
-    for (const char* line : {"INFO 执行 mute 指令", "INFO 执行 status 指令", "INFO 执行 restore 指令",
-                             "DEBUG 写入消息 type=status"}) {
-        EXPECT_NE(std::find(logged.begin(), logged.end(), line), logged.end()) << line;
-    }
-}
-
-TEST_F(CommandTest, ASecondMuteRecordsTheSilencedStateAndARepeatedRestoreFallsBack) {
-    addSpeakers();
-    run("mute");
-    EXPECT_NE(run("mute").find(R"("previousVolumes":{"main":0.75,"left":0.75,"right":0.5,"muted":true})"),
-              std::string::npos);
-    run("restore");
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(1U));
-
-    EXPECT_EQ(run("restore"),
-              R"({"type":"error","payload":{"code":"apple_audio_state_missing","message":"未找到可用的静音状态快照。",)"
-              R"("logPath":"/logs/hushline.log","details":{"deviceId":40,"deviceName":"Speakers","usedSnapshot":false,)"
-              R"("fallbackApplied":true}}})"
-              "\n");
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(0U));
-    EXPECT_EQ(hardware_->property(kSpeakers, kMain), audiohw::PropertyValue(0.5F));
-}
-
-TEST_F(CommandTest, AFailedMuteLeavesTheStoredSnapshotAlone) {
-    addSpeakers();
+TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
     const std::string pending = R"({"deviceID":40,"muted":false,"createdAt":1})";
     writeFile(file_, pending);
-    hardware_->refuseWrites(kSpeakers, kMute);
-    EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
-                           R"("logPath":"/logs/hushline.log"}})"
-                           "\n");
+    const StateLock held = StateLock::acquire(file_.string() + ".lock", 0ms);
+    EXPECT_EQ(run("mute"), kMuteFailed);
+    EXPECT_EQ(run("restore"), R"({"type":"error","payload":{"code":"apple_audio_restore_failed",)"
+                              R"("message":"恢复系统音量失败。","logPath":"/logs/hushline.log","details":{"deviceId":0,)"
+                              R"("usedSnapshot":false,"fallbackApplied":false}}})"
+                              "\n");
+    EXPECT_TRUE(hardware_->writes().empty());
     EXPECT_EQ(readFile(file_), pending);
+    EXPECT_EQ(log_.lines().at(1).rfind("ERROR 无法取得静音快照锁: another process held " + file_.string() + ".lock", 0),
+              0U);
 }
 
-TEST_F(CommandTest, AMuteWhoseSnapshotCannotBeKeptNorTakenBackIsStillAFailure) {
-    addSpeakers();
-    std::filesystem::create_directories(file_);  // a folder where the file should go
-    hardware_->refuseWrites(kSpeakers, kMain);
-    EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
-                           R"("logPath":"/logs/hushline.log"}})"
-                           "\n");
-    const auto logged = log_.lines();
-    for (const char* line : {"ERROR 静音快照未能保存，撤销本次静音", "ERROR 撤销静音失败：系统静音失败。"}) {
-        EXPECT_NE(std::find(logged.begin(), logged.end(), line), logged.end()) << line;
-    }
+// A mute that fails takes its record back, unless it changed the device before failing.
+TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWasUnlessTheDeviceChanged) {
+    hardware_->refuseWrites(kSpeakers, kMute);
+    const std::string otherDevice = R"({"deviceID":41,"muted":false,"createdAt":1})";
+    writeFile(file_, otherDevice);
+    EXPECT_EQ(run("mute"), kMuteFailed);
+    EXPECT_EQ(readFile(file_), otherDevice);
+    std::filesystem::remove(file_);
+    EXPECT_EQ(run("mute"), kMuteFailed);
+    EXPECT_FALSE(std::filesystem::exists(file_));
+
+    // The left channel went silent before the right one refused: the record stays for the restore.
+    hardware_->removeProperty(kSpeakers, kMute);
+    hardware_->removeProperty(kSpeakers, kMain);
+    hardware_->refuseWrites(kSpeakers, kRight);
+    EXPECT_EQ(run("mute"), kMuteFailed);
+    EXPECT_EQ(log_.lines().at(log_.lines().size() - 2), "ERROR 静音未完成但设备已被改动，保留快照以便恢复");
+    EXPECT_EQ(readFile(file_).rfind(R"({"deviceID":40,"deviceName":"Speakers","leftVolume":0.75,"rightVolume":0.5,)", 0),
+              0U);
 }
 
 TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
-    addSpeakers();
     hardware_->refuseReads(kSpeakers, kName);
     hardware_->removeProperty(kSpeakers, kMute);
     hardware_->removeProperty(kSpeakers, kRight);
-    EXPECT_EQ(run("status"), status(R"({"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false})"));
+    EXPECT_EQ(run("status"), R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log",)"
+                             R"("data":{"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false}}})"
+                             "\n");
     EXPECT_EQ(run("mute"),
               R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
               R"("method":"main-volume-zero","previousVolumes":{"main":0.75,"left":0.75}}}})"

@@ -1,6 +1,14 @@
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <memory>
+#include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,24 +23,30 @@ namespace hushline {
 namespace {
 
 using cli::Json;
+using namespace std::chrono_literals;
 using testsupport::readFile;
+using Environment = std::map<std::string, std::optional<std::string>>;
 
-constexpr double kNormalVolume = 65536.0;
+const std::string kStereo = "test_stereo_sink";
 
 // A raw server volume as the tool reports it: the device's 32-bit scalar, widened.
-double scalar(std::uint32_t raw) { return static_cast<double>(static_cast<float>(raw / kNormalVolume)); }
+double scalar(std::uint32_t raw) { return static_cast<double>(static_cast<float>(raw / 65536.0)); }
 
 // The built tool against a sound server of its own, with pactl as the witness.
 class HushlineProcess : public ::testing::Test {
 protected:
+    testsupport::ProcessOptions options(std::vector<std::string> arguments, const Environment& extra = {}) {
+        Environment environment = home_.environment();
+        for (const Environment& more : {server_.environment(), Environment{{"AUDIO_MUTE_CLI_LOG_PATH", logFile().string()}},
+                                        extra}) {
+            for (const auto& [name, value] : more) environment[name] = value;
+        }
+        return {std::move(arguments), environment};
+    }
+
     // Every invocation ends with status 0, writes one line and nothing on standard error.
-    Json run(std::vector<std::string> arguments) {
-        auto environment = home_.environment();
-        for (const auto& [name, value] : server_.environment()) environment[name] = value;
-        environment["AUDIO_MUTE_CLI_LOG_PATH"] = logFile().string();
-        const auto result = testsupport::runProcess(HUSHLINE_BINARY, {std::move(arguments), environment}, {},
-                                                    std::chrono::seconds(10));
-        EXPECT_FALSE(result.timedOut);
+    Json run(std::vector<std::string> arguments, const Environment& extra = {}) {
+        const auto result = testsupport::runProcess(HUSHLINE_BINARY, options(std::move(arguments), extra), {}, 10s);
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(result.standardError, "");
         const auto lines = result.lines();
@@ -51,40 +65,36 @@ protected:
         return pactl({"get-sink-volume", sink}) + pactl({"get-sink-mute", sink});
     }
 
-    std::vector<std::uint32_t> rawVolumes(const std::string& sink) {
-        const std::string line = pactl({"get-sink-volume", sink});
-        static const std::regex channel(R"([\w-]+: (\d+) /)");
-        std::vector<std::uint32_t> volumes;
-        for (auto match = std::sregex_iterator(line.begin(), line.end(), channel); match != std::sregex_iterator();
-             ++match) {
-            volumes.push_back(static_cast<std::uint32_t>(std::stoul((*match)[1])));
-        }
-        return volumes;
+    void setSink(const std::string& sink, std::vector<std::string> volumes, bool muted) {
+        volumes.insert(volumes.begin(), {"set-sink-volume", sink});
+        pactl(volumes);
+        pactl({"set-sink-mute", sink, muted ? "1" : "0"});
     }
 
     bool pactlSaysMuted(const std::string& sink) { return pactl({"get-sink-mute", sink}) == "Mute: yes\n"; }
 
+    std::vector<std::uint32_t> rawVolumes(const std::string& sink) {
+        const std::string line = pactl({"get-sink-volume", sink});
+        static const std::regex channel(R"([\w-]+: (\d+) /)");
+        std::vector<std::uint32_t> raw;
+        for (auto match = std::sregex_iterator(line.begin(), line.end(), channel); match != std::sregex_iterator();
+             ++match) {
+            raw.push_back(static_cast<std::uint32_t>(std::stoul((*match)[1])));
+        }
+        return raw;
+    }
+
     // What `status` must say about a sink, from pactl alone.
     Json expectedStatus(const std::string& sink, const std::string& description, bool pending) {
-        const auto volumes = rawVolumes(sink);
-        Json data = Json::object();
-        data["deviceId"] = audiohw::sinkDeviceID(sink);
-        data["deviceName"] = description;
-        data["mainVolume"] = scalar(*std::max_element(volumes.begin(), volumes.end()));
-        data["leftVolume"] = scalar(volumes.at(0));
-        if (volumes.size() > 1) data["rightVolume"] = scalar(volumes.at(1));
+        const auto raw = rawVolumes(sink);
+        Json data = {{"deviceId", audiohw::sinkDeviceID(sink)},
+                     {"deviceName", description},
+                     {"mainVolume", scalar(*std::max_element(raw.begin(), raw.end()))},
+                     {"leftVolume", scalar(raw.at(0))}};
+        if (raw.size() > 1) data["rightVolume"] = scalar(raw.at(1));
         data["muted"] = pactlSaysMuted(sink);
         data["hasPendingSnapshot"] = pending;
         return data;
-    }
-
-    std::string moduleOf(const std::string& sink) {
-        std::istringstream modules(pactl({"list", "short", "modules"}));
-        for (std::string line; std::getline(modules, line);) {
-            if (line.find("sink_name=" + sink + " ") != std::string::npos) return line.substr(0, line.find('\t'));
-        }
-        ADD_FAILURE() << "no module for " << sink;
-        return "";
     }
 
     std::filesystem::path stateFile() const { return home_.dataHome() / "tessaryn" / "system-audio-cli" / "state.json"; }
@@ -94,39 +104,37 @@ protected:
     testsupport::SoundServer server_;
 };
 
-TEST_F(HushlineProcess, MuteThenRestoreLeavesEachSinkExactlyAsItWas) {
+TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkAsBeforeTheFirstMute) {
     struct Case {
-        std::string sink, description, volumes;
+        std::string sink, description;
+        std::vector<std::string> volumes;
         bool mutedBefore;
     };
-    for (const Case& sink : {Case{"test_stereo_sink", "Test Stereo Output", "39321 20000", false},
-                             Case{"test_mono_sink", "Test Mono Output", "45001", false},
-                             Case{"test_stereo_sink", "Test Stereo Output", "70000 12345", true}}) {
-        SCOPED_TRACE(sink.sink + " " + sink.volumes);
+    for (const Case& sink : {Case{kStereo, "Test Stereo Output", {"39321", "20000"}, false},
+                             Case{"test_mono_sink", "Test Mono Output", {"45001"}, false},
+                             Case{kStereo, "Test Stereo Output", {"70000", "12345"}, true}}) {
+        SCOPED_TRACE(sink.sink + " " + sink.volumes.front());
         pactl({"set-default-sink", sink.sink});
-        std::vector<std::string> setVolume = {"set-sink-volume", sink.sink};
-        std::istringstream volumes(sink.volumes);
-        for (std::string volume; volumes >> volume;) setVolume.push_back(volume);
-        pactl(setVolume);
-        pactl({"set-sink-mute", sink.sink, sink.mutedBefore ? "1" : "0"});
+        setSink(sink.sink, sink.volumes, sink.mutedBefore);
         const std::string before = sinkState(sink.sink);
-        const std::string volumesBefore = pactl({"get-sink-volume", sink.sink});
-        EXPECT_EQ(run({"status"}).at("payload").at("data"), expectedStatus(sink.sink, sink.description, false));
-
-        const Json muted = run({"mute"}).at("payload");
-        EXPECT_EQ(muted.at("stage"), "muted");
         const Json status = expectedStatus(sink.sink, sink.description, false);
-        Json previous = Json::object();
-        previous["main"] = status.at("mainVolume");
-        previous["left"] = status.at("leftVolume");
+        EXPECT_EQ(run({"status"}).at("payload").at("data"), status);
+
+        Json previous = {{"main", status.at("mainVolume")}, {"left", status.at("leftVolume")}};
         if (status.contains("rightVolume")) previous["right"] = status.at("rightVolume");
         previous["muted"] = sink.mutedBefore;
-        EXPECT_EQ(muted.at("data"), (Json{{"deviceId", audiohw::sinkDeviceID(sink.sink)},
-                                          {"deviceName", sink.description},
-                                          {"method", "mute-property"},
-                                          {"previousVolumes", previous}}));
+        const Json muted = {{"deviceId", audiohw::sinkDeviceID(sink.sink)},
+                            {"deviceName", sink.description},
+                            {"method", "mute-property"},
+                            {"previousVolumes", previous}};
+        // The second mute keeps the record of the first: it is what the user had.
+        for (int time = 0; time < 2; ++time) {
+            const Json line = run({"mute"}).at("payload");
+            EXPECT_EQ(line.at("stage"), "muted");
+            EXPECT_EQ(line.at("data"), muted);
+        }
         EXPECT_TRUE(pactlSaysMuted(sink.sink));
-        EXPECT_EQ(pactl({"get-sink-volume", sink.sink}), volumesBefore);
+        EXPECT_EQ(pactl({"get-sink-volume", sink.sink}), before.substr(0, before.find("Mute:")));
         EXPECT_EQ(run({"no-such-command"}).at("payload").at("data"), expectedStatus(sink.sink, sink.description, true));
 
         const Json restored = run({"restore"}).at("payload");
@@ -141,23 +149,88 @@ TEST_F(HushlineProcess, MuteThenRestoreLeavesEachSinkExactlyAsItWas) {
     }
 
     const std::string log = readFile(logFile());
-    for (const char* line : {"] [INFO] CLI 启动，日志写入 ", "] [INFO] 执行 mute 指令\n", "] [INFO] 准备静音默认输出设备\n",
-                             "] [INFO] 静音完成 device=Test Mono Output 方法=mute-property\n",
-                             "] [INFO] 执行 restore 指令\n", "] [INFO] 准备恢复系统音量\n", "] [INFO] 按照快照恢复完成\n",
-                             "] [INFO] 执行 status 指令\n", "] [DEBUG] 写入消息 type=status\n"}) {
+    for (const char* line : {"] [INFO] 静音完成 device=Test Mono Output 方法=mute-property\n",
+                             "] [INFO] 保留尚未恢复的静音快照\n", "] [INFO] 按照快照恢复完成\n"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(log.find("[ERROR]"), std::string::npos) << log;
+
+    // Nothing left to restore: the safety volume.
+    const Json again = run({"restore"}).at("payload");
+    EXPECT_EQ(again.at("code"), "apple_audio_state_missing");
+    EXPECT_EQ(again.at("details").at("fallbackApplied"), true);
+    EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{32768, 32768}));
+    EXPECT_FALSE(pactlSaysMuted(kStereo));
+
+    // A mute that cannot keep its record leaves the sink alone.
+    std::filesystem::create_directories(stateFile());
+    const std::string untouched = sinkState(kStereo);
+    EXPECT_EQ(run({"mute"}).at("payload").at("code"), "apple_audio_mute_failed");
+    EXPECT_EQ(sinkState(kStereo), untouched);
+    EXPECT_NE(readFile(logFile()).find("] [ERROR] 静音快照未能保存，放弃本次静音\n"), std::string::npos);
 }
 
-TEST_F(HushlineProcess, RestoreOntoAnotherDefaultSinkAppliesTheSafetyVolumeThere) {
-    pactl({"set-sink-volume", "test_stereo_sink", "30000", "40000"});
-    run({"mute"});
-    const std::string stereoMuted = sinkState("test_stereo_sink");
-    pactl({"set-default-sink", "test_mono_sink"});
-    pactl({"set-sink-volume", "test_mono_sink", "1000"});
-    pactl({"set-sink-mute", "test_mono_sink", "1"});
+TEST_F(HushlineProcess, EightMutesAtOnceThenARestoreLeaveTheSinkAsBeforeTheFirst) {
+    std::mt19937 random(14);
+    std::uniform_int_distribution<int> volume(1000, 90000);
+    for (int round = 0; round < 4; ++round) {
+        setSink(kStereo, {std::to_string(volume(random)), std::to_string(volume(random))}, round == 3);
+        const std::string before = sinkState(kStereo);
+        std::vector<std::unique_ptr<testsupport::ChildProcess>> mutes;
+        for (int index = 0; index < 8; ++index) {
+            mutes.push_back(std::make_unique<testsupport::ChildProcess>(HUSHLINE_BINARY, options({"mute"})));
+        }
+        for (auto& mute : mutes) {
+            const auto result = mute->wait(20s);
+            EXPECT_NE(result.standardOutput.find(R"("stage":"muted")"), std::string::npos) << result.standardOutput;
+            EXPECT_EQ(result.standardError, "");
+        }
+        EXPECT_TRUE(pactlSaysMuted(kStereo));
+        EXPECT_EQ(run({"restore"}).at("payload").at("stage"), "restored");
+        EXPECT_EQ(sinkState(kStereo), before) << "round " << round;
+    }
+}
 
+// Whenever a mute is killed, the sink is either untouched or recorded: a restore then
+// brings back exactly what was there.
+TEST_F(HushlineProcess, AMuteKilledAtAnyMomentNeverLeavesASilencedSinkWithoutARecord) {
+    setSink(kStereo, {"40000", "30000"}, false);
+    const std::string before = sinkState(kStereo);
+    // Kills spread over the length of one whole mute, measured here, not assumed.
+    const auto start = std::chrono::steady_clock::now();
+    run({"mute"});
+    const auto length = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    run({"restore"});
+
+    std::mt19937 random(14);
+    std::uniform_int_distribution<long> delay(0, length.count() * 3 / 2);
+    for (int round = 0; round < 60; ++round) {
+        testsupport::ChildProcess mute(HUSHLINE_BINARY, options({"mute"}));
+        std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+        mute.signal(SIGKILL);
+        mute.wait(10s);
+        const bool recorded = std::filesystem::exists(stateFile());
+        ASSERT_TRUE(recorded || !pactlSaysMuted(kStereo)) << "round " << round;
+        if (recorded) {
+            EXPECT_EQ(run({"restore"}).at("payload").at("stage"), "restored");
+        }
+        ASSERT_EQ(sinkState(kStereo), before) << "round " << round;
+    }
+}
+
+TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSinkKeepsTheRecord) {
+    std::string usbModule = pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
+                                   "sink_properties=device.description=USB/Dock"});
+    pactl({"set-default-sink", "usb_sink"});
+    setSink("usb_sink", {"30000", "40000"}, false);
+    EXPECT_EQ(run({"mute"}).at("payload").at("data").at("deviceName"), "USB/Dock");
+    // The file escapes the slash; the output line does not.
+    EXPECT_NE(readFile(stateFile()).find(R"("deviceName":"USB\/Dock")"), std::string::npos) << readFile(stateFile());
+
+    // Another sink takes over as default: its own volumes are not touched but the safety volume is applied.
+    pactl({"unload-module", usbModule.substr(0, usbModule.find('\n'))});
+    pactl({"set-default-sink", "test_mono_sink"});
+    setSink("test_mono_sink", {"1000"}, true);
     const Json line = run({"restore"});
     EXPECT_EQ(line.at("type"), "error");
     EXPECT_EQ(line.at("payload").at("code"), "apple_audio_restore_failed");
@@ -169,66 +242,67 @@ TEST_F(HushlineProcess, RestoreOntoAnotherDefaultSinkAppliesTheSafetyVolumeThere
                                                       {"fallbackApplied", true}}));
     EXPECT_EQ(rawVolumes("test_mono_sink"), std::vector<std::uint32_t>{32768});
     EXPECT_FALSE(pactlSaysMuted("test_mono_sink"));
-    EXPECT_EQ(sinkState("test_stereo_sink"), stereoMuted);
     EXPECT_FALSE(std::filesystem::exists(stateFile()));
     EXPECT_NE(readFile(logFile()).find("] [ERROR] 恢复失败：恢复系统音量失败。\n"), std::string::npos);
-}
 
-TEST_F(HushlineProcess, ASinkThatGoesAwayBetweenMuteAndRestore) {
-    pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
-           "sink_properties=device.description=USB/Dock"});
-    pactl({"set-default-sink", "usb_sink"});
-    const Json muted = run({"mute"});
-    EXPECT_EQ(muted.at("payload").at("data").at("deviceName"), "USB/Dock");
-    // The file escapes the slash; the output line does not.
-    EXPECT_NE(readFile(stateFile()).find(R"("deviceName":"USB\/Dock")"), std::string::npos) << readFile(stateFile());
-
-    // Another sink takes over as default.
-    pactl({"unload-module", moduleOf("usb_sink")});
-    const Json other = run({"restore"}).at("payload");
-    EXPECT_EQ(other.at("code"), "apple_audio_restore_failed");
-    std::string defaultSink = pactl({"get-default-sink"});
-    defaultSink.pop_back();
-    const auto fallbackSink = audiohw::sinkDeviceID(defaultSink);
-    EXPECT_EQ(other.at("details").at("deviceId"), fallbackSink);
-    EXPECT_EQ(other.at("details").at("fallbackApplied"), true);
-
-    // No sink at all.
+    // No sink at all: nothing was restored, so the record stays for a later restore.
     run({"mute"});
-    pactl({"unload-module", moduleOf("test_stereo_sink")});
-    pactl({"unload-module", moduleOf("test_mono_sink")});
+    const std::string record = readFile(stateFile());
+    pactl({"unload-module", "module-null-sink"});
     EXPECT_EQ(run({"status"}).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
     const Json none = run({"restore"}).at("payload");
     EXPECT_EQ(none.at("code"), "apple_audio_device_unavailable");
     EXPECT_EQ(none.at("details"), (Json{{"deviceId", 0}, {"usedSnapshot", true}, {"fallbackApplied", false}}));
-    EXPECT_FALSE(std::filesystem::exists(stateFile()));
+    EXPECT_EQ(readFile(stateFile()), record);
     EXPECT_EQ(run({"mute"}).at("payload").at("code"), "apple_audio_device_unavailable");
+    EXPECT_EQ(readFile(stateFile()), record);
 }
 
-TEST_F(HushlineProcess, WithoutASoundServerEveryCommandAnswersAtOnce) {
-    testsupport::writeFile(stateFile(), R"({"deviceID":2,"createdAt":1})");
+// A socket that takes connections and never answers, like a server that hangs.
+class StalledServer {
+public:
+    explicit StalledServer(const std::filesystem::path& path) : path_(path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 16) != 0) {
+            throw std::runtime_error("cannot listen on " + path.string());
+        }
+    }
+    ~StalledServer() { close(fd_); }
+    std::string address() const { return "unix:" + path_.string(); }
+
+private:
+    std::filesystem::path path_;
+    int fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+};
+
+TEST_F(HushlineProcess, WithoutAWorkingServerARestoreKeepsTheRecordAndADamagedValueCostsOnlyItself) {
+    // Written by another tool: two volumes no device could give, one bare NaN.
+    const std::string record = R"({"deviceID":)" + std::to_string(audiohw::sinkDeviceID(kStereo)) +
+                               R"(,"mainVolume":-1,"leftVolume":NaN,"rightVolume":0.25,"muted":false,"createdAt":1})";
+    testsupport::writeFile(stateFile(), record);
     server_.stop();
-    EXPECT_EQ(run({"status"}).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
-    const Json mute = run({"mute"}).at("payload");
-    EXPECT_EQ(mute.at("code"), "apple_audio_device_unavailable");
-    EXPECT_EQ(mute.at("message"), "未找到默认输出设备。");
-    EXPECT_FALSE(mute.contains("details"));
-    EXPECT_EQ(run({"restore"}).at("payload").at("details"),
-              (Json{{"deviceId", 0}, {"usedSnapshot", true}, {"fallbackApplied", false}}));
-    EXPECT_FALSE(std::filesystem::exists(stateFile()));
-    server_.start();
-}
+    const StalledServer stalled(home_.path() / "stalled.sock");
+    for (const Environment& server : {Environment{}, Environment{{"PULSE_SERVER", stalled.address()}}}) {
+        EXPECT_EQ(run({"status"}, server).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
+        const Json restore = run({"restore"}, server).at("payload");
+        EXPECT_EQ(restore.at("code"), "apple_audio_device_unavailable");
+        EXPECT_EQ(restore.at("message"), "未找到默认输出设备。");
+        EXPECT_EQ(restore.at("details"), (Json{{"deviceId", 0}, {"usedSnapshot", true}, {"fallbackApplied", false}}));
+        const Json mute = run({"mute"}, server).at("payload");
+        EXPECT_EQ(mute.at("code"), "apple_audio_device_unavailable");
+        EXPECT_FALSE(mute.contains("details"));
+        EXPECT_EQ(readFile(stateFile()), record);
+    }
 
-TEST_F(HushlineProcess, AMuteThatCannotBeRecordedLeavesTheSinkAsItWas) {
-    std::filesystem::create_directories(stateFile());  // a folder where the snapshot should go
-    const std::string before = sinkState("test_stereo_sink");
-    const Json line = run({"mute"});
-    EXPECT_EQ(line.at("type"), "error");
-    EXPECT_EQ(line.at("payload").at("code"), "apple_audio_mute_failed");
-    EXPECT_EQ(sinkState("test_stereo_sink"), before);
-    const std::string log = readFile(logFile());
-    EXPECT_NE(log.find("] [ERROR] 写入静音快照失败: "), std::string::npos) << log;
-    EXPECT_NE(log.find("] [ERROR] 静音快照未能保存，撤销本次静音\n"), std::string::npos) << log;
+    // Back with the server: the usable values go back, the damaged ones are left alone.
+    server_.start();
+    setSink(kStereo, {"40000", "30000"}, true);
+    EXPECT_EQ(run({"restore"}).at("payload").at("stage"), "restored");
+    EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{40000, 16384}));
+    EXPECT_FALSE(pactlSaysMuted(kStereo));
+    EXPECT_FALSE(std::filesystem::exists(stateFile()));
 }
 
 }  // namespace

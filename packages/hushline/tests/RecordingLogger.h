@@ -27,11 +27,6 @@ public:
         return lines_->values;
     }
 
-    void clear() {
-        std::lock_guard lock(lines_->mutex);
-        lines_->values.clear();
-    }
-
 private:
     struct Lines {
         std::mutex mutex;

@@ -1,0 +1,47 @@
+#include "hushline/Audio/StateLock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace hushline {
+
+StateLock StateLock::acquire(const std::filesystem::path& path, std::chrono::milliseconds timeout) {
+    using namespace std::chrono_literals;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
+    StateLock lock(fd);
+
+    // Polling keeps the wait bounded without a signal or a helper thread; a holder needs
+    // only milliseconds, so the pauses stay short.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::chrono::steady_clock::duration pause = 1ms;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) throw std::system_error(errno, std::generic_category(), "cannot lock " + path.string());
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            throw std::runtime_error("another process held " + path.string() + " for " +
+                                     std::to_string(timeout.count()) + " ms");
+        }
+        std::this_thread::sleep_for(std::min(pause, deadline - now));
+        pause = std::min<std::chrono::steady_clock::duration>(pause * 2, 20ms);
+    }
+    return lock;
+}
+
+StateLock::StateLock(StateLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+StateLock::~StateLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
+}
+
+}  // namespace hushline
