@@ -1,0 +1,218 @@
+#include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
+
+#include <cctype>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <curl/curl.h>
+
+namespace harkline {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int pollMilliseconds = 50;
+
+struct EasyCleanup {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiCleanup {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// The host part of a URL, for messages.
+std::string hostOf(const std::string& url) {
+    auto start = url.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    auto end = url.find_first_of("/?#", start);
+    auto authority = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    auto at = authority.rfind('@');
+    return at == std::string::npos ? authority : authority.substr(at + 1);
+}
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+// One transfer: the state libcurl's callbacks share with the loop that drives it.
+class Transfer {
+public:
+    Transfer(std::string url, std::uintmax_t offset, FetchedBodyReceiver& receiver)
+        : url_(std::move(url)), offset_(offset), receiver_(receiver) {}
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        return static_cast<Transfer*>(self)->header(std::string(data, size * count));
+    }
+    static size_t onBody(char* data, size_t size, size_t count, void* self) {
+        return static_cast<Transfer*>(self)->body(data, size * count);
+    }
+
+    void run(CURL* easy, const CurlFetchSettings& settings) {
+        easy_ = easy;
+        std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+        if (!multi) throw std::bad_alloc();
+        curl_multi_add_handle(multi.get(), easy);
+        struct Detach {
+            CURLM* multi;
+            CURL* easy;
+            ~Detach() { curl_multi_remove_handle(multi, easy); }
+        } detach{multi.get(), easy};
+
+        lastActivity_ = Clock::now();
+        int running = 1;
+        while (true) {
+            curl_multi_perform(multi.get(), &running);
+            if (failure_) std::rethrow_exception(failure_);
+            if (!running) break;
+            if (receiver_.isCancelled()) throw ModelDownloadCancelled();
+            if (Clock::now() - lastActivity_ > settings.stallLimit)
+                throw ModelDownloadError(ModelDownloadFailure::network,
+                                         "connection to " + hostOf(url_) + " stalled: nothing arrived for " +
+                                             std::to_string(settings.stallLimit.count()) + " ms");
+            curl_multi_poll(multi.get(), nullptr, 0, pollMilliseconds, nullptr);
+        }
+        int queued = 0;
+        CURLcode result = CURLE_OK;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued))
+            if (message->msg == CURLMSG_DONE) result = message->data.result;
+        finish(result);
+    }
+
+    char* errorBuffer() { return errorBuffer_; }
+
+private:
+    size_t header(const std::string& line) {
+        lastActivity_ = Clock::now();
+        // Each response of a redirect chain brings its own headers; keep the last one's.
+        if (line.starts_with("HTTP/")) contentRange_.reset();
+        if (startsWithIgnoringCase(line, "content-range:")) contentRange_ = line.substr(14);
+        return line.size();
+    }
+
+    size_t body(const char* data, size_t size) {
+        lastActivity_ = Clock::now();
+        try {
+            if (!started_) start();
+            receiver_.receive(data, size);
+            return size;
+        } catch (...) {
+            failure_ = std::current_exception();
+            return 0;  // makes libcurl end the transfer
+        }
+    }
+
+    long status() const {
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        return code;
+    }
+
+    ModelDownloadError httpError(long code) const {
+        return ModelDownloadError(ModelDownloadFailure::httpStatus, "HTTP " + std::to_string(code) + " for " + url_,
+                                  static_cast<int>(code));
+    }
+
+    void start() {
+        started_ = true;
+        long code = status();
+        if (code == 200) return receiver_.bodyStartsAt(0);
+        if (code != 206) throw httpError(code);
+        // "bytes START-END/TOTAL": anything but the range asked for would corrupt the file.
+        std::optional<std::uintmax_t> start;
+        if (contentRange_) {
+            auto text = *contentRange_;
+            auto digits = text.find_first_of("0123456789");
+            if (digits != std::string::npos && text.find("bytes") < digits) start = std::stoull(text.substr(digits));
+        }
+        if (start != offset_)
+            throw ModelDownloadError(ModelDownloadFailure::content,
+                                     url_ + " answered with another range than bytes " + std::to_string(offset_) + "-");
+        receiver_.bodyStartsAt(offset_);
+    }
+
+    void finish(CURLcode result) {
+        if (result == CURLE_OK) {
+            long code = status();
+            if (code != 200 && code != 206) throw httpError(code);
+            if (!started_) start();  // an empty body
+            return;
+        }
+        std::string host = hostOf(url_);
+        std::string detail = *errorBuffer_ ? errorBuffer_ : curl_easy_strerror(result);
+        auto network = [&](const std::string& reason) {
+            return ModelDownloadError(ModelDownloadFailure::network, reason);
+        };
+        switch (result) {
+        case CURLE_COULDNT_RESOLVE_HOST: throw network("could not resolve host " + host);
+        case CURLE_COULDNT_RESOLVE_PROXY: throw network("could not resolve the proxy for " + host + ": " + detail);
+        case CURLE_COULDNT_CONNECT: throw network("could not connect to " + host + ": " + detail);
+        case CURLE_OPERATION_TIMEDOUT: throw network("connection to " + host + " timed out: " + detail);
+        case CURLE_TOO_MANY_REDIRECTS: throw network("too many redirects for " + url_);
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            throw network("connection to " + host + " was interrupted: " + detail);
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CACERT_BADFILE:
+            throw network("secure connection to " + host + " failed: " + detail);
+        default: throw network("download from " + host + " failed: " + detail);
+        }
+    }
+
+    std::string url_;
+    std::uintmax_t offset_;
+    FetchedBodyReceiver& receiver_;
+    CURL* easy_ = nullptr;
+    bool started_ = false;
+    std::optional<std::string> contentRange_;
+    std::exception_ptr failure_;
+    Clock::time_point lastActivity_;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+void setOption(CURL* easy, CURLoption option, auto value) {
+    if (curl_easy_setopt(easy, option, value) != CURLE_OK)
+        throw std::runtime_error("libcurl refused option " + std::to_string(static_cast<int>(option)));
+}
+
+}  // namespace
+
+CurlModelFileFetcher::CurlModelFileFetcher(CurlFetchSettings settings) : settings_(settings) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) {
+    std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+    if (!easy) throw std::bad_alloc();
+    Transfer transfer(url, offset, receiver);
+    CURL* handle = easy.get();
+    setOption(handle, CURLOPT_URL, url.c_str());
+    setOption(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    setOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    setOption(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    setOption(handle, CURLOPT_MAXREDIRS, 10L);
+    setOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeout.count()));
+    setOption(handle, CURLOPT_NOSIGNAL, 1L);
+    setOption(handle, CURLOPT_BUFFERSIZE, 256L * 1024);
+    setOption(handle, CURLOPT_USERAGENT, "harkline");
+    setOption(handle, CURLOPT_ERRORBUFFER, transfer.errorBuffer());
+    setOption(handle, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+    setOption(handle, CURLOPT_HEADERDATA, &transfer);
+    setOption(handle, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+    setOption(handle, CURLOPT_WRITEDATA, &transfer);
+    // A plain Range header: libcurl's own resume refuses a server that ignores it,
+    // while here that server's whole file is welcome.
+    std::string range = std::to_string(offset) + "-";
+    if (offset > 0) setOption(handle, CURLOPT_RANGE, range.c_str());
+    transfer.run(handle, settings_);
+}
+
+}  // namespace harkline

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+
+#include "harkline/Platform/Speech/Download/ModelFileFetcher.h"
+
+namespace harkline {
+
+struct CurlFetchSettings {
+    std::chrono::milliseconds connectTimeout{15000};
+    // A transfer that receives nothing for this long is given up as stalled.
+    std::chrono::milliseconds stallLimit{30000};
+};
+
+// Fetches over HTTP and HTTPS with libcurl: redirects followed, the proxy variables
+// (http_proxy, https_proxy, no_proxy) honoured as libcurl does by default, ranges asked
+// with a Range header. Cancellation and the stall limit are checked every 50 ms.
+class CurlModelFileFetcher final : public ModelFileFetcher {
+public:
+    explicit CurlModelFileFetcher(CurlFetchSettings settings = {});
+
+    void fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) override;
+
+private:
+    CurlFetchSettings settings_;
+};
+
+}  // namespace harkline
