@@ -100,7 +100,10 @@ class Handler(BaseHTTPRequestHandler):
                 data = source.read(wanted) if wanted > 0 else b""
                 if not data:
                     break
-                self.wfile.write(data)
+                try:
+                    self.wfile.write(data)
+                except (BrokenPipeError, ConnectionResetError):
+                    return  # the client went away: what it did not take was not served
                 sent += len(data)
                 with lock:
                     served[path] = served.get(path, 0) + len(data)

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -51,6 +50,8 @@ void throwIfCancelled(const ModelDownload::CancellationCheck& cancelled) {
     if (cancelled && cancelled()) throw ModelDownloadCancelled();
 }
 
+}  // namespace
+
 // One file being fetched: NAME.part with the running hash of its bytes.
 class PartialFile final : public FetchedBodyReceiver {
 public:
@@ -97,7 +98,8 @@ public:
 
     bool isWhole() const { return size_ == file_.size && hash_.hexDigest() == file_.sha256; }
 
-    // Checks the whole file, syncs it and gives it its final name.
+    // Checks the whole file and gives it its final name. No sync: every run hashes what
+    // the folder holds again, and the installation syncs what it puts in the store.
     void complete(const fs::path& destination) {
         if (size_ != file_.size)
             throw wrongBytes("ended after " + std::to_string(size_) + " of the " + std::to_string(file_.size) + " bytes");
@@ -105,7 +107,6 @@ public:
             discard();
             throw ModelDownloadError(ModelDownloadFailure::content, "checksum mismatch for " + file_.name);
         }
-        if (::fsync(fd_) != 0) failWithErrno("write", path_, file_.name);
         ::close(fd_);
         fd_ = -1;
         if (::rename(path_.c_str(), destination.c_str()) != 0) failWithErrno("rename", path_, file_.name);
@@ -167,17 +168,17 @@ private:
     Sha256 hash_;
 };
 
-void syncDirectory(const fs::path& directory) {
-    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        int error = errno;
-        if (fd >= 0) ::close(fd);
-        throw std::system_error(error, std::generic_category(), "cannot sync " + directory.string());
+void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part) {
+    if (part.size() >= file.size) return;
+    try {
+        fetcher_.fetch(file.url, part.size(), part);
+    } catch (const ModelDownloadError& failure) {
+        // A range past the end of what the server has: start the file over once.
+        if (failure.httpStatus() != 416 || part.size() == 0) throw;
+        part.truncate();
+        fetcher_.fetch(file.url, 0, part);
     }
-    ::close(fd);
 }
-
-}  // namespace
 
 fs::path ModelDownload::folderFor(const fs::path& modelsDirectory, const std::string& locale) {
     return modelsDirectory / ("." + locale + ".download");
@@ -189,7 +190,6 @@ void ModelDownload::run(const ProgressCallback& progress, const CancellationChec
     if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + folder_.string() + ": " + error.message());
     DownloadCounter counter(progress, model_.totalBytes());
     for (const auto& file : model_.files) fetchFile(file, counter, cancelled);
-    syncDirectory(folder_);
 }
 
 void ModelDownload::fetchFile(const CatalogModelFile& file, DownloadCounter& counter, const CancellationCheck& cancelled) {
@@ -203,17 +203,13 @@ void ModelDownload::fetchFile(const CatalogModelFile& file, DownloadCounter& cou
         if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot rename " + complete.string() + ": " + error.message());
     }
     PartialFile part(partial, file, counter, cancelled);
-    // Bytes of an earlier run that went bad on disk: fetch the file once more.
-    if (part.size() == file.size && !part.isWhole()) part.truncate();
-    if (part.size() < file.size) {
-        try {
-            fetcher_.fetch(file.url, part.size(), part);
-        } catch (const ModelDownloadError& failure) {
-            // A range past the end of what the server has: start the file over once.
-            if (failure.httpStatus() != 416 || part.size() == 0) throw;
-            part.truncate();
-            fetcher_.fetch(file.url, 0, part);
-        }
+    bool keptFromEarlierRun = part.size() > 0;
+    fetchRest(file, part);
+    // What an earlier run kept went bad (say, a power loss before the disk had it all):
+    // fetch the file whole once more rather than fail.
+    if (keptFromEarlierRun && !part.isWhole()) {
+        part.truncate();
+        fetchRest(file, part);
     }
     part.complete(complete);
 }

@@ -16,7 +16,8 @@ namespace harkline {
 // it stopped. A file is fetched into NAME.part and renamed to NAME only once its size and
 // SHA-256 match the catalogue: NAME in the folder is always a whole, verified file. On
 // resume the hash of the partial file is recomputed from disk and the rest is asked for
-// with a range; a server that ignores ranges sends the whole file, which then starts over.
+// with a range; a server that ignores ranges sends the whole file, which then starts over,
+// and kept bytes that turn out wrong (a power loss) make the file start over once.
 class ModelDownload {
 public:
     // Bytes of all the model's files that are in the folder so far, and their total.
@@ -38,6 +39,7 @@ public:
 
 private:
     void fetchFile(const CatalogModelFile& file, class DownloadCounter& counter, const CancellationCheck& cancelled);
+    void fetchRest(const CatalogModelFile& file, class PartialFile& part);
 
     ModelFileFetcher& fetcher_;
     std::filesystem::path folder_;
