@@ -198,6 +198,16 @@ TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTh
     unreachable.url = "http://127.0.0.1:1/encoder.int8.onnx";
     auto error = failureOf<ModelDownloadError>([&] { download(modelOf({unreachable})); });
     EXPECT_TRUE(std::string(error.what()).starts_with("could not connect to 127.0.0.1:1")) << error.what();
+    auto unresolvable = file;
+    unresolvable.url = "http://model-host.invalid/encoder.int8.onnx";
+    EXPECT_EQ(failureOf<ModelDownloadError>([&] { download(modelOf({unresolvable})); }).what(),
+              std::string("could not resolve host model-host.invalid"));
+
+    // Through the proxy that the usual variable names, the proxy resolves the host.
+    ::setenv("http_proxy", base_.c_str(), 1);
+    download(modelOf({unresolvable}));
+    ::unsetenv("http_proxy");
+    EXPECT_EQ(sha256sum(folder() / file.name), file.sha256);
 }
 
 TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile) {
