@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,27 @@ constexpr std::size_t readChunkSize = 1 << 20;
                                  "no space left on device for " + name + " in " + path.parent_path().string());
     throw ModelDownloadError(ModelDownloadFailure::file, "cannot " + what + " " + path.string() + ": " + std::strerror(error));
 }
+
+// Held while a download writes into the folder: two at once would interleave their bytes
+// in the same partial files. The kernel lets go of it when the process ends, however.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder) {
+        auto path = folder / ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) failWithErrno("create", path, path.filename());
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw ModelDownloadError(ModelDownloadFailure::file, "another download into " + folder.string() + " is running");
+        }
+    }
+    ~FolderLock() { ::close(fd_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
 
 void throwIfCancelled(const ModelDownload::CancellationCheck& cancelled) {
     if (cancelled && cancelled()) throw ModelDownloadCancelled();
@@ -188,6 +210,7 @@ void ModelDownload::run(const ProgressCallback& progress, const CancellationChec
     std::error_code error;
     fs::create_directories(folder_, error);
     if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + folder_.string() + ": " + error.message());
+    FolderLock lock(folder_);
     DownloadCounter counter(progress, model_.totalBytes());
     for (const auto& file : model_.files) fetchFile(file, counter, cancelled);
 }
