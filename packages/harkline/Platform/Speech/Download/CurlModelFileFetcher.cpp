@@ -3,10 +3,11 @@
 #include <cctype>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include <curl/curl.h>
+
+#include "harkline/Platform/Speech/Download/SharedLibrary.h"
 
 namespace harkline {
 namespace {
@@ -14,11 +15,52 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int pollMilliseconds = 50;
 
+// libcurl's functions, loaded (and libcurl initialised) on first use.
+struct Curl {
+    decltype(&::curl_global_init) globalInit;
+    decltype(&::curl_easy_init) easyInit;
+    decltype(&::curl_easy_cleanup) easyCleanup;
+    decltype(&::curl_easy_setopt) easySetopt;
+    decltype(&::curl_easy_getinfo) easyGetinfo;
+    decltype(&::curl_easy_strerror) easyStrerror;
+    decltype(&::curl_multi_init) multiInit;
+    decltype(&::curl_multi_cleanup) multiCleanup;
+    decltype(&::curl_multi_add_handle) multiAddHandle;
+    decltype(&::curl_multi_remove_handle) multiRemoveHandle;
+    decltype(&::curl_multi_perform) multiPerform;
+    decltype(&::curl_multi_poll) multiPoll;
+    decltype(&::curl_multi_info_read) multiInfoRead;
+
+    static const Curl& get() {
+        static const Curl curl = [] {
+            static const SharedLibrary library("libcurl.so.4", "libcurl4");
+            Curl loaded;
+            library.bind(loaded.globalInit, "curl_global_init");
+            library.bind(loaded.easyInit, "curl_easy_init");
+            library.bind(loaded.easyCleanup, "curl_easy_cleanup");
+            library.bind(loaded.easySetopt, "curl_easy_setopt");
+            library.bind(loaded.easyGetinfo, "curl_easy_getinfo");
+            library.bind(loaded.easyStrerror, "curl_easy_strerror");
+            library.bind(loaded.multiInit, "curl_multi_init");
+            library.bind(loaded.multiCleanup, "curl_multi_cleanup");
+            library.bind(loaded.multiAddHandle, "curl_multi_add_handle");
+            library.bind(loaded.multiRemoveHandle, "curl_multi_remove_handle");
+            library.bind(loaded.multiPerform, "curl_multi_perform");
+            library.bind(loaded.multiPoll, "curl_multi_poll");
+            library.bind(loaded.multiInfoRead, "curl_multi_info_read");
+            if (loaded.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+                throw ModelDownloadError(ModelDownloadFailure::library, "libcurl could not be initialised");
+            return loaded;
+        }();
+        return curl;
+    }
+};
+
 struct EasyCleanup {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    void operator()(CURL* easy) const { Curl::get().easyCleanup(easy); }
 };
 struct MultiCleanup {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    void operator()(CURLM* multi) const { Curl::get().multiCleanup(multi); }
 };
 
 // The host part of a URL, for messages.
@@ -53,19 +95,20 @@ public:
 
     void run(CURL* easy, const CurlFetchSettings& settings) {
         easy_ = easy;
-        std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+        const auto& curl = Curl::get();
+        std::unique_ptr<CURLM, MultiCleanup> multi(curl.multiInit());
         if (!multi) throw std::bad_alloc();
-        curl_multi_add_handle(multi.get(), easy);
+        curl.multiAddHandle(multi.get(), easy);
         struct Detach {
             CURLM* multi;
             CURL* easy;
-            ~Detach() { curl_multi_remove_handle(multi, easy); }
+            ~Detach() { Curl::get().multiRemoveHandle(multi, easy); }
         } detach{multi.get(), easy};
 
         lastActivity_ = Clock::now();
         int running = 1;
         while (true) {
-            curl_multi_perform(multi.get(), &running);
+            curl.multiPerform(multi.get(), &running);
             if (failure_) std::rethrow_exception(failure_);
             if (!running) break;
             if (receiver_.isCancelled()) throw ModelDownloadCancelled();
@@ -73,11 +116,11 @@ public:
                 throw ModelDownloadError(ModelDownloadFailure::network,
                                          "connection to " + hostOf(url_) + " stalled: nothing arrived for " +
                                              std::to_string(settings.stallLimit.count()) + " ms");
-            curl_multi_poll(multi.get(), nullptr, 0, pollMilliseconds, nullptr);
+            curl.multiPoll(multi.get(), nullptr, 0, pollMilliseconds, nullptr);
         }
         int queued = 0;
         CURLcode result = CURLE_OK;
-        while (CURLMsg* message = curl_multi_info_read(multi.get(), &queued))
+        while (CURLMsg* message = curl.multiInfoRead(multi.get(), &queued))
             if (message->msg == CURLMSG_DONE) result = message->data.result;
         finish(result);
     }
@@ -107,7 +150,7 @@ private:
 
     long status() const {
         long code = 0;
-        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        Curl::get().easyGetinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
         return code;
     }
 
@@ -142,7 +185,7 @@ private:
             return;
         }
         std::string host = hostOf(url_);
-        std::string detail = *errorBuffer_ ? errorBuffer_ : curl_easy_strerror(result);
+        std::string detail = *errorBuffer_ ? errorBuffer_ : Curl::get().easyStrerror(result);
         auto network = [&](const std::string& reason) {
             return ModelDownloadError(ModelDownloadFailure::network, reason);
         };
@@ -178,19 +221,16 @@ private:
 };
 
 void setOption(CURL* easy, CURLoption option, auto value) {
-    if (curl_easy_setopt(easy, option, value) != CURLE_OK)
+    if (Curl::get().easySetopt(easy, option, value) != CURLE_OK)
         throw std::runtime_error("libcurl refused option " + std::to_string(static_cast<int>(option)));
 }
 
 }  // namespace
 
-CurlModelFileFetcher::CurlModelFileFetcher(CurlFetchSettings settings) : settings_(settings) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+CurlModelFileFetcher::CurlModelFileFetcher(CurlFetchSettings settings) : settings_(settings) { Curl::get(); }
 
 void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) {
-    std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
+    std::unique_ptr<CURL, EasyCleanup> easy(Curl::get().easyInit());
     if (!easy) throw std::bad_alloc();
     Transfer transfer(url, offset, receiver);
     CURL* handle = easy.get();

@@ -17,6 +17,7 @@ struct CurlFetchSettings {
 // with a Range header. Cancellation and the stall limit are checked every 50 ms.
 class CurlModelFileFetcher final : public ModelFileFetcher {
 public:
+    // Loads libcurl on first use; throws ModelDownloadError when it cannot.
     explicit CurlModelFileFetcher(CurlFetchSettings settings = {});
 
     void fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) override;
