@@ -220,7 +220,11 @@ TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTh
 TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile) {
     auto file = serve("encoder.int8.onnx", 1'000'000);
     control("_fault?stall_after=300000");
-    auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file}), {.stallLimit = 300ms}); });
+    ::setenv(CurlFetchSettings::stallLimitVariable, "x", 1);
+    EXPECT_THROW(CurlFetchSettings::fromEnvironment(), std::invalid_argument);
+    ::setenv(CurlFetchSettings::stallLimitVariable, "300", 1);
+    auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file}), CurlFetchSettings::fromEnvironment()); });
+    ::unsetenv(CurlFetchSettings::stallLimitVariable);
     EXPECT_NE(std::string(error.what()).find("stalled"), std::string::npos) << error.what();
     EXPECT_EQ(partialSize(file.name), 300'000u);
 

@@ -1,8 +1,7 @@
-// harkline-model-fetch LOCALE FOLDER [STALL_MS]: fetches the catalogue model of LOCALE
+// harkline-model-fetch LOCALE FOLDER: fetches the catalogue model of LOCALE
 // (TESSARYN_SPEECH_MODEL_CATALOG or the built-in catalogue) into FOLDER, resuming what
 // is there. Writes "progress DONE TOTAL" at each whole percent, then "done", or
 // "error: REASON" and exits 1. For the tests (kill -9 mid-file) and bench/assets.
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -13,15 +12,13 @@
 int main(int argc, char** argv) {
     using namespace harkline;
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s LOCALE FOLDER [STALL_MS]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s LOCALE FOLDER\n", argv[0]);
         return 2;
     }
     try {
         auto model = SpeechModelCatalog::current().model(argv[1]);
         if (!model) throw std::runtime_error(std::string("the catalogue has no model for ") + argv[1]);
-        CurlFetchSettings settings;
-        if (argc > 3) settings.stallLimit = std::chrono::milliseconds(std::stoll(argv[3]));
-        CurlModelFileFetcher fetcher(settings);
+        CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
         std::uintmax_t lastPercent = 101;
         ModelDownload(fetcher, argv[2], *model).run(
             [&](std::uintmax_t done, std::uintmax_t total) {

@@ -1,6 +1,7 @@
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -226,6 +227,18 @@ void setOption(CURL* easy, CURLoption option, auto value) {
 }
 
 }  // namespace
+
+CurlFetchSettings CurlFetchSettings::fromEnvironment() {
+    CurlFetchSettings settings;
+    const char* value = std::getenv(stallLimitVariable);
+    if (!value) return settings;
+    std::string text(value);
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || std::stol(text) == 0)
+        throw std::invalid_argument(std::string(stallLimitVariable) + " must be a positive whole number of milliseconds, not \"" +
+                                    text + "\"");
+    settings.stallLimit = std::chrono::milliseconds(std::stol(text));
+    return settings;
+}
 
 CurlModelFileFetcher::CurlModelFileFetcher(CurlFetchSettings settings) : settings_(settings) { Curl::get(); }
 

@@ -7,9 +7,16 @@
 namespace harkline {
 
 struct CurlFetchSettings {
+    static constexpr const char* stallLimitVariable = "TESSARYN_DOWNLOAD_STALL_LIMIT_MS";
+
     std::chrono::milliseconds connectTimeout{15000};
     // A transfer that receives nothing for this long is given up as stalled.
     std::chrono::milliseconds stallLimit{30000};
+
+    // The defaults, with the stall limit from TESSARYN_DOWNLOAD_STALL_LIMIT_MS when set
+    // (tests of a stalled server); throws std::invalid_argument for a value that is not
+    // a positive whole number.
+    static CurlFetchSettings fromEnvironment();
 };
 
 // Fetches over HTTP and HTTPS with libcurl: redirects followed, the proxy variables
