@@ -255,8 +255,9 @@ void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, 
     setOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeout.count()));
     setOption(handle, CURLOPT_NOSIGNAL, 1L);
     // Ending a transfer must not wait for a host name lookup that is still running, or a
-    // cancel during a slow lookup would take as long as the lookup.
-    setOption(handle, CURLOPT_QUICK_EXIT, 1L);
+    // cancel during a slow lookup would take as long as the lookup. (An older libcurl
+    // without the option just waits.)
+    Curl::get().easySetopt(handle, CURLOPT_QUICK_EXIT, 1L);
     setOption(handle, CURLOPT_BUFFERSIZE, 256L * 1024);
     setOption(handle, CURLOPT_USERAGENT, "harkline");
     setOption(handle, CURLOPT_ERRORBUFFER, transfer.errorBuffer());
