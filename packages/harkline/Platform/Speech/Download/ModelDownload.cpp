@@ -1,0 +1,240 @@
+#include "harkline/Platform/Speech/Download/ModelDownload.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harkline/Platform/Speech/Download/Sha256.h"
+
+namespace harkline {
+
+namespace fs = std::filesystem;
+
+// Counts the bytes of the model that are in place, for the progress callback.
+class DownloadCounter {
+public:
+    DownloadCounter(const ModelDownload::ProgressCallback& progress, std::uintmax_t total)
+        : progress_(progress), total_(total) {}
+
+    void add(std::uintmax_t bytes) { report(done_ + bytes); }
+    void takeBack(std::uintmax_t bytes) { report(done_ - bytes); }
+
+private:
+    void report(std::uintmax_t done) {
+        done_ = done;
+        if (progress_) progress_(done_, total_);
+    }
+
+    const ModelDownload::ProgressCallback& progress_;
+    std::uintmax_t total_;
+    std::uintmax_t done_ = 0;
+};
+
+namespace {
+
+constexpr std::size_t readChunkSize = 1 << 20;
+
+[[noreturn]] void failWithErrno(const std::string& what, const fs::path& path, const std::string& name) {
+    int error = errno;
+    if (error == ENOSPC || error == EDQUOT)
+        throw ModelDownloadError(ModelDownloadFailure::noSpace,
+                                 "no space left on device for " + name + " in " + path.parent_path().string());
+    throw ModelDownloadError(ModelDownloadFailure::file, "cannot " + what + " " + path.string() + ": " + std::strerror(error));
+}
+
+// Held while a download writes into the folder: two at once would interleave their bytes
+// in the same partial files. The kernel lets go of it when the process ends, however.
+class FolderLock {
+public:
+    explicit FolderLock(const fs::path& folder) {
+        auto path = folder / ".lock";
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) failWithErrno("create", path, path.filename());
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw ModelDownloadError(ModelDownloadFailure::file, "another download into " + folder.string() + " is running");
+        }
+    }
+    ~FolderLock() { ::close(fd_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_;
+};
+
+void throwIfCancelled(const ModelDownload::CancellationCheck& cancelled) {
+    if (cancelled && cancelled()) throw ModelDownloadCancelled();
+}
+
+}  // namespace
+
+// One file being fetched: NAME.part with the running hash of its bytes.
+class PartialFile final : public FetchedBodyReceiver {
+public:
+    PartialFile(const fs::path& path, const CatalogModelFile& file, DownloadCounter& counter,
+                const ModelDownload::CancellationCheck& cancelled)
+        : path_(path), file_(file), counter_(counter), cancelled_(cancelled) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) failWithErrno("create", path_, file_.name);
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0) failWithErrno("read", path_, file_.name);
+        size_ = static_cast<std::uintmax_t>(status.st_size);
+        if (size_ > file_.size) {
+            emptyFile();
+            size_ = 0;
+        }
+        hashExistingBytes();
+    }
+    ~PartialFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    std::uintmax_t size() const { return size_; }
+
+    void bodyStartsAt(std::uintmax_t offset) override {
+        if (offset == 0 && size_ > 0) truncate();
+    }
+
+    void receive(const char* data, std::size_t count) override {
+        throwIfCancelled(cancelled_);
+        if (size_ + count > file_.size) throw wrongBytes("sends more than the " + std::to_string(file_.size) + " bytes");
+        append(data, count);
+    }
+
+    bool isCancelled() const override { return cancelled_ && cancelled_(); }
+
+    void truncate() {
+        emptyFile();
+        counter_.takeBack(size_);
+        size_ = 0;
+        hash_.reset();
+    }
+
+    bool isWhole() const { return size_ == file_.size && hash_.hexDigest() == file_.sha256; }
+
+    // Checks the whole file and gives it its final name. No sync: every run hashes what
+    // the folder holds again, and the installation syncs what it puts in the store.
+    void complete(const fs::path& destination) {
+        if (size_ != file_.size)
+            throw wrongBytes("ended after " + std::to_string(size_) + " of the " + std::to_string(file_.size) + " bytes");
+        if (hash_.hexDigest() != file_.sha256) {
+            discard();
+            throw ModelDownloadError(ModelDownloadFailure::content, "checksum mismatch for " + file_.name);
+        }
+        ::close(fd_);
+        fd_ = -1;
+        if (::rename(path_.c_str(), destination.c_str()) != 0) failWithErrno("rename", path_, file_.name);
+    }
+
+    // Bytes that are not the catalogue's file: nothing of them is worth resuming from.
+    ModelDownloadError wrongBytes(const std::string& what) {
+        discard();
+        return ModelDownloadError(ModelDownloadFailure::content,
+                                  file_.url + " " + what + " that the catalogue gives for " + file_.name);
+    }
+
+private:
+    void emptyFile() {
+        if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) failWithErrno("truncate", path_, file_.name);
+    }
+
+    void discard() {
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    }
+
+    void hashExistingBytes() {
+        std::vector<char> buffer(readChunkSize);
+        std::uintmax_t hashed = 0;
+        while (hashed < size_) {
+            throwIfCancelled(cancelled_);
+            ssize_t count = ::read(fd_, buffer.data(), buffer.size());
+            if (count < 0 && errno == EINTR) continue;
+            if (count < 0) failWithErrno("read", path_, file_.name);
+            if (count == 0) break;
+            hash_.update(buffer.data(), static_cast<std::size_t>(count));
+            hashed += static_cast<std::uintmax_t>(count);
+            counter_.add(static_cast<std::uintmax_t>(count));
+        }
+        if (::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0) failWithErrno("read", path_, file_.name);
+    }
+
+    void append(const char* data, std::size_t count) {
+        std::size_t written = 0;
+        while (written < count) {
+            ssize_t result = ::write(fd_, data + written, count - written);
+            if (result < 0 && errno == EINTR) continue;
+            if (result < 0) failWithErrno("write", path_, file_.name);
+            // What reached the file counts, so that resuming asks for exactly the rest.
+            hash_.update(data + written, static_cast<std::size_t>(result));
+            written += static_cast<std::size_t>(result);
+            size_ += static_cast<std::uintmax_t>(result);
+            counter_.add(static_cast<std::uintmax_t>(result));
+        }
+    }
+
+    fs::path path_;
+    const CatalogModelFile& file_;
+    DownloadCounter& counter_;
+    const ModelDownload::CancellationCheck& cancelled_;
+    int fd_ = -1;
+    std::uintmax_t size_ = 0;
+    Sha256 hash_;
+};
+
+void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part) {
+    if (part.size() >= file.size) return;
+    try {
+        fetcher_.fetch(file.url, part.size(), part);
+    } catch (const ModelDownloadError& failure) {
+        // A range past the end of what the server has: start the file over once.
+        if (failure.httpStatus() != 416 || part.size() == 0) throw;
+        part.truncate();
+        fetcher_.fetch(file.url, 0, part);
+    }
+}
+
+fs::path ModelDownload::folderFor(const fs::path& modelsDirectory, const std::string& locale) {
+    return modelsDirectory / ("." + locale + ".download");
+}
+
+void ModelDownload::run(const ProgressCallback& progress, const CancellationCheck& cancelled) {
+    std::error_code error;
+    fs::create_directories(folder_, error);
+    if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + folder_.string() + ": " + error.message());
+    FolderLock lock(folder_);
+    DownloadCounter counter(progress, model_.totalBytes());
+    for (const auto& file : model_.files) fetchFile(file, counter, cancelled);
+}
+
+void ModelDownload::fetchFile(const CatalogModelFile& file, DownloadCounter& counter, const CancellationCheck& cancelled) {
+    auto complete = folder_ / file.name;
+    auto partial = folder_ / partialName(file.name);
+    std::error_code error;
+    // A file that has its final name was verified when it got it; check it again, as it
+    // may have been changed since, and fetch it again when it was.
+    if (fs::exists(complete, error)) {
+        fs::rename(complete, partial, error);
+        if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot rename " + complete.string() + ": " + error.message());
+    }
+    PartialFile part(partial, file, counter, cancelled);
+    bool keptFromEarlierRun = part.size() > 0;
+    fetchRest(file, part);
+    // What an earlier run kept went bad (say, a power loss before the disk had it all):
+    // fetch the file whole once more rather than fail.
+    if (keptFromEarlierRun && !part.isWhole()) {
+        part.truncate();
+        fetchRest(file, part);
+    }
+    part.complete(complete);
+}
+
+}  // namespace harkline
