@@ -176,7 +176,7 @@ TEST_F(TranscribeProcess, WithoutAnInstalledModelTheRunFailsWithAHint) {
                                      {"logPath", logPath()}}}}));
 }
 
-TEST_F(TranscribeProcess, AHostThatClosesOurOutputEarlyEndsTheProcessQuietly) {
+TEST_F(TranscribeProcess, AHostThatClosesOurOutputEarlyEndsTheProcessWithStatusOne) {
     // The reading side of the pipe is gone before harkline writes its results.
     auto result = testsupport::runProcess(
         "/bin/bash",
@@ -186,7 +186,8 @@ TEST_F(TranscribeProcess, AHostThatClosesOurOutputEarlyEndsTheProcessQuietly) {
         "", 60s);
     EXPECT_FALSE(result.timedOut);
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardError, "141\n");  // ended by SIGPIPE, nothing written to standard error
+    EXPECT_EQ(result.standardError, "1\n");  // not killed by SIGPIPE, nothing written to standard error
+    EXPECT_NE(testsupport::readFile(logPath()).find("[ERROR] 写入标准输出失败 type="), std::string::npos);
 }
 
 }  // namespace
