@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Audio/PCMBufferStreamBuilder.h"
 #include "harkline/Backends/SpeechAnalyzerBackend.h"
 #include "harkline/Backends/UnavailableSpeechBackend.h"
@@ -23,12 +24,11 @@
 #include "harkline/Runtime/CharacterCount.h"
 #include "harkline/Runtime/NumberFormatting.h"
 #include "harkline/Streams/StandardInputStream.h"
-#include "harkline/tests/TestLogger.h"
 
 namespace harkline {
 namespace {
 
-using testing_support::RecordingLog;
+using RecordingLog = cli::RecordingLogger;
 using Script = ScriptedSpeechPlatform::Script;
 
 const AudioStreamConfig config = TranscribeCommand::fixedConfig();
