@@ -176,6 +176,14 @@ TEST_F(TranscribeProcess, WithoutAnInstalledModelTheRunFailsWithAHint) {
                                      {"logPath", logPath()}}}}));
 }
 
+// Sanitizers hold freed memory back and add shadow memory of their own: there the
+// process's peak says nothing about what it holds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool peakMemoryTellsWhatIsHeld = false;
+#else
+constexpr bool peakMemoryTellsWhatIsHeld = true;
+#endif
+
 // The most memory the process has held so far, from /proc.
 long peakResidentKilobytes(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -194,7 +202,9 @@ TEST_F(TranscribeProcess, AWriterFasterThanTheEngineWaitsInsteadOfGrowingTheProc
     std::string silence(8 << 20, '\0');  // over four minutes of audio, as fast as the pipe takes it
     ASSERT_TRUE(child.write(silence));
     auto afterSilence = peakResidentKilobytes(child.pid());
-    EXPECT_LT(afterSilence - loaded, 4096) << "peak grew from " << loaded << " kB to " << afterSilence << " kB";
+    if (peakMemoryTellsWhatIsHeld) {
+        EXPECT_LT(afterSilence - loaded, 4096) << "peak grew from " << loaded << " kB to " << afterSilence << " kB";
+    }
 
     ASSERT_TRUE(child.write(speech));
     child.closeInput();
