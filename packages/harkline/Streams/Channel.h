@@ -39,7 +39,8 @@ public:
             std::unique_lock lock(mutex_);
             // A value heavier than the whole capacity still passes through an empty queue.
             space_.wait(lock, [&] {
-                return state_ != State::open || held_ == 0 || capacity_.limit - held_ >= weight;
+                return state_ != State::open || held_ == 0 ||
+                       (held_ < capacity_.limit && capacity_.limit - held_ >= weight);
             });
             if (state_ != State::open) return false;
             queue_.push_back(std::move(value));
