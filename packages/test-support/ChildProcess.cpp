@@ -60,15 +60,27 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     // A child that stops reading must make our writes fail, not kill the test runner.
     static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
     (void)ignoringBrokenPipes;
-    int input[2], output[2], error[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || pipe2(error, O_CLOEXEC) != 0)
-        throwErrno("pipe2");
-
+    // For each standard descriptor: the pipe's ends (the child's, the test's), or -1.
+    int childEnd[3] = {-1, -1, -1};
+    int testEnd[3] = {-1, -1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, error[1], STDERR_FILENO);
+    for (int descriptor = 0; descriptor < 3; ++descriptor) {
+        int source = options.standardDescriptors[static_cast<std::size_t>(descriptor)];
+        if (source == closedDescriptor) {
+            posix_spawn_file_actions_addclose(&actions, descriptor);
+            continue;
+        }
+        if (source == pipeToTest) {
+            int ends[2];
+            if (pipe2(ends, O_CLOEXEC) != 0) throwErrno("pipe2");
+            bool childReads = descriptor == STDIN_FILENO;
+            childEnd[descriptor] = ends[childReads ? 0 : 1];
+            testEnd[descriptor] = ends[childReads ? 1 : 0];
+            source = childEnd[descriptor];
+        }
+        posix_spawn_file_actions_adddup2(&actions, source, descriptor);
+    }
 
     // The child starts with default signal dispositions whatever the test runner changed.
     posix_spawnattr_t attributes;
@@ -97,13 +109,12 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     int spawnError = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    close(input[0]);
-    close(output[1]);
-    close(error[1]);
-    inputFd_ = input[1];
-    fcntl(inputFd_, F_SETFL, fcntl(inputFd_, F_GETFL) | O_NONBLOCK);
-    outputFd_ = output[0];
-    errorFd_ = error[0];
+    for (int end : childEnd)
+        if (end >= 0) close(end);
+    inputFd_ = testEnd[STDIN_FILENO];
+    if (inputFd_ >= 0) fcntl(inputFd_, F_SETFL, fcntl(inputFd_, F_GETFL) | O_NONBLOCK);
+    outputFd_ = testEnd[STDOUT_FILENO];
+    errorFd_ = testEnd[STDERR_FILENO];
     if (spawnError != 0) {
         errno = spawnError;
         throwErrno(("posix_spawn " + program).c_str());

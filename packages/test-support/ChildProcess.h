@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -10,10 +11,16 @@
 
 namespace testsupport {
 
+// What the child gets as its standard input, output or error: a pipe to the test (the
+// default), nothing (closed), or any other value: that descriptor of the test process.
+inline constexpr int pipeToTest = -1;
+inline constexpr int closedDescriptor = -2;
+
 struct ProcessOptions {
     std::vector<std::string> arguments;
     // Variables to set (a value) or remove (nullopt) on top of this process's environment.
     std::map<std::string, std::optional<std::string>> environment;
+    std::array<int, 3> standardDescriptors{pipeToTest, pipeToTest, pipeToTest};
 };
 
 struct ProcessResult {

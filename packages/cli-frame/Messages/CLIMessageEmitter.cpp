@@ -1,7 +1,9 @@
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -16,14 +18,19 @@ std::mutex& outputMutex() {
     return mutex;
 }
 
-void writeAll(int fd, const std::string& bytes) {
+std::atomic<bool> outputLost{false};
+
+// 0 when every byte was written, else the errno of the failed write.
+int writeAll(int fd, const std::string& bytes) {
     std::size_t written = 0;
     while (written < bytes.size()) {
         ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) return;  // the host stopped reading; nothing sensible is left to do
+        if (count < 0) return errno;
+        if (count == 0) return EIO;
         written += static_cast<std::size_t>(count);
     }
+    return 0;
 }
 
 }  // namespace
@@ -40,12 +47,23 @@ void CLIMessageEmitter::emit(const CLIMessage& message) const {
         return;
     }
     line += '\n';
+    int failure;
     {
         std::lock_guard lock(outputMutex());
-        writeAll(outputFd_, line);
+        failure = writeAll(outputFd_, line);
+    }
+    if (failure != 0) {
+        // The host stopped reading or the device is full: the answer is lost, and the
+        // exit status must say so.
+        outputLost = true;
+        logger_.error("写入标准输出失败 type=" + std::string(message.type()) + ": " +
+                      std::generic_category().message(failure));
+        return;
     }
     logger_.debug("写入消息 type=" + std::string(message.type()));
 }
+
+bool CLIMessageEmitter::hasLostOutput() { return outputLost; }
 
 void CLIMessageEmitter::emitFailure(const std::exception& failure, const std::string& fallbackCode) const {
     if (const auto* coded = dynamic_cast<const CodedError*>(&failure)) {

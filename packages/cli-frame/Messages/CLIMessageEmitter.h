@@ -11,7 +11,8 @@
 namespace cli {
 
 // The only writer of standard output. Every line is written with one write call under
-// a process-wide lock, so lines emitted from several threads never interleave.
+// a process-wide lock, so lines emitted from several threads never interleave. A line
+// that cannot be written is logged at ERROR and remembered for the exit status.
 class CLIMessageEmitter {
 public:
     CLIMessageEmitter(Logger logger, std::optional<std::string> logPath, int outputFd = 1)
@@ -25,6 +26,9 @@ public:
     void emitError(std::string code, std::string message, std::optional<AnyEncodable> details = std::nullopt) const;
 
     const std::optional<std::string>& logPath() const { return logPath_; }
+
+    // Whether any emitter of this process failed to write a line.
+    static bool hasLostOutput();
 
 private:
     Logger logger_;

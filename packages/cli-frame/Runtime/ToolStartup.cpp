@@ -3,10 +3,12 @@
 #include <cstdlib>
 
 #include "cli-frame/Logging/LoggerFactory.h"
+#include "cli-frame/Runtime/StandardStreams.h"
 
 namespace cli {
 
 ToolStartup ToolStartup::begin(const ToolDescription& tool, int argc, char** argv) {
+    prepareStandardStreams();
     std::vector<std::string> arguments;
     for (int index = 1; index < argc; ++index) arguments.emplace_back(argv[index]);
 
@@ -23,6 +25,8 @@ ToolStartup ToolStartup::begin(const ToolDescription& tool, int argc, char** arg
     return ToolStartup{std::move(paths), std::move(options), std::move(logPath), std::move(logger), std::move(emitter)};
 }
 
-void exitProcess(int status) { std::exit(status); }
+int exitStatus(int status) { return status == 0 && CLIMessageEmitter::hasLostOutput() ? 1 : status; }
+
+void exitProcess(int status) { std::exit(exitStatus(status)); }
 
 }  // namespace cli

@@ -12,8 +12,8 @@
 
 namespace cli {
 
-// The start-up shared by the command-driven tools: parse the command line, choose and
-// open the log, log the start line and build the emitter. Each tool then adds its own
+// The start-up shared by the command-driven tools: ready the standard descriptors, parse
+// the command line, choose and open the log, log the start line and build the emitter. Each tool then adds its own
 // services and runs its router.
 struct ToolStartup {
     CLIPaths paths;
@@ -25,7 +25,12 @@ struct ToolStartup {
     static ToolStartup begin(const ToolDescription& tool, int argc, char** argv);
 };
 
-// Ends the process; log lines still queued are written first (briefly bounded).
+// The status to end with after a command that ended with `status`: 1 instead of 0 once an
+// answer could not be written to standard output, since the host never received it.
+int exitStatus(int status);
+
+// Ends the process with exitStatus(status); log lines still queued are written first
+// (briefly bounded).
 [[noreturn]] void exitProcess(int status);
 
 }  // namespace cli

@@ -29,5 +29,5 @@ int main(int argc, char** argv) {
     CommandRouter router(
         CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech, speechAssets, system});
     router.run(startup.options.commandName, startup.options.arguments);
-    return 0;
+    return cli::exitStatus(0);
 }

@@ -76,7 +76,8 @@ AsyncStream<AudioPCMBuffer> PCMBufferStreamBuilder::makeStream(AsyncStream<ByteC
             output.fail(std::current_exception());
         }
     };
-    return AsyncStream<AudioPCMBuffer>::spawn(std::move(convert), std::move(giveUpInput));
+    return AsyncStream<AudioPCMBuffer>::spawn(std::move(convert), std::move(giveUpInput),
+                                              {AudioStreamConfig::maxQueuedBuffers, {}});
 }
 
 AudioPCMBuffer PCMBufferStreamBuilder::makeBuffer(const std::uint8_t* bytes, std::size_t byteCount,

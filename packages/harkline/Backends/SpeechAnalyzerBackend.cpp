@@ -112,7 +112,8 @@ AsyncStream<AnalyzerInput> SpeechAnalyzerBackend::makeAnalyzerInputStream(AsyncS
             input.fail(std::current_exception());
         }
     };
-    return AsyncStream<AnalyzerInput>::spawn(std::move(feed), std::move(giveUpBuffers));
+    return AsyncStream<AnalyzerInput>::spawn(std::move(feed), std::move(giveUpBuffers),
+                                             {AudioStreamConfig::maxQueuedBuffers, {}});
 }
 
 void SpeechAnalyzerBackend::emitResults(const SpeechTranscriber& transcriber, Channel<ResultPayload>& output,

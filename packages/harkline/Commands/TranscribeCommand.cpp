@@ -13,6 +13,8 @@ namespace {
 
 // The host speaks Chinese; where no model for it is installed the backend falls back.
 constexpr const char* requestedLocale = "zh-CN";
+// Audio read ahead of the engine; beyond it the host's writes wait.
+constexpr std::size_t queuedAudioSeconds = 30;
 
 }  // namespace
 
@@ -27,7 +29,7 @@ std::shared_ptr<const SpeechBackend> TranscribeCommand::makeBackend(const Comman
 
 void TranscribeCommand::run() {
     auto config = fixedConfig();
-    CLIRuntime runtime(context_.emitter, StandardInputStream(STDIN_FILENO, context_.logger),
+    CLIRuntime runtime(context_.emitter, StandardInputStream(STDIN_FILENO, context_.logger, queuedAudioSeconds * config.bytesPerSecond()),
                        TranscriptionPipeline(config, PCMBufferStreamBuilder(config, context_.logger),
                                              makeBackend(context_, config), context_.logger),
                        context_.logger);

@@ -21,9 +21,11 @@ public:
     // Starts `produce(channel)` on a thread of its own. `onTermination` runs once when
     // the channel ends for any reason; stages use it to give up their own input when
     // their consumer gives up. An exception escaping `produce` fails the stream.
+    // `capacity` bounds what the channel holds: the producer then waits for the consumer.
     template <typename Produce>
-    static AsyncStream spawn(Produce produce, std::function<void()> onTermination = {}) {
-        auto channel = std::make_shared<Channel<T>>();
+    static AsyncStream spawn(Produce produce, std::function<void()> onTermination = {},
+                             ChannelCapacity<T> capacity = {}) {
+        auto channel = std::make_shared<Channel<T>>(std::move(capacity));
         if (onTermination) channel->onTermination(std::move(onTermination));
         std::thread worker([channel, produce = std::move(produce)]() mutable {
             try {

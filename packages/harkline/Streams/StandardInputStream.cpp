@@ -99,7 +99,8 @@ AsyncStream<ByteChunk> StandardInputStream::makeStream(int chunkSize) const {
         // The handle is closed once this thread no longer reads it, whatever ended the run.
         ::close(fileDescriptor);
     };
-    return AsyncStream<ByteChunk>::spawn(std::move(readLoop), std::move(onTermination));
+    return AsyncStream<ByteChunk>::spawn(std::move(readLoop), std::move(onTermination),
+                                         {maxQueuedBytes_, [](const ByteChunk& chunk) { return chunk.size(); }});
 }
 
 }  // namespace harkline

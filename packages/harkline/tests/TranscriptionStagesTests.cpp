@@ -6,11 +6,13 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Audio/PCMBufferStreamBuilder.h"
 #include "harkline/Backends/SpeechAnalyzerBackend.h"
 #include "harkline/Backends/UnavailableSpeechBackend.h"
@@ -22,12 +24,11 @@
 #include "harkline/Runtime/CharacterCount.h"
 #include "harkline/Runtime/NumberFormatting.h"
 #include "harkline/Streams/StandardInputStream.h"
-#include "harkline/tests/TestLogger.h"
 
 namespace harkline {
 namespace {
 
-using testing_support::RecordingLog;
+using RecordingLog = cli::RecordingLogger;
 using Script = ScriptedSpeechPlatform::Script;
 
 const AudioStreamConfig config = TranscribeCommand::fixedConfig();
@@ -120,6 +121,34 @@ TEST(StandardInputStream, GivingUpWakesAReaderWaitingForInputThatNeverComes) {
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(log.count("DEBUG 标准输入流任务结束，取消 reader"), 1);
     EXPECT_FALSE(log.contains("INFO 标准输入读取完成，总字节=100 chunk=1"));
+}
+
+TEST(StandardInputStream, AFullQueueStopsTheReaderUntilTheConsumerCatchesUpOrGivesUp) {
+    RecordingLog log;
+    Pipe pipe;
+    pipe.write(bytesOf(65536));  // the whole pipe
+    auto stream = StandardInputStream(pipe.readEnd, log.logger(), 8192).makeStream(4096);
+    auto waitForLine = [&log](const std::string& line) {
+        for (int attempt = 0; attempt < 10000 && !log.contains(line); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(log.contains(line));
+    };
+    auto unread = [&pipe] {
+        int bytes = -1;
+        ::ioctl(pipe.readEnd, FIONREAD, &bytes);
+        return bytes;
+    };
+    // Two chunks fill the queue; the third waits for room, and nothing more is read.
+    waitForLine("DEBUG 读取 chunk#3 bytes=4096");
+    EXPECT_EQ(unread(), 65536 - 3 * 4096);
+    EXPECT_FALSE(log.contains("DEBUG 读取 chunk#4 bytes=4096"));
+
+    ASSERT_EQ(stream.next()->size(), 4096u);
+    waitForLine("DEBUG 读取 chunk#4 bytes=4096");
+    // Given up while it waits for room, the reader stops at once.
+    stream = AsyncStream<ByteChunk>::failed(nullptr);
+    EXPECT_EQ(log.count("DEBUG 标准输入流任务结束，取消 reader"), 1);
+    EXPECT_EQ(::fcntl(pipe.readEnd, F_GETFD), -1);
 }
 
 TEST(StandardInputStream, AReadFailureEndsTheStreamWithItsDescription) {

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
         CommandRouter router(CommandContext{startup.emitter, startup.logger, stateStore, audioController, startup.logPath});
         router.run(startup.options.commandName, startup.options.arguments);
     }
-    // Failures were reported as error lines; the host reads those, not the exit status.
-    return 0;
+    // Failures were reported as error lines; the host reads those, not the exit status,
+    // unless a line never reached it.
+    return cli::exitStatus(0);
 }

@@ -2,7 +2,7 @@
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
 #include "hushline/Audio/AudioController.h"
-#include "hushline/tests/RecordingLogger.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 
 namespace hushline {
 namespace {
@@ -12,6 +12,11 @@ using audiohw::ObjectID;
 using audiohw::PropertyAddress;
 using audiohw::RecordedWrite;
 using Case = CLIError::Case;
+
+template <typename... Line>
+std::vector<std::string> lines(Line... each) {
+    return {std::string(each)...};
+}
 
 constexpr PropertyAddress kDefaultOutput{audiohw::kPropertyDefaultOutputDevice, audiohw::kScopeGlobal, 0};
 constexpr PropertyAddress kName{audiohw::kPropertyName, audiohw::kScopeGlobal, 0};
@@ -47,7 +52,7 @@ protected:
     }
 
     std::shared_ptr<InMemoryAudioHardware> hardware_ = std::make_shared<InMemoryAudioHardware>();
-    RecordingLogger log_;
+    cli::RecordingLogger log_;
     // 2001-01-01T00:01:00Z
     AudioController controller_{hardware_, log_.logger(),
                                 [] { return std::chrono::system_clock::time_point(std::chrono::seconds(978307260)); }};

@@ -7,7 +7,7 @@
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
 #include "hushline/Commands/CommandRouter.h"
-#include "hushline/tests/RecordingLogger.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "test-support/TemporaryHome.h"
 
 namespace hushline {
@@ -66,7 +66,7 @@ protected:
     testsupport::TemporaryHome home_;
     std::filesystem::path file_ = home_.dataHome() / "state.json";
     std::optional<std::string> logPath_ = "/logs/hushline.log";
-    RecordingLogger log_;
+    cli::RecordingLogger log_;
     int output_[2] = {-1, -1};
 };
 

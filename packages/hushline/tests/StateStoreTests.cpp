@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "hushline/Audio/StateStore.h"
-#include "hushline/tests/RecordingLogger.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "test-support/TemporaryHome.h"
 
 namespace hushline {
@@ -21,7 +21,7 @@ protected:
 
     testsupport::TemporaryHome home_;
     std::filesystem::path file_ = home_.dataHome() / "tessaryn" / "system-audio-cli" / "state.json";
-    RecordingLogger log_;
+    cli::RecordingLogger log_;
 };
 
 TEST_F(StateStoreTest, WritesReadsAgainUnderTheLockAndClears) {

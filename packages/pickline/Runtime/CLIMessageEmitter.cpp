@@ -1,5 +1,7 @@
 #include "pickline/Runtime/CLIMessageEmitter.h"
 
+#include <iostream>
+
 namespace pickline {
 namespace {
 
@@ -26,6 +28,11 @@ void CLIMessageEmitter::writeLine(const nlohmann::json& message) {
     }
     output_ << line << '\n';
     output_.flush();
+    if (!output_ && !outputLost_) {
+        // The host stopped reading or the device is full; pickline keeps no log, so say it here.
+        outputLost_ = true;
+        std::cerr << "pickline: cannot write to standard output" << std::endl;
+    }
 }
 
 }  // namespace pickline

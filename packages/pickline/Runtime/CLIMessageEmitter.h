@@ -25,10 +25,14 @@ public:
         writeLine(nlohmann::json(message));
     }
 
+    // Whether a line could not be written; the process then ends with status 1.
+    bool hasLostOutput() const { return outputLost_; }
+
 private:
     void writeLine(const nlohmann::json& message);
 
     std::ostream& output_;
+    bool outputLost_ = false;
 };
 
 }  // namespace pickline

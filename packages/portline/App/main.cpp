@@ -11,5 +11,5 @@ int main(int argc, char** argv) {
     std::shared_ptr<audiohw::AudioHardware> hardware = audiohw::makeSystemAudioHardware("portline");
     CommandRouter router(CommandContext{startup.emitter, startup.logger, startup.logPath, std::move(hardware)});
     router.run(startup.options.commandName, startup.options.arguments);
-    return 0;
+    return cli::exitStatus(0);
 }

@@ -5,7 +5,7 @@
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
 #include "portline/Audio/AudioDeviceManager.h"
 #include "portline/Runtime/CLIError.h"
-#include "portline/tests/RecordingLog.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 
 namespace portline {
 namespace {
@@ -41,7 +41,7 @@ protected:
     ObjectID currentDefault() const { return std::get<std::uint32_t>(*hardware_.property(kSystemObject, kDefaultInput)); }
 
     InMemoryAudioHardware hardware_;
-    testing::RecordingLog log_;
+    cli::RecordingLogger log_;
     AudioDeviceManager manager_;
 };
 
@@ -94,7 +94,7 @@ TEST_F(AudioDeviceManagerTest, AnUnreadableDefaultStillListsWithNothingMarked) {
 
 TEST_F(AudioDeviceManagerTest, AnEmptyOrUnreadableDeviceListIsEnumerationFailureOrEmpty) {
     InMemoryAudioHardware empty;
-    testing::RecordingLog emptyLog;
+    cli::RecordingLogger emptyLog;
     EXPECT_TRUE(AudioDeviceManager(empty, emptyLog.logger()).getAllInputDevices().empty());
     EXPECT_TRUE(emptyLog.contains("INFO 找到 0 个输入设备"));
 

@@ -6,7 +6,7 @@
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
 #include "cli-frame/Json/Json.h"
 #include "portline/Audio/AudioDeviceMonitor.h"
-#include "portline/tests/RecordingLog.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 
 namespace portline {
 namespace {
@@ -50,7 +50,7 @@ protected:
     }
 
     InMemoryAudioHardware hardware_;
-    testing::RecordingLog log_;
+    cli::RecordingLogger log_;
     EventRecorder recorder_;
 };
 

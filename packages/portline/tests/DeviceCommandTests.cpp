@@ -8,7 +8,7 @@
 #include "portline/Commands/ListCommand.h"
 #include "portline/Commands/SetDefaultCommand.h"
 #include "portline/Runtime/CLIError.h"
-#include "portline/tests/RecordingLog.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 
 namespace portline {
 namespace {
@@ -48,7 +48,7 @@ protected:
 
     int fds_[2];
     std::shared_ptr<InMemoryAudioHardware> hardware_;
-    testing::RecordingLog log_;
+    cli::RecordingLogger log_;
 };
 
 // Results and most failures are checked against the real server; here what it cannot do.
