@@ -1,3 +1,5 @@
+// The controller over the in-memory hardware, for what a real server cannot be made to do:
+// devices without a mute switch or main volume, refused writes, failing reads.
 #include <gtest/gtest.h>
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
@@ -7,53 +9,50 @@
 namespace hushline {
 namespace {
 
+using audiohw::Device;
 using audiohw::InMemoryAudioHardware;
-using audiohw::ObjectID;
-using audiohw::PropertyAddress;
-using audiohw::RecordedWrite;
 using Case = CLIError::Case;
+using Writes = std::vector<std::string>;
 
-constexpr PropertyAddress kDefaultOutput{audiohw::kPropertyDefaultOutputDevice, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kName{audiohw::kPropertyName, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kMute{audiohw::kPropertyMute, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kMain{audiohw::kPropertyVirtualMainVolume, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kLeft{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 1};
-constexpr PropertyAddress kRight{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 2};
+constexpr audiohw::DeviceID kSpeakers = 40;
+constexpr audiohw::DeviceID kHeadphones = 41;
 
-constexpr ObjectID kSpeakers = 40;
-constexpr ObjectID kHeadphones = 41;
+// Speakers with a mute switch, a main volume and two channels at 0.63 and 0.4.
+Device speakers(audiohw::DeviceID id = kSpeakers) {
+    return InMemoryAudioHardware::output(id, "Speakers", "speakers", {0.63F, 0.4F});
+}
 
-struct DeviceProperties {
-    std::optional<std::string> name = "Speakers";
-    std::optional<bool> muted = false;
-    std::optional<float> main = 0.63F;
-    std::optional<float> left = 0.63F;
-    std::optional<float> right = 0.4F;
-};
+Device withoutSwitch(Device device) {
+    device.muted.reset();
+    return device;
+}
 
-RecordedWrite write(ObjectID device, PropertyAddress address, float value) { return {device, address, value}; }
-RecordedWrite write(ObjectID device, PropertyAddress address, std::uint32_t value) { return {device, address, value}; }
-
-template <typename... Write>
-std::vector<RecordedWrite> writes(Write... each) {
-    return {each...};
+Device withOnlyChannels(Device device) {
+    device.muted.reset();
+    device.mainVolume.reset();
+    return device;
 }
 
 class AudioControllerTest : public ::testing::Test {
 protected:
-    // A device with the given properties, made the default output device.
-    void addDefaultDevice(ObjectID device, const DeviceProperties& properties = {}) {
-        addDevice(device, properties);
-        hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, device);
+    // Adds the device and makes it the default output device.
+    void useDevice(const Device& device) {
+        hardware_->update([&](audiohw::HardwareSnapshot& state) {
+            state.devices.push_back(device);
+            state.defaultOutput = device.id;
+        });
     }
 
-    void addDevice(ObjectID device, const DeviceProperties& properties) {
-        hardware_->addDevice(device);
-        if (properties.name) hardware_->setProperty(device, kName, *properties.name);
-        if (properties.muted) hardware_->setProperty(device, kMute, std::uint32_t{*properties.muted ? 1U : 0U});
-        if (properties.main) hardware_->setProperty(device, kMain, *properties.main);
-        if (properties.left) hardware_->setProperty(device, kLeft, *properties.left);
-        if (properties.right) hardware_->setProperty(device, kRight, *properties.right);
+    Device present(audiohw::DeviceID id) const { return *hardware_->state().device(id); }
+
+    Case muteFailure() {
+        try {
+            controller_.mute();
+        } catch (const CLIError& error) {
+            return error.errorCase();
+        }
+        ADD_FAILURE() << "mute() did not fail";
+        return Case::commandMissing;
     }
 
     std::shared_ptr<InMemoryAudioHardware> hardware_ = std::make_shared<InMemoryAudioHardware>();
@@ -63,95 +62,49 @@ protected:
                                 [] { return std::chrono::system_clock::time_point(std::chrono::seconds(978307260)); }};
 };
 
-Case muteFailure(const AudioController& controller) {
-    try {
-        controller.mute();
-    } catch (const CLIError& error) {
-        return error.errorCase();
-    }
-    ADD_FAILURE() << "mute() did not fail";
-    return Case::commandMissing;
-}
-
-TEST_F(AudioControllerTest, MuteRecordsTheStateFirstThenUsesOnlyTheSwitch) {
-    addDefaultDevice(kSpeakers);
-    const MuteOutcome outcome = controller_.mute();
-
+TEST_F(AudioControllerTest, MuteRecordsTheStateFirstThenUsesTheFirstMeansTheDeviceHas) {
+    useDevice(speakers());
+    MuteOutcome outcome = controller_.mute();
     EXPECT_EQ(outcome.method, "mute-property");
     EXPECT_EQ(outcome.snapshot, (AudioStateSnapshot{kSpeakers, "Speakers", double{0.63F}, double{0.63F}, double{0.4F},
                                                     false, 60.0}));
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMute, 1U)));
     EXPECT_EQ(log_.lines(), lines("INFO 准备静音默认输出设备", "INFO 静音完成 device=Speakers 方法=mute-property"));
-}
 
-TEST_F(AudioControllerTest, MuteFallsBackToTheMainVolumeThenToTheChannels) {
-    addDefaultDevice(kSpeakers, {.muted = std::nullopt});
+    useDevice(withoutSwitch(speakers(41)));
     EXPECT_EQ(controller_.mute().method, "main-volume-zero");
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMain, 0.0F)));
-
-    addDefaultDevice(kHeadphones, {.muted = std::nullopt, .main = std::nullopt});
+    useDevice(withOnlyChannels(speakers(42)));
     EXPECT_EQ(controller_.mute().method, "channel-volume-zero");
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMain, 0.0F), write(kHeadphones, kLeft, 0.0F),
-                                                 write(kHeadphones, kRight, 0.0F)));
-}
-
-TEST_F(AudioControllerTest, MuteWithOnlyTheRightChannelOrNothingToSilence) {
-    addDefaultDevice(kSpeakers, {.muted = std::nullopt, .main = std::nullopt, .left = std::nullopt});
-    const MuteOutcome outcome = controller_.mute();
+    Device mono = withOnlyChannels(InMemoryAudioHardware::output(43, "Mono", "mono", {0.7F}));
+    mono.name.reset();
+    useDevice(mono);
+    outcome = controller_.mute();
     EXPECT_EQ(outcome.method, "channel-volume-zero");
-    EXPECT_EQ(outcome.snapshot.leftVolume, std::nullopt);
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kRight, 0.0F)));
+    EXPECT_EQ(outcome.snapshot.rightVolume, std::nullopt);
+    EXPECT_EQ(log_.lines().back(), "INFO 静音完成 device=unknown 方法=channel-volume-zero");
+    EXPECT_EQ(hardware_->writes(),
+              (Writes{"mute 40 true", "volumes 41 main 0", "volumes 42 channels 0 0", "volumes 43 channels 0"}));
 
-    addDefaultDevice(kHeadphones, {.muted = std::nullopt, .main = std::nullopt, .left = std::nullopt,
-                                   .right = std::nullopt});
-    EXPECT_EQ(muteFailure(controller_), Case::propertyUnavailable);
-    EXPECT_EQ(hardware_->writes().size(), 1U);
+    // Volumes of the muted devices are untouched where the switch did it.
+    EXPECT_EQ(present(kSpeakers).channelVolumes, (std::vector<float>{0.63F, 0.4F}));
+    useDevice(withOnlyChannels(InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    EXPECT_EQ(muteFailure(), Case::propertyUnavailable);
 }
 
 TEST_F(AudioControllerTest, ARefusedWriteFailsTheMuteWithoutTryingAnotherMeans) {
-    addDefaultDevice(kSpeakers);
-    hardware_->refuseWrites(kSpeakers, kMute);
-    EXPECT_EQ(muteFailure(controller_), Case::muteFailed);
-
-    hardware_->removeProperty(kSpeakers, kMute);
-    hardware_->refuseWrites(kSpeakers, kMain);
-    EXPECT_EQ(muteFailure(controller_), Case::muteFailed);
-
-    // A refusal on the left channel leaves the right one alone.
-    hardware_->removeProperty(kSpeakers, kMain);
-    hardware_->refuseWrites(kSpeakers, kLeft);
-    EXPECT_EQ(muteFailure(controller_), Case::muteFailed);
-
+    useDevice(speakers());
+    hardware_->refuseWrites("mute 40");
+    EXPECT_EQ(muteFailure(), Case::muteFailed);
+    useDevice(withoutSwitch(speakers(kHeadphones)));
+    hardware_->refuseWrites("volumes 41 main");
+    EXPECT_EQ(muteFailure(), Case::muteFailed);
     EXPECT_TRUE(hardware_->writes().empty());
-    EXPECT_EQ(hardware_->property(kSpeakers, kRight), audiohw::PropertyValue(0.4F));
     EXPECT_EQ(log_.lines().back(), "INFO 准备静音默认输出设备");
-}
-
-TEST_F(AudioControllerTest, RefusedReadsAreAbsentAndOnlyVolumeAndMuteReadsAreLogged) {
-    addDefaultDevice(kSpeakers);
-    hardware_->refuseReads(kSpeakers, kMain, -50);
-    hardware_->refuseReads(kSpeakers, kRight, 7);
-    hardware_->refuseReads(kSpeakers, kMute, audiohw::kErrorUnspecified);
-    hardware_->refuseReads(kSpeakers, kName);
-
-    const AudioStateSnapshot state = controller_.currentState();
-    EXPECT_EQ(state, (AudioStateSnapshot{kSpeakers, std::nullopt, std::nullopt, double{0.63F}, std::nullopt,
-                                         std::nullopt, 60.0}));
-    EXPECT_EQ(log_.lines(), lines("ERROR 读取音量失败 selector=1986885219 element=0 status=-50",
-                                          "ERROR 读取音量失败 selector=1987013741 element=2 status=7",
-                                          "ERROR 读取静音状态失败 status=2003329396"));
-
-    // A name whose reference is null reads as absent too; the mute line says "unknown".
-    hardware_->setProperty(kSpeakers, kName, audiohw::NullStringReference{});
-    log_.clear();
-    EXPECT_EQ(controller_.mute().snapshot.deviceName, std::nullopt);
-    EXPECT_EQ(log_.lines().back(), "INFO 静音完成 device=unknown 方法=mute-property");
 }
 
 TEST_F(AudioControllerTest, WithoutADefaultOutputDeviceNothingIsTouched) {
     const AudioStateSnapshot snapshot{kSpeakers, "Speakers", 0.5, 0.5, 0.5, false, 1.0};
     auto expectNoDevice = [&] {
-        EXPECT_EQ(muteFailure(controller_), Case::deviceUnavailable);
+        EXPECT_EQ(muteFailure(), Case::deviceUnavailable);
         EXPECT_EQ(controller_.currentState(), (AudioStateSnapshot{.createdAt = 60.0}));
         const RestoreOutcome withSnapshot = controller_.restore(snapshot);
         EXPECT_EQ(withSnapshot.deviceID, 0U);
@@ -161,25 +114,25 @@ TEST_F(AudioControllerTest, WithoutADefaultOutputDeviceNothingIsTouched) {
         EXPECT_FALSE(controller_.restore(std::nullopt).usedSnapshot);
     };
 
-    addDevice(kSpeakers, {});
-    expectNoDevice();  // no default-device property at all
-    hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, audiohw::kUnknownObject);
-    expectNoDevice();
-    hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, kSpeakers);
-    hardware_->refuseReads(audiohw::kSystemObject, kDefaultOutput);
+    hardware_->update([](audiohw::HardwareSnapshot& state) { state.devices.push_back(speakers()); });
+    expectNoDevice();  // no default at all
+    hardware_->update([](audiohw::HardwareSnapshot& state) { state.defaultOutput = 99; });
+    expectNoDevice();  // a default that is not among the devices
+    hardware_->update([](audiohw::HardwareSnapshot& state) { state.defaultOutput = kSpeakers; });
+    hardware_->failReads(true);
     log_.clear();
     expectNoDevice();
 
     EXPECT_TRUE(hardware_->writes().empty());
     EXPECT_EQ(log_.lines(), lines("INFO 准备静音默认输出设备", "INFO 准备恢复系统音量",
-                                          "ERROR 恢复失败：找不到默认输出设备", "INFO 准备恢复系统音量",
-                                          "ERROR 恢复失败：找不到默认输出设备"));
+                                  "ERROR 恢复失败：找不到默认输出设备", "INFO 准备恢复系统音量",
+                                  "ERROR 恢复失败：找不到默认输出设备"));
 }
 
 TEST_F(AudioControllerTest, RestoreWritesTheSwitchThenTheVolumesBackBitForBit) {
-    addDefaultDevice(kSpeakers);
+    useDevice(speakers());
     const MuteOutcome muted = controller_.mute();
-    hardware_->setProperty(kSpeakers, kMain, 0.9F);  // the user turned it up meanwhile
+    hardware_->update([](audiohw::HardwareSnapshot& state) { state.devices[0].channelVolumes = {0.9F, 0.9F}; });
     log_.clear();
 
     const RestoreOutcome outcome = controller_.restore(muted.snapshot);
@@ -189,83 +142,70 @@ TEST_F(AudioControllerTest, RestoreWritesTheSwitchThenTheVolumesBackBitForBit) {
     EXPECT_FALSE(outcome.fallbackApplied);
     EXPECT_EQ(outcome.error, std::nullopt);
     EXPECT_EQ(hardware_->writes(),
-              writes(write(kSpeakers, kMute, 1U), write(kSpeakers, kMute, 0U), write(kSpeakers, kMain, 0.63F),
-                            write(kSpeakers, kLeft, 0.63F), write(kSpeakers, kRight, 0.4F)));
+              (Writes{"mute 40 true", "mute 40 false", "volumes 40 main 0.63", "volumes 40 channels 0.63 0.4"}));
+    EXPECT_EQ(present(kSpeakers), speakers());
     EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "INFO 按照快照恢复完成"));
 
     // A device that was already muted stays muted.
     AudioStateSnapshot wasMuted = muted.snapshot;
     wasMuted.muted = true;
     EXPECT_EQ(controller_.restore(wasMuted).error, std::nullopt);
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(1U));
+    EXPECT_EQ(present(kSpeakers).muted, true);
 }
 
 TEST_F(AudioControllerTest, RestoreWithoutSnapshotAppliesTheSafetyVolume) {
-    addDefaultDevice(kSpeakers, {.muted = true});
+    Device mutedSpeakers = speakers();
+    mutedSpeakers.muted = true;
+    useDevice(mutedSpeakers);
     const RestoreOutcome outcome = controller_.restore(std::nullopt);
     EXPECT_EQ(outcome.deviceID, kSpeakers);
     EXPECT_FALSE(outcome.usedSnapshot);
     EXPECT_TRUE(outcome.fallbackApplied);
     EXPECT_EQ(outcome.error, Case::stateMissing);
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMute, 0U), write(kSpeakers, kMain, 0.5F),
-                                                 write(kSpeakers, kLeft, 0.5F), write(kSpeakers, kRight, 0.5F)));
+    EXPECT_EQ(hardware_->writes(), (Writes{"mute 40 false", "volumes 40 main 0.5", "volumes 40 channels 0.5 0.5"}));
     EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：缺少静音前的快照",
-                                          "INFO 尝试应用 50% 安全音量作为兜底"));
+                                  "INFO 尝试应用 50% 安全音量作为兜底"));
 }
 
-TEST_F(AudioControllerTest, ASnapshotOfAnotherDeviceIsNeverWrittenThere) {
-    addDevice(kHeadphones, {});
+TEST_F(AudioControllerTest, ASnapshotThatDoesNotFitThisDeviceFallsBackToTheSafetyVolume) {
+    // Another device's snapshot is never written onto the present one, whether or not it still exists.
     const AudioStateSnapshot headphones{kHeadphones, "Headphones", 0.1, 0.1, 0.1, false, 1.0};
-    addDefaultDevice(kSpeakers, {.name = "Speakers", .muted = std::nullopt, .main = std::nullopt});
-
-    const RestoreOutcome outcome = controller_.restore(headphones);
+    useDevice(speakers(kHeadphones));
+    useDevice(withOnlyChannels(speakers()));
+    RestoreOutcome outcome = controller_.restore(headphones);
     EXPECT_EQ(outcome.deviceID, kSpeakers);
-    EXPECT_EQ(outcome.deviceName, "Speakers");
     EXPECT_TRUE(outcome.usedSnapshot);
     EXPECT_TRUE(outcome.fallbackApplied);
     EXPECT_EQ(outcome.error, Case::restoreFailed);
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kLeft, 0.5F), write(kSpeakers, kRight, 0.5F)));
+    EXPECT_EQ(hardware_->writes(), (Writes{"volumes 40 channels 0.5 0.5"}));
     EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：恢复系统音量失败。",
-                                          "INFO 尝试应用 50% 安全音量作为兜底"));
+                                  "INFO 尝试应用 50% 安全音量作为兜底"));
 
-    // The recorded device is gone altogether: the same outcome on whatever is default now.
-    hardware_->removeDevice(kHeadphones);
-    EXPECT_EQ(controller_.restore(headphones).error, Case::restoreFailed);
-}
-
-TEST_F(AudioControllerTest, ASnapshotThatCannotBeWrittenFallsBack) {
-    // Nothing recorded.
-    addDefaultDevice(kSpeakers);
-    RestoreOutcome outcome = controller_.restore(AudioStateSnapshot{.deviceID = kSpeakers});
+    // A snapshot holding nothing, and a device having nothing: the latter changes nothing either.
+    outcome = controller_.restore(AudioStateSnapshot{.deviceID = kSpeakers});
     EXPECT_EQ(outcome.error, Case::propertyUnavailable);
-    EXPECT_TRUE(outcome.usedSnapshot);
     EXPECT_TRUE(outcome.fallbackApplied);
-
-    // A device without any of the properties: the safety volume changes nothing either.
-    addDefaultDevice(kHeadphones, {.muted = std::nullopt, .main = std::nullopt, .left = std::nullopt,
-                                   .right = std::nullopt});
-    outcome = controller_.restore(AudioStateSnapshot{kHeadphones, std::nullopt, 0.3, 0.3, 0.3, false, 1.0});
+    useDevice(withOnlyChannels(InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    outcome = controller_.restore(AudioStateSnapshot{44, std::nullopt, 0.3, 0.3, 0.3, false, 1.0});
     EXPECT_EQ(outcome.error, Case::propertyUnavailable);
     EXPECT_FALSE(outcome.fallbackApplied);
 }
 
 TEST_F(AudioControllerTest, ARefusedWriteStopsTheRestoreAndTheSafetyVolumeGoesOnPastRefusals) {
-    addDefaultDevice(kSpeakers);
-    hardware_->refuseWrites(kSpeakers, kMute);
-    hardware_->refuseWrites(kSpeakers, kLeft);
+    useDevice(speakers());
+    hardware_->refuseWrites("mute 40");
+    hardware_->refuseWrites("volumes 40 channels");
 
     const RestoreOutcome outcome = controller_.restore(AudioStateSnapshot{kSpeakers, "Speakers", 0.2, 0.2, 0.2, false, 1.0});
     EXPECT_EQ(outcome.error, Case::muteFailed);
     EXPECT_TRUE(outcome.usedSnapshot);
     EXPECT_TRUE(outcome.fallbackApplied);
-    // Only the main volume took the safety value; after the refused left channel the right
-    // one is not tried.
-    EXPECT_EQ(hardware_->writes(), writes(write(kSpeakers, kMain, 0.5F)));
+    EXPECT_EQ(hardware_->writes(), (Writes{"volumes 40 main 0.5"}));  // only the main volume took
     EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：系统静音失败。",
-                                          "INFO 尝试应用 50% 安全音量作为兜底", "ERROR 清除静音失败：系统静音失败。",
-                                          "ERROR 设置声道音量失败：系统静音失败。"));
+                                  "INFO 尝试应用 50% 安全音量作为兜底", "ERROR 清除静音失败：系统静音失败。",
+                                  "ERROR 设置声道音量失败：系统静音失败。"));
 
-    hardware_->refuseWrites(kSpeakers, kMain);
+    hardware_->refuseWrites("volumes 40 main");
     EXPECT_FALSE(controller_.restore(std::nullopt).fallbackApplied);
     EXPECT_EQ(log_.lines().at(log_.lines().size() - 2), "ERROR 设置主音量失败：系统静音失败。");
 }

@@ -13,17 +13,10 @@
 namespace hushline {
 namespace {
 
-using audiohw::PropertyAddress;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-constexpr PropertyAddress kDefaultOutput{audiohw::kPropertyDefaultOutputDevice, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kName{audiohw::kPropertyName, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kMute{audiohw::kPropertyMute, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kMain{audiohw::kPropertyVirtualMainVolume, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kLeft{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 1};
-constexpr PropertyAddress kRight{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 2};
-constexpr audiohw::ObjectID kSpeakers = 40;
+constexpr audiohw::DeviceID kSpeakers = 40;
 
 // Runs commands in this process over in-memory hardware, each with a store freshly loaded
 // from the file as a new process would, and collects the lines they write.
@@ -37,15 +30,16 @@ protected:
         close(output_[1]);
     }
 
-    void addSpeakers() {
-        hardware_->addDevice(kSpeakers);
-        hardware_->setProperty(kSpeakers, kName, std::string("Speakers"));
-        hardware_->setProperty(kSpeakers, kMute, std::uint32_t{0});
-        hardware_->setProperty(kSpeakers, kMain, 0.75F);
-        hardware_->setProperty(kSpeakers, kLeft, 0.75F);
-        hardware_->setProperty(kSpeakers, kRight, 0.5F);
-        hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, kSpeakers);
+    void addSpeakers(const std::function<void(audiohw::Device&)>& change = {}) {
+        audiohw::Device speakers = audiohw::InMemoryAudioHardware::output(kSpeakers, "Speakers", "speakers", {0.75F, 0.5F});
+        if (change) change(speakers);
+        hardware_->update([&](audiohw::HardwareSnapshot& state) {
+            state.devices = {speakers};
+            state.defaultOutput = kSpeakers;
+        });
     }
+
+    audiohw::Device speakers() const { return *hardware_->state().device(kSpeakers); }
 
     // The one line the command wrote.
     std::string run(std::optional<std::string> word) {
@@ -105,22 +99,22 @@ TEST_F(CommandTest, ASecondMuteRecordsTheSilencedStateAndARepeatedRestoreFallsBa
     EXPECT_NE(run("mute").find(R"("previousVolumes":{"main":0.75,"left":0.75,"right":0.5,"muted":true})"),
               std::string::npos);
     run("restore");
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(1U));
+    EXPECT_EQ(speakers().muted, true);
 
     EXPECT_EQ(run("restore"),
               R"({"type":"error","payload":{"code":"apple_audio_state_missing","message":"未找到可用的静音状态快照。",)"
               R"("logPath":"/logs/hushline.log","details":{"deviceId":40,"deviceName":"Speakers","usedSnapshot":false,)"
               R"("fallbackApplied":true}}})"
               "\n");
-    EXPECT_EQ(hardware_->property(kSpeakers, kMute), audiohw::PropertyValue(0U));
-    EXPECT_EQ(hardware_->property(kSpeakers, kMain), audiohw::PropertyValue(0.5F));
+    EXPECT_EQ(speakers().muted, false);
+    EXPECT_EQ(speakers().mainVolume, 0.5F);
 }
 
 TEST_F(CommandTest, AFailedMuteLeavesTheStoredSnapshotAlone) {
     addSpeakers();
     const std::string pending = R"({"deviceID":40,"muted":false,"createdAt":1})";
     writeFile(file_, pending);
-    hardware_->refuseWrites(kSpeakers, kMute);
+    hardware_->refuseWrites("mute 40");
     EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
                            R"("logPath":"/logs/hushline.log"}})"
                            "\n");
@@ -130,7 +124,7 @@ TEST_F(CommandTest, AFailedMuteLeavesTheStoredSnapshotAlone) {
 TEST_F(CommandTest, AMuteWhoseSnapshotCannotBeKeptNorTakenBackIsStillAFailure) {
     addSpeakers();
     std::filesystem::create_directories(file_);  // a folder where the file should go
-    hardware_->refuseWrites(kSpeakers, kMain);
+    hardware_->refuseWrites("volumes 40 main");
     EXPECT_EQ(run("mute"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
                            R"("logPath":"/logs/hushline.log"}})"
                            "\n");
@@ -141,10 +135,12 @@ TEST_F(CommandTest, AMuteWhoseSnapshotCannotBeKeptNorTakenBackIsStillAFailure) {
 }
 
 TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
-    addSpeakers();
-    hardware_->refuseReads(kSpeakers, kName);
-    hardware_->removeProperty(kSpeakers, kMute);
-    hardware_->removeProperty(kSpeakers, kRight);
+    addSpeakers([](audiohw::Device& speakers) {
+        speakers.name.reset();
+        speakers.muted.reset();
+        speakers.channels = 1;
+        speakers.channelVolumes = {0.75F};
+    });
     EXPECT_EQ(run("status"), status(R"({"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false})"));
     EXPECT_EQ(run("mute"),
               R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
