@@ -42,8 +42,11 @@ struct HardwareSnapshot {
     std::optional<DeviceID> defaultOutput;
     std::optional<DeviceID> defaultInput;
 
+    // Null when there is no such device.
     const Device* device(DeviceID id) const;
     const Device* deviceWithUID(const std::string& uid) const;
+    const Device* defaultOutputDevice() const { return defaultOutput ? device(*defaultOutput) : nullptr; }
+    const Device* defaultInputDevice() const { return defaultInput ? device(*defaultInput) : nullptr; }
 };
 
 // New volumes for a device: a main volume, reached by scaling every channel so that the

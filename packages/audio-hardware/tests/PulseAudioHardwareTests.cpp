@@ -162,7 +162,7 @@ TEST_F(PulseAudioHardwareTest, AWatchHearsChangesInOrderAndMayReadTheHardware) {
         // Watchers run where they may read: the default as the server has it now.
         if (change == HardwareChange::defaultInput) {
             const auto state = hardware.snapshot();
-            event += " " + state->device(*state->defaultInput)->uid;
+            event += " " + state->defaultInputDevice()->uid;
         }
         recorder.add(event);
     });

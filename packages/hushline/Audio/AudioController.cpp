@@ -15,7 +15,7 @@ AudioController::AudioController(std::shared_ptr<audiohw::AudioHardware> hardwar
 
 Device AudioController::defaultOutputDevice() const {
     const auto state = hardware_->snapshot();
-    const Device* device = state && state->defaultOutput ? state->device(*state->defaultOutput) : nullptr;
+    const Device* device = state ? state->defaultOutputDevice() : nullptr;
     if (device == nullptr) throw CLIError(CLIError::Case::deviceUnavailable);
     return *device;
 }

@@ -1,5 +1,6 @@
 #include "portline/Audio/AudioDeviceManager.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -8,6 +9,10 @@ namespace {
 
 using audiohw::Device;
 using audiohw::HardwareSnapshot;
+
+// How long a sound server may take to make a requested default its default (WirePlumber
+// decides a moment after pipewire-pulse has accepted the request).
+constexpr std::chrono::milliseconds kDefaultChangeTimeout{1000};
 
 // Name and UID as a device record leaves the process; absent when either is missing.
 std::optional<AudioInputDeviceBasic> describe(const Device& device) {
@@ -43,7 +48,7 @@ std::vector<AudioInputDevice> AudioDeviceManager::getAllInputDevices() const {
 AudioInputDevice AudioDeviceManager::getDefaultInputDevice() const {
     logger_.info("获取默认输入设备");
     const HardwareSnapshot state = readHardware(CLIError::Case::noDefaultDevice);
-    const Device* device = state.defaultInput ? state.device(*state.defaultInput) : nullptr;
+    const Device* device = state.defaultInputDevice();
     const std::optional<AudioInputDeviceBasic> described = device ? describe(*device) : std::nullopt;
     if (!described) throw CLIError(CLIError::Case::noDefaultDevice);
     return {described->uid, described->name, true};
@@ -55,7 +60,7 @@ SetDefaultResult AudioDeviceManager::setDefaultInputDevice(const std::string& ui
     const HardwareSnapshot state = readHardware(CLIError::Case::enumFailed);
     SetDefaultResult result;
     // An unreadable previous default only leaves it out of the result.
-    if (const Device* previous = state.defaultInput ? state.device(*state.defaultInput) : nullptr) {
+    if (const Device* previous = state.defaultInputDevice()) {
         result.previousDevice = describe(*previous);
     }
 
@@ -95,7 +100,7 @@ bool AudioDeviceManager::defaultInputBecomes(audiohw::DeviceID device) const {
         told = true;
         changed.notify_all();
     });
-    const auto deadline = std::chrono::steady_clock::now() + defaultChangeTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + kDefaultChangeTimeout;
     while (!isDefault()) {
         std::unique_lock lock(mutex);
         if (!changed.wait_until(lock, deadline, [&] { return told; })) return false;

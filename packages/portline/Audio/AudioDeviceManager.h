@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +25,6 @@ public:
     // Reports success only once the hardware's default has become the device, which a
     // sound server may decide a moment after accepting the request (or not at all).
     SetDefaultResult setDefaultInputDevice(const std::string& uid) const;
-
-    // How long a change of the default may take to show.
-    static constexpr std::chrono::milliseconds defaultChangeTimeout{1000};
 
 private:
     // Throws `failure` when the hardware cannot be read.
