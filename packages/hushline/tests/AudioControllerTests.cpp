@@ -153,20 +153,6 @@ TEST_F(AudioControllerTest, RestoreWritesTheSwitchThenTheVolumesBackBitForBit) {
     EXPECT_EQ(present(kSpeakers).muted, true);
 }
 
-TEST_F(AudioControllerTest, RestoreWithoutSnapshotAppliesTheSafetyVolume) {
-    Device mutedSpeakers = speakers();
-    mutedSpeakers.muted = true;
-    useDevice(mutedSpeakers);
-    const RestoreOutcome outcome = controller_.restore(std::nullopt);
-    EXPECT_EQ(outcome.deviceID, kSpeakers);
-    EXPECT_FALSE(outcome.usedSnapshot);
-    EXPECT_TRUE(outcome.fallbackApplied);
-    EXPECT_EQ(outcome.error, Case::stateMissing);
-    EXPECT_EQ(hardware_->writes(), (Writes{"mute 40 false", "volumes 40 main 0.5", "volumes 40 channels 0.5 0.5"}));
-    EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：缺少静音前的快照",
-                                  "INFO 尝试应用 50% 安全音量作为兜底"));
-}
-
 TEST_F(AudioControllerTest, ASnapshotThatDoesNotFitThisDeviceFallsBackToTheSafetyVolume) {
     // Another device's snapshot is never written onto the present one, whether or not it still exists.
     const AudioStateSnapshot headphones{kHeadphones, "Headphones", 0.1, 0.1, 0.1, false, 1.0};
@@ -191,16 +177,29 @@ TEST_F(AudioControllerTest, ASnapshotThatDoesNotFitThisDeviceFallsBackToTheSafet
     EXPECT_FALSE(outcome.fallbackApplied);
 }
 
-TEST_F(AudioControllerTest, ARefusedWriteStopsTheRestoreAndTheSafetyVolumeGoesOnPastRefusals) {
-    useDevice(speakers());
+TEST_F(AudioControllerTest, WithoutSnapshotOrPastRefusedWritesTheSafetyVolumeDoesWhatItCan) {
+    Device mutedSpeakers = speakers();
+    mutedSpeakers.muted = true;
+    useDevice(mutedSpeakers);
+    RestoreOutcome outcome = controller_.restore(std::nullopt);
+    EXPECT_EQ(outcome.deviceID, kSpeakers);
+    EXPECT_FALSE(outcome.usedSnapshot);
+    EXPECT_TRUE(outcome.fallbackApplied);
+    EXPECT_EQ(outcome.error, Case::stateMissing);
+    EXPECT_EQ(hardware_->writes(), (Writes{"mute 40 false", "volumes 40 main 0.5", "volumes 40 channels 0.5 0.5"}));
+    EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：缺少静音前的快照",
+                                  "INFO 尝试应用 50% 安全音量作为兜底"));
+
+    // A refused write stops the restore; the safety volume goes on past refusals.
     hardware_->refuseWrites("mute 40");
     hardware_->refuseWrites("volumes 40 channels");
-
-    const RestoreOutcome outcome = controller_.restore(AudioStateSnapshot{kSpeakers, "Speakers", 0.2, 0.2, 0.2, false, 1.0});
+    log_.clear();
+    outcome = controller_.restore(AudioStateSnapshot{kSpeakers, "Speakers", 0.2, 0.2, 0.2, false, 1.0});
     EXPECT_EQ(outcome.error, Case::muteFailed);
     EXPECT_TRUE(outcome.usedSnapshot);
     EXPECT_TRUE(outcome.fallbackApplied);
-    EXPECT_EQ(hardware_->writes(), (Writes{"volumes 40 main 0.5"}));  // only the main volume took
+    EXPECT_EQ(hardware_->writes().back(), "volumes 40 main 0.5");  // only the main volume took
+    EXPECT_EQ(hardware_->writes().size(), 4U);
     EXPECT_EQ(log_.lines(), lines("INFO 准备恢复系统音量", "ERROR 恢复失败：系统静音失败。",
                                   "INFO 尝试应用 50% 安全音量作为兜底", "ERROR 清除静音失败：系统静音失败。",
                                   "ERROR 设置声道音量失败：系统静音失败。"));

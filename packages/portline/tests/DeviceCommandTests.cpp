@@ -61,11 +61,12 @@ TEST_F(DeviceCommandTest, FailuresTheServerCannotProduceBecomeOneErrorLineWithTh
     EXPECT_EQ(GetDefaultCommand(context()).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"NO_DEFAULT_DEVICE","message":"未找到默认输入设备"}})" "\n");
 
-    // Asked for, but the server keeps its own default.
+    // Asked for, but the server keeps its own default: a failure after a bounded wait.
     hardware_->ignoreDefaultInputChanges(true);
     EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
     EXPECT_TRUE(log_.contains("INFO 执行 set-default 命令, uid=usb/1"));
+    EXPECT_TRUE(log_.contains("ERROR 默认输入设备未能切换到: usb/1"));
 
     hardware_->update([](HardwareSnapshot& state) { state.devices.resize(1); });
     EXPECT_EQ(ListCommand(context()).execute(), 0);
