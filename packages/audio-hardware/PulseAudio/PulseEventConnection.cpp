@@ -4,6 +4,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace audiohw {
@@ -128,7 +129,7 @@ void PulseEventConnection::scheduleReconnect() {
 void PulseEventConnection::handleReady() {
     state_ = State::ready;
     wake_.notify_all();
-    const bool restored = std::exchange(announcedDown_, false);
+    const bool restored = announcedDown_;
 
     pa_context_set_subscribe_callback(context_, onEvent, this);
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
@@ -162,7 +163,7 @@ void PulseEventConnection::handleFailure() {
     wake_.notify_all();
     // Answers to the failed context's requests never come; what is known is still told.
     for (PendingEvent& event : pending_) {
-        if (event.ready && !event.notification.empty()) post_(std::move(event.notification));
+        if (event.ready) post(std::move(event.notification));
     }
     pending_.clear();
     monitorSources_.clear();
@@ -213,8 +214,17 @@ void PulseEventConnection::flush() {
     while (!pending_.empty() && pending_.front().ready) {
         Notification notification = std::move(pending_.front().notification);
         pending_.pop_front();
-        if (!notification.empty()) post_(std::move(notification));
+        post(std::move(notification));
     }
+}
+
+void PulseEventConnection::post(Notification notification) {
+    if (notification.empty()) return;
+    // "restored" is owed until it has been told, even across a connection that failed again.
+    if (std::find(notification.begin(), notification.end(), HardwareChange::serverRestored) != notification.end()) {
+        announcedDown_ = false;
+    }
+    post_(std::move(notification));
 }
 
 void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {

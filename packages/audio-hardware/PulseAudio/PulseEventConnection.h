@@ -61,6 +61,7 @@ private:
     void handleEvent(pa_subscription_event_type_t type, std::uint32_t index);
     PendingEvent& enqueue(PendingEvent::Kind kind, Notification notification = {}, bool ready = false);
     void flush();
+    void post(Notification notification);
 
     static void onStateChange(pa_context* context, void* userdata);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
