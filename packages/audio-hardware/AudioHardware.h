@@ -1,137 +1,111 @@
 #pragma once
 
-#include <compare>
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
+#include <vector>
 
-// The audio hardware as the tools see it: properties of objects (the system object and
-// the devices), each addressed by (object, selector, scope, element) and answered with a
-// status, 0 meaning success. The calls, ids, selectors and value shapes are those of
-// CoreAudio's AudioObject property API, so that a macOS backend passes them straight through.
+// The audio hardware as hushline and portline see it: the devices with their defaults,
+// read in one go, four writes, and a watch for changes. One real backend (the sound server
+// through libpulse) and one in-memory double for tests sit behind it; a backend for
+// another system is another implementation of AudioHardware.
 namespace audiohw {
 
-using ObjectID = std::uint32_t;
-using PropertySelector = std::uint32_t;
-using PropertyScope = std::uint32_t;
-using PropertyElement = std::uint32_t;
-using Status = std::int32_t;
+// Stable across processes and server restarts; 0 is no device.
+using DeviceID = std::uint32_t;
+inline constexpr DeviceID kNoDevice = 0;
 
-// The big-endian packing CoreAudio uses for its four-character codes ('dOut' and so on).
-constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
-    return (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
-           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
-           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
-}
+enum class Direction { output, input };
 
-// Same layout as AudioObjectPropertyAddress.
-struct PropertyAddress {
-    PropertySelector selector = 0;
-    PropertyScope scope = 0;
-    PropertyElement element = 0;
+// One device as read. Volumes are scalars, 1.0 being the device's normal volume.
+struct Device {
+    DeviceID id = kNoDevice;
+    std::string uid;                  // the server's own name for it
+    std::optional<std::string> name;  // for people; absent when the device has none
+    Direction direction = Direction::output;
+    std::uint32_t channels = 0;
+    std::optional<bool> muted;         // absent: no mute switch
+    std::optional<float> mainVolume;   // absent: no main volume
+    std::vector<float> channelVolumes;  // one per channel that has a volume of its own
 
-    friend constexpr auto operator<=>(const PropertyAddress&, const PropertyAddress&) = default;
+    bool hasMuteSwitch() const { return muted.has_value(); }
+    bool hasMainVolume() const { return mainVolume.has_value(); }
+    bool operator==(const Device&) const = default;
 };
 
-inline constexpr ObjectID kUnknownObject = 0;
-inline constexpr ObjectID kSystemObject = 1;
+// Everything one read of the hardware returns.
+struct HardwareSnapshot {
+    std::vector<Device> devices;  // outputs, then inputs, each in the server's order
+    std::optional<DeviceID> defaultOutput;
+    std::optional<DeviceID> defaultInput;
 
-// System object properties (global scope, main element).
-inline constexpr PropertySelector kPropertyDefaultOutputDevice = fourCharCode("dOut");  // ObjectID
-inline constexpr PropertySelector kPropertyDefaultInputDevice = fourCharCode("dIn ");   // ObjectID, writable
-inline constexpr PropertySelector kPropertyDevices = fourCharCode("dev#");  // array of ObjectID
-
-// Device properties.
-inline constexpr PropertySelector kPropertyName = fourCharCode("lnam");       // string, global scope
-inline constexpr PropertySelector kPropertyDeviceUID = fourCharCode("uid ");  // string, global scope
-inline constexpr PropertySelector kPropertyStreamConfiguration = fourCharCode("slay");  // AudioBufferList
-inline constexpr PropertySelector kPropertyMute = fourCharCode("mute");  // uint32 0 or 1, output scope
-inline constexpr PropertySelector kPropertyVirtualMainVolume = fourCharCode("vmvc");  // float32, output scope
-inline constexpr PropertySelector kPropertyVolumeScalar = fourCharCode("volm");  // float32 per element
-
-inline constexpr PropertyScope kScopeGlobal = fourCharCode("glob");
-inline constexpr PropertyScope kScopeInput = fourCharCode("inpt");
-inline constexpr PropertyScope kScopeOutput = fourCharCode("outp");
-
-// Element 0 is the whole device; 1, 2, ... are its channels.
-inline constexpr PropertyElement kElementMain = 0;
-
-// Statuses, with CoreAudio's values.
-inline constexpr Status kNoError = 0;
-inline constexpr Status kErrorNotRunning = static_cast<Status>(fourCharCode("stop"));
-inline constexpr Status kErrorUnspecified = static_cast<Status>(fourCharCode("what"));
-inline constexpr Status kErrorUnknownProperty = static_cast<Status>(fourCharCode("who?"));
-inline constexpr Status kErrorBadPropertySize = static_cast<Status>(fourCharCode("!siz"));
-inline constexpr Status kErrorIllegalOperation = static_cast<Status>(fourCharCode("nope"));
-inline constexpr Status kErrorBadObject = static_cast<Status>(fourCharCode("!obj"));
-
-// Same layout as AudioBuffer / AudioBufferList: the stream configuration of one scope of a
-// device is a count of buffers followed by that many descriptions, each starting with its
-// channel count. Only the channel counts carry meaning here.
-struct AudioBuffer {
-    std::uint32_t numberChannels = 0;
-    std::uint32_t dataByteSize = 0;
-    void* data = nullptr;
+    // Null when there is no such device.
+    const Device* device(DeviceID id) const;
+    const Device* deviceWithUID(const std::string& uid) const;
+    const Device* defaultOutputDevice() const { return defaultOutput ? device(*defaultOutput) : nullptr; }
+    const Device* defaultInputDevice() const { return defaultInput ? device(*defaultInput) : nullptr; }
 };
 
-struct AudioBufferList {
-    std::uint32_t numberBuffers = 0;
-    AudioBuffer buffers[1];
+// New volumes for a device: a main volume, reached by scaling every channel so that the
+// balance stays, or the volumes of its first channels in order (the others keep theirs).
+struct MainVolume {
+    float value = 0;
 };
+struct ChannelVolumes {
+    std::vector<float> values;
+};
+using VolumeChange = std::variant<MainVolume, ChannelVolumes>;
 
-// Bytes of a buffer list holding `numberBuffers` buffers; never less than one whole
-// AudioBufferList, so a caller may always read the struct it allocated.
-constexpr std::uint32_t audioBufferListSize(std::uint32_t numberBuffers) {
-    const std::size_t size = offsetof(AudioBufferList, buffers) + numberBuffers * sizeof(AudioBuffer);
-    return static_cast<std::uint32_t>(size < sizeof(AudioBufferList) ? sizeof(AudioBufferList) : size);
-}
+enum class HardwareChange { devices, defaultInput, defaultOutput, serverLost, serverRestored };
 
-// Same signature as AudioObjectPropertyListenerProc. Called with the addresses that changed.
-using PropertyListenerProc = Status (*)(ObjectID objectID, std::uint32_t numberAddresses,
-                                        const PropertyAddress* addresses, void* clientData);
+using ChangeCallback = std::function<void(HardwareChange)>;
 
-enum class ServerConnection { lost, restored };
+// A running watch; destroying or ending it ends it for good: once end() returns, its
+// callback is neither running (unless it ends itself) nor called again.
+class Watch {
+public:
+    Watch() = default;
+    explicit Watch(std::function<void()> end) : end_(std::move(end)) {}
+    ~Watch() { end(); }
+    Watch(Watch&& other) noexcept : end_(std::exchange(other.end_, nullptr)) {}
+    Watch& operator=(Watch&& other) noexcept {
+        if (this != &other) {
+            end();
+            end_ = std::exchange(other.end_, nullptr);
+        }
+        return *this;
+    }
 
-// Told when the service behind the hardware goes away and when it is back.
-using ConnectionObserver = std::function<void(ServerConnection)>;
+    void end() {
+        if (auto end = std::exchange(end_, nullptr)) end();
+    }
+
+private:
+    std::function<void()> end_;
+};
 
 class AudioHardware {
 public:
     virtual ~AudioHardware() = default;
 
-    virtual bool hasProperty(ObjectID object, const PropertyAddress& address) = 0;
+    // The devices and both defaults; absent when the hardware cannot be read.
+    virtual std::optional<HardwareSnapshot> snapshot() = 0;
 
-    virtual Status getPropertyDataSize(ObjectID object, const PropertyAddress& address,
-                                       std::uint32_t& dataSize) = 0;
+    // Each answers whether the hardware took the write. A change of the default input is
+    // only asked for: whether it took shows in the next snapshot.
+    virtual bool setDefaultInput(const std::string& uid) = 0;
+    virtual bool setMute(DeviceID device, bool muted) = 0;
+    virtual bool setVolumes(DeviceID device, const VolumeChange& change) = 0;
 
-    // ioDataSize: the capacity of `data` on entry, the bytes written on return. Fixed-size
-    // values need the whole size; an id array is cut to the ids that fit.
-    virtual Status getPropertyData(ObjectID object, const PropertyAddress& address,
-                                   std::uint32_t& ioDataSize, void* data) = 0;
-
-    // Text properties (name, UID). CoreAudio hands a string reference that may be null;
-    // a null reference is kNoError with `value` left empty.
-    virtual Status getPropertyString(ObjectID object, const PropertyAddress& address,
-                                     std::optional<std::string>& value) = 0;
-
-    virtual Status setPropertyData(ObjectID object, const PropertyAddress& address,
-                                   std::uint32_t dataSize, const void* data) = 0;
-
-    // Listeners on the system object. They run on a thread of the hardware layer, never
-    // on the caller's; each call names the changed addresses. Once removal returns, the
-    // listener is neither running (unless it removes itself) nor called again.
-    virtual Status addPropertyListener(ObjectID object, const PropertyAddress& address,
-                                       PropertyListenerProc listener, void* clientData) = 0;
-    virtual Status removePropertyListener(ObjectID object, const PropertyAddress& address,
-                                          PropertyListenerProc listener, void* clientData) = 0;
-
-    // Replaces the observer (an empty function removes it), with the same threading and
-    // removal guarantees as listeners. After `restored`, the device-list listeners are
-    // notified. Backends whose hardware cannot go away never call it.
-    virtual void setConnectionObserver(ConnectionObserver observer) = 0;
+    // Calls `onChange` for every change, in order, on a thread of the hardware, from which
+    // it may call the hardware. After serverRestored comes `devices`, and `defaultInput`
+    // when the default input changed while the server was away. Returns once changes are
+    // followed, or after a short bounded wait when the server does not answer. A watch
+    // must end before its hardware is destroyed.
+    virtual Watch watch(ChangeCallback onChange) = 0;
 };
 
 }  // namespace audiohw

@@ -19,8 +19,8 @@ std::uint32_t nameHash(std::string_view name) {
 
 }  // namespace
 
-ObjectID sinkDeviceID(std::string_view name) { return nameHash(name) << 1; }
+DeviceID sinkDeviceID(std::string_view name) { return nameHash(name) << 1; }
 
-ObjectID sourceDeviceID(std::string_view name) { return (nameHash(name) << 1) | 1u; }
+DeviceID sourceDeviceID(std::string_view name) { return (nameHash(name) << 1) | 1u; }
 
 }  // namespace audiohw

@@ -2,8 +2,8 @@
 
 namespace audiohw {
 
-NotificationThread::NotificationThread(PropertyListenerRegistry& registry)
-    : registry_(registry), thread_([this] { run(); }) {}
+NotificationThread::NotificationThread(ChangeWatchers& watchers)
+    : watchers_(watchers), thread_([this] { run(); }) {}
 
 NotificationThread::~NotificationThread() { stop(); }
 
@@ -34,8 +34,7 @@ void NotificationThread::run() {
         Notification next = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        if (next.connection) registry_.notifyConnection(*next.connection);
-        if (!next.changedSelectors.empty()) registry_.notify(next.changedSelectors);
+        for (const HardwareChange change : next) watchers_.deliver(change);
         lock.lock();
     }
 }

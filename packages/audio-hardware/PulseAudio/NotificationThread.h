@@ -3,26 +3,23 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
 #include "audio-hardware/AudioHardware.h"
-#include "audio-hardware/PropertyListenerRegistry.h"
+#include "audio-hardware/ChangeWatchers.h"
 
 namespace audiohw {
 
-struct Notification {
-    std::optional<ServerConnection> connection;  // told before the selectors
-    std::vector<PropertySelector> changedSelectors;
-};
+// Changes that belong together, delivered one after the other.
+using Notification = std::vector<HardwareChange>;
 
-// Delivers notifications to the registry on a thread of its own, in the order posted.
-// Listeners may then make property calls, which wait for the sound server's thread and
-// so must not run on it.
+// Delivers notifications to the watchers on a thread of its own, in the order posted.
+// Watchers may then read the hardware, which waits for the sound server's thread and so
+// must not run on it.
 class NotificationThread {
 public:
-    explicit NotificationThread(PropertyListenerRegistry& registry);
+    explicit NotificationThread(ChangeWatchers& watchers);
     ~NotificationThread();
     NotificationThread(const NotificationThread&) = delete;
     NotificationThread& operator=(const NotificationThread&) = delete;
@@ -35,7 +32,7 @@ public:
 private:
     void run();
 
-    PropertyListenerRegistry& registry_;
+    ChangeWatchers& watchers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Notification> queue_;

@@ -4,14 +4,13 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace audiohw {
 
 namespace {
 
-// Registering a listener waits at most this long, even when the server hangs.
-constexpr std::chrono::milliseconds kAnswerTimeout{900};
 constexpr pa_usec_t kReconnectDelay = 250 * PA_USEC_PER_MSEC;
 
 std::optional<std::string> optionalText(const char* text) {
@@ -20,9 +19,8 @@ std::optional<std::string> optionalText(const char* text) {
 
 }  // namespace
 
-PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void()> changed,
-                                           std::function<void(Notification)> post)
-    : options_(std::move(options)), changed_(std::move(changed)), post_(std::move(post)), mutex_(pulseMutex()) {
+PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
+    : options_(std::move(options)), post_(std::move(post)), mutex_(pulseMutex()) {
     {
         std::lock_guard lock(mutex_);
         mainloop_ = pa_mainloop_new();
@@ -70,9 +68,8 @@ int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long
     return result;
 }
 
-void PulseEventConnection::synchronize() {
+void PulseEventConnection::synchronize(std::chrono::steady_clock::time_point deadline) {
     if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
     std::unique_lock lock(mutex_);
     while (state_ == State::connecting && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
@@ -130,10 +127,9 @@ void PulseEventConnection::scheduleReconnect() {
 }
 
 void PulseEventConnection::handleReady() {
-    changed_();
     state_ = State::ready;
     wake_.notify_all();
-    const bool restored = std::exchange(announcedDown_, false);
+    const bool restored = announcedDown_;
 
     pa_context_set_subscribe_callback(context_, onEvent, this);
     const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
@@ -141,52 +137,49 @@ void PulseEventConnection::handleReady() {
     if (pa_operation* operation = pa_context_subscribe(context_, mask, nullptr, nullptr)) {
         pa_operation_unref(operation);
     }
-    // What later events are compared with: the defaults and which sources are monitors.
-    PendingEvent& defaults = enqueue(PendingEvent::Kind::initialDefaults);
-    if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &defaults)) {
-        pa_operation_unref(operation);
-    } else {
-        defaults.ready = true;
-    }
+    // What later events are compared with: which sources are monitors, and the defaults,
+    // asked for in this order so that a restored connection is told before what changed.
     Notification afterRestart;
-    if (restored) afterRestart = {ServerConnection::restored, {kPropertyDevices}};
+    if (restored) afterRestart = {HardwareChange::serverRestored, HardwareChange::devices};
     PendingEvent& sources = enqueue(PendingEvent::Kind::initialSources, std::move(afterRestart));
     if (pa_operation* operation = pa_context_get_source_info_list(context_, onSourceInfo, &sources)) {
         pa_operation_unref(operation);
     } else {
         sources.ready = true;
     }
+    PendingEvent& defaults = enqueue(PendingEvent::Kind::initialDefaults);
+    if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &defaults)) {
+        pa_operation_unref(operation);
+    } else {
+        defaults.ready = true;
+    }
     flush();
 }
 
 void PulseEventConnection::handleFailure() {
     if (state_ == State::down) return;
-    changed_();
     state_ = State::down;
     ++generation_;
     wake_.notify_all();
     // Answers to the failed context's requests never come; what is known is still told.
     for (PendingEvent& event : pending_) {
-        if (event.ready && (event.notification.connection || !event.notification.changedSelectors.empty())) {
-            post_(std::move(event.notification));
-        }
+        if (event.ready) post(std::move(event.notification));
     }
     pending_.clear();
     monitorSources_.clear();
     if (closing_) return;
     if (!announcedDown_) {
         announcedDown_ = true;
-        post_({ServerConnection::lost, {}});
+        post_({HardwareChange::serverLost});
     }
     scheduleReconnect();
 }
 
 void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::uint32_t index) {
-    changed_();
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
-        if (kind != PA_SUBSCRIPTION_EVENT_CHANGE) enqueue(PendingEvent::Kind::plain, {{}, {kPropertyDevices}}, true);
+        if (kind != PA_SUBSCRIPTION_EVENT_CHANGE) enqueue(PendingEvent::Kind::plain, {HardwareChange::devices}, true);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) {
         if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
             // Only the source itself tells whether it is a sink's monitor.
@@ -194,11 +187,11 @@ void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::u
             if (pa_operation* operation = pa_context_get_source_info_by_index(context_, index, onSourceInfo, &added)) {
                 pa_operation_unref(operation);
             } else {
-                added.notification.changedSelectors = {kPropertyDevices};
+                added.notification = {HardwareChange::devices};
                 added.ready = true;
             }
         } else if (kind == PA_SUBSCRIPTION_EVENT_REMOVE && monitorSources_.erase(index) == 0) {
-            enqueue(PendingEvent::Kind::plain, {{}, {kPropertyDevices}}, true);
+            enqueue(PendingEvent::Kind::plain, {HardwareChange::devices}, true);
         }
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         PendingEvent& changed = enqueue(PendingEvent::Kind::defaultsChanged);
@@ -221,8 +214,17 @@ void PulseEventConnection::flush() {
     while (!pending_.empty() && pending_.front().ready) {
         Notification notification = std::move(pending_.front().notification);
         pending_.pop_front();
-        if (notification.connection || !notification.changedSelectors.empty()) post_(std::move(notification));
+        post(std::move(notification));
     }
+}
+
+void PulseEventConnection::post(Notification notification) {
+    if (notification.empty()) return;
+    // "restored" is owed until it has been told, even across a connection that failed again.
+    if (std::find(notification.begin(), notification.end(), HardwareChange::serverRestored) != notification.end()) {
+        announcedDown_ = false;
+    }
+    post_(std::move(notification));
 }
 
 void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {
@@ -251,11 +253,13 @@ void PulseEventConnection::onServerInfo(pa_context*, const pa_server_info* info,
     if (info != nullptr) {
         auto sink = optionalText(info->default_sink_name);
         auto source = optionalText(info->default_source_name);
-        if (event->kind == PendingEvent::Kind::defaultsChanged) {
-            auto& selectors = event->notification.changedSelectors;
-            if (source != self->defaultSource_) selectors.push_back(kPropertyDefaultInputDevice);
-            if (sink != self->defaultSink_) selectors.push_back(kPropertyDefaultOutputDevice);
+        // On a fresh connection, only defaults known from before can have changed.
+        if (event->kind == PendingEvent::Kind::defaultsChanged || self->defaultsKnown_) {
+            auto& changes = event->notification;
+            if (source != self->defaultSource_) changes.push_back(HardwareChange::defaultInput);
+            if (sink != self->defaultSink_) changes.push_back(HardwareChange::defaultOutput);
         }
+        self->defaultsKnown_ = true;
         self->defaultSink_ = std::move(sink);
         self->defaultSource_ = std::move(source);
     }
@@ -271,12 +275,12 @@ void PulseEventConnection::onSourceInfo(pa_context*, const pa_source_info* info,
         if (info->monitor_of_sink != PA_INVALID_INDEX) {
             self->monitorSources_.insert(info->index);
         } else if (added) {
-            event->notification.changedSelectors = {kPropertyDevices};
+            event->notification = {HardwareChange::devices};
         }
         return;
     }
     // A source gone before it could be looked at may still have been a device.
-    if (eol < 0 && added) event->notification.changedSelectors = {kPropertyDevices};
+    if (eol < 0 && added) event->notification = {HardwareChange::devices};
     event->ready = true;
     self->flush();
 }

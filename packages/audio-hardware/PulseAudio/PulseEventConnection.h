@@ -19,24 +19,24 @@
 
 namespace audiohw {
 
-// A libpulse context on a mainloop of its own thread that keeps itself connected: when the server
-// goes away it tries again every quarter second. Server events become notifications in the
-// order the server sent them: device list ('dev#') for sinks and non-monitor sources coming
-// or going, default input ('dIn ') and output ('dOut') when the server's defaults change,
-// and lost / restored (with the device list) for the connection itself.
+// A libpulse context on a mainloop of its own thread that keeps itself connected: when the
+// server goes away it tries again every quarter second. Server events become notifications
+// in the order the server sent them: `devices` for sinks and non-monitor sources coming or
+// going, `defaultInput` and `defaultOutput` when the server's defaults change, and
+// serverLost / serverRestored for the connection itself, the latter followed by `devices`
+// and by the defaults that changed while the server was away.
 class PulseEventConnection {
 public:
-    // Both run on the mainloop thread and must not block. `changed` runs for every event the
-    // server sends and every connection change, before anything it leads to is posted.
-    PulseEventConnection(PulseConnectionOptions options, std::function<void()> changed,
-                         std::function<void(Notification)> post);
+    // `post` runs on the mainloop thread and must not block.
+    PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post);
     ~PulseEventConnection();
     PulseEventConnection(const PulseEventConnection&) = delete;
     PulseEventConnection& operator=(const PulseEventConnection&) = delete;
 
-    // Returns once the subscription is active (or the server cannot be reached): the
-    // context subscribes before its first request, so one answered request proves it.
-    void synchronize();
+    // Returns once the subscription is active, or the server cannot be reached, or at the
+    // deadline: the context subscribes before its first request, so one answered request
+    // proves it.
+    void synchronize(std::chrono::steady_clock::time_point deadline);
 
 private:
     enum class State { connecting, ready, down };
@@ -61,6 +61,7 @@ private:
     void handleEvent(pa_subscription_event_type_t type, std::uint32_t index);
     PendingEvent& enqueue(PendingEvent::Kind kind, Notification notification = {}, bool ready = false);
     void flush();
+    void post(Notification notification);
 
     static void onStateChange(pa_context* context, void* userdata);
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
@@ -71,7 +72,6 @@ private:
                                  void* userdata);
 
     const PulseConnectionOptions options_;
-    const std::function<void()> changed_;
     const std::function<void(Notification)> post_;
     // The process's libpulse lock; the mainloop's thread lets go of it only while it waits
     // in poll(). (libpulse's own threaded mainloop works the same way, but hides its lock
@@ -87,6 +87,8 @@ private:
     bool announcedDown_ = false;  // "lost" was posted and "restored" is owed
     std::list<PendingEvent> pending_;  // a list, so callbacks may hold an element's address
     std::set<std::uint32_t> monitorSources_;
+    // The server's defaults as last heard, kept while it is away to tell what changed meanwhile.
+    bool defaultsKnown_ = false;
     std::optional<std::string> defaultSink_;
     std::optional<std::string> defaultSource_;
     std::thread thread_;  // runs the mainloop; started once the first connection attempt is made

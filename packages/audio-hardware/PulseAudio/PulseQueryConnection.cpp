@@ -27,14 +27,14 @@ PulseQueryConnection::~PulseQueryConnection() {
     if (mainloop_ != nullptr) pa_mainloop_free(mainloop_);
 }
 
-Status PulseQueryConnection::perform(PulseRequest& request,
+bool PulseQueryConnection::perform(PulseRequest& request,
                                      const std::function<pa_operation*(pa_context*)>& start) {
     return perform({PulseOperation{request, start}});
 }
 
-Status PulseQueryConnection::perform(std::initializer_list<PulseOperation> operations) {
+bool PulseQueryConnection::perform(std::initializer_list<PulseOperation> operations) {
     std::lock_guard lock(mutex_);
-    if (mainloop_ == nullptr) return kErrorNotRunning;
+    if (mainloop_ == nullptr) return false;
     const Deadline deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
     const auto allFinished = [&] {
         return std::all_of(operations.begin(), operations.end(),
@@ -44,7 +44,7 @@ Status PulseQueryConnection::perform(std::initializer_list<PulseOperation> opera
     // only now, and then one fresh connection is tried.
     const bool reused = contextIsGood();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
-        if (!contextIsGood() && !connect(deadline)) return kErrorNotRunning;
+        if (!contextIsGood() && !connect(deadline)) return false;
         std::vector<pa_operation*> started;
         bool refused = false;
         for (const PulseOperation& operation : operations) {
@@ -66,16 +66,16 @@ Status PulseQueryConnection::perform(std::initializer_list<PulseOperation> opera
             pa_operation_unref(running);
         }
         if (refused) {
-            if (contextIsGood()) return kErrorUnspecified;
+            if (contextIsGood()) return false;
             continue;
         }
-        if (allFinished()) return kNoError;
+        if (allFinished()) return true;
         // A server that did not answer in time is not trusted with the next call either.
         const bool died = !contextIsGood();
         disconnect();
-        if (!died) return kErrorNotRunning;
+        if (!died) return false;
     }
-    return kErrorNotRunning;
+    return false;
 }
 
 bool PulseQueryConnection::connect(Deadline deadline) {

@@ -9,8 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "audio-hardware/AudioHardware.h"
-
 namespace audiohw {
 
 struct PulseConnectionOptions {
@@ -32,7 +30,7 @@ struct PulseOperation {
     std::function<pa_operation*(pa_context*)> start;
 };
 
-// The connection that answers property calls. The calling thread runs the mainloop itself
+// The connection that answers reads and writes. The calling thread runs the mainloop itself
 // while it waits, as pactl does, so a call costs no thread switches. It connects on the
 // first call and again after the server went away. Calls take turns, with each other and
 // with the event connection's thread.
@@ -44,12 +42,12 @@ public:
     PulseQueryConnection& operator=(const PulseQueryConnection&) = delete;
 
     // Starts one operation and runs the mainloop until its callback has finished the
-    // request. kErrorNotRunning when the server cannot be reached or does not answer within
-    // the time a call may take.
-    Status perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
+    // request. False when the server cannot be reached, refuses to start the operation or
+    // does not answer within the time a call may take.
+    bool perform(PulseRequest& request, const std::function<pa_operation*(pa_context*)>& start);
     // The same for several operations sent together, so their answers cost one wait for the
-    // server instead of one each. kNoError only when every request has finished.
-    Status perform(std::initializer_list<PulseOperation> operations);
+    // server instead of one each. True only when every request has finished.
+    bool perform(std::initializer_list<PulseOperation> operations);
 
 private:
     using Deadline = std::chrono::steady_clock::time_point;

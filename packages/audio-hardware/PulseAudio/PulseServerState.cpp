@@ -61,20 +61,19 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
 
 }  // namespace
 
-Status PulseServerState::fetch(PulseQueryConnection& connection, PulseServerState& state) {
+bool PulseServerState::fetch(PulseQueryConnection& connection, PulseServerState& state) {
     state = {};
     ServerInfoRequest server;
     SinkListRequest sinks;
     SourceListRequest sources;
     server.state = sinks.state = sources.state = &state;
-    const Status status = connection.perform({
+    const bool answered = connection.perform({
         {server, [&](pa_context* context) { return pa_context_get_server_info(context, onServerInfo, &server); }},
         {sinks, [&](pa_context* context) { return pa_context_get_sink_info_list(context, onSinkInfo, &sinks); }},
         {sources,
          [&](pa_context* context) { return pa_context_get_source_info_list(context, onSourceInfo, &sources); }},
     });
-    if (status != kNoError) return status;
-    return server.answered && !sinks.failed && !sources.failed ? kNoError : kErrorUnspecified;
+    return answered && server.answered && !sinks.failed && !sources.failed;
 }
 
 }  // namespace audiohw

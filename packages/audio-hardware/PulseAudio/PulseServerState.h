@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "audio-hardware/AudioHardware.h"
@@ -14,7 +13,7 @@
 namespace audiohw {
 
 struct SinkRecord {
-    ObjectID id = kUnknownObject;
+    DeviceID id = kNoDevice;
     std::string name;
     std::optional<std::string> description;
     pa_cvolume volume{};
@@ -23,23 +22,21 @@ struct SinkRecord {
 
 // Monitors of sinks are left out: they are no devices.
 struct SourceRecord {
-    ObjectID id = kUnknownObject;
+    DeviceID id = kNoDevice;
     std::string name;
     std::optional<std::string> description;
     std::uint32_t channels = 0;
 };
 
-using DeviceRecord = std::variant<SinkRecord, SourceRecord>;
-
-// What every property answer is taken from: the server's defaults, sinks and sources.
+// The server's defaults, sinks and sources, as one read fetches them.
 struct PulseServerState {
     std::optional<std::string> defaultSink;
     std::optional<std::string> defaultSource;
     std::vector<SinkRecord> sinks;
     std::vector<SourceRecord> sources;
 
-    // Asks for all three at once and waits for the answers together.
-    static Status fetch(PulseQueryConnection& connection, PulseServerState& state);
+    // Asks for all three at once and waits for the answers together; false when they did not all come.
+    static bool fetch(PulseQueryConnection& connection, PulseServerState& state);
 };
 
 }  // namespace audiohw

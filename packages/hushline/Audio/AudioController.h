@@ -39,21 +39,23 @@ public:
     static constexpr double safetyVolume = 0.5;
 
 private:
-    audiohw::ObjectID defaultOutputDevice() const;
-    std::optional<double> readVolumeIfSupported(audiohw::ObjectID deviceID, audiohw::PropertySelector selector,
-                                                audiohw::PropertyElement element) const;
-    std::optional<bool> readMuteIfSupported(audiohw::ObjectID deviceID) const;
-    std::optional<std::string> deviceName(audiohw::ObjectID deviceID) const;
-    AudioStateSnapshot snapshot(audiohw::ObjectID deviceID) const;
+    // The default output device as read now. Throws CLIError deviceUnavailable.
+    audiohw::Device defaultOutputDevice() const;
+    // The device with this id as read now, or null.
+    std::optional<audiohw::Device> presentDevice(audiohw::DeviceID deviceID) const;
+    AudioStateSnapshot snapshot(const audiohw::Device& device) const;
 
-    bool setMainVolumeIfSupported(audiohw::ObjectID deviceID, double value) const;
-    bool setChannelVolumeIfSupported(audiohw::ObjectID deviceID, audiohw::PropertyElement element, double value) const;
-    bool setMuteIfSupported(audiohw::ObjectID deviceID, bool mute) const;
-    bool writeIfSupported(audiohw::ObjectID deviceID, const audiohw::PropertyAddress& address, const void* value) const;
+    // Each writes only what the device has and answers whether it wrote; a refused write
+    // throws CLIError muteFailed.
+    bool setMuteIfSupported(const audiohw::Device& device, bool mute) const;
+    bool setMainVolumeIfSupported(const audiohw::Device& device, double value) const;
+    // Channel 1 and channel 2, where given and where the device has them.
+    bool setChannelVolumesIfSupported(const audiohw::Device& device, std::optional<double> left,
+                                      std::optional<double> right) const;
 
-    std::string applyMute(audiohw::ObjectID deviceID) const;
-    void apply(const AudioStateSnapshot& snapshot, audiohw::ObjectID deviceID) const;
-    bool applySafeVolume(audiohw::ObjectID deviceID) const;
+    std::string applyMute(const audiohw::Device& device) const;
+    void apply(const AudioStateSnapshot& snapshot, const audiohw::Device& device) const;
+    bool applySafeVolume(const audiohw::Device& device) const;
 
     std::shared_ptr<audiohw::AudioHardware> hardware_;
     cli::Logger logger_;

@@ -13,7 +13,7 @@ namespace hushline {
 // The state of the default output device, recorded before muting so that a later
 // process can put it back. Volumes are the device's 32-bit floats, widened.
 struct AudioStateSnapshot {
-    audiohw::ObjectID deviceID = audiohw::kUnknownObject;  // 0: no device
+    audiohw::DeviceID deviceID = audiohw::kNoDevice;  // 0: no device
     std::optional<std::string> deviceName;
     std::optional<double> mainVolume;
     std::optional<double> leftVolume;
@@ -25,7 +25,7 @@ struct AudioStateSnapshot {
 };
 
 struct RestoreOutcome {
-    audiohw::ObjectID deviceID = audiohw::kUnknownObject;  // the present default output device
+    audiohw::DeviceID deviceID = audiohw::kNoDevice;  // the present default output device
     std::optional<std::string> deviceName;
     bool usedSnapshot = false;
     bool fallbackApplied = false;

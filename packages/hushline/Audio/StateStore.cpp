@@ -116,10 +116,10 @@ std::optional<AudioStateSnapshot> decodeStateFile(const std::string& bytes) {
     AudioStateSnapshot snapshot;
     const Json* deviceID = member(json, "deviceID");
     if (deviceID == nullptr || !deviceID->is_number_unsigned() ||
-        deviceID->get<std::uint64_t>() > std::numeric_limits<audiohw::ObjectID>::max()) {
+        deviceID->get<std::uint64_t>() > std::numeric_limits<audiohw::DeviceID>::max()) {
         return std::nullopt;
     }
-    snapshot.deviceID = static_cast<audiohw::ObjectID>(deviceID->get<std::uint64_t>());
+    snapshot.deviceID = static_cast<audiohw::DeviceID>(deviceID->get<std::uint64_t>());
 
     const Json* createdAt = member(json, "createdAt");
     if (createdAt == nullptr || !createdAt->is_number() || !std::isfinite(createdAt->get<double>())) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -13,18 +14,11 @@
 namespace hushline {
 namespace {
 
-using audiohw::PropertyAddress;
 using testsupport::readFile;
 using testsupport::writeFile;
 using namespace std::chrono_literals;
 
-constexpr PropertyAddress kDefaultOutput{audiohw::kPropertyDefaultOutputDevice, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kName{audiohw::kPropertyName, audiohw::kScopeGlobal, 0};
-constexpr PropertyAddress kMute{audiohw::kPropertyMute, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kMain{audiohw::kPropertyVirtualMainVolume, audiohw::kScopeOutput, 0};
-constexpr PropertyAddress kLeft{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 1};
-constexpr PropertyAddress kRight{audiohw::kPropertyVolumeScalar, audiohw::kScopeOutput, 2};
-constexpr audiohw::ObjectID kSpeakers = 40;
+constexpr audiohw::DeviceID kSpeakers = 40;
 constexpr const char* kMuteFailed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed",)"
                                     R"("message":"系统静音失败。","logPath":"/logs/hushline.log"}})"
                                     "\n";
@@ -35,17 +29,22 @@ class CommandTest : public ::testing::Test {
 protected:
     CommandTest() {
         if (pipe2(output_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-        hardware_->addDevice(kSpeakers);
-        hardware_->setProperty(kSpeakers, kName, std::string("Speakers"));
-        hardware_->setProperty(kSpeakers, kMute, std::uint32_t{0});
-        hardware_->setProperty(kSpeakers, kMain, 0.75F);
-        hardware_->setProperty(kSpeakers, kLeft, 0.75F);
-        hardware_->setProperty(kSpeakers, kRight, 0.5F);
-        hardware_->setProperty(audiohw::kSystemObject, kDefaultOutput, kSpeakers);
+        addSpeakers();
     }
     ~CommandTest() override {
         close(output_[0]);
         close(output_[1]);
+    }
+
+    // Speakers with a mute switch, a main volume at 0.75 and channels at 0.75 and 0.5, made
+    // the default output device.
+    void addSpeakers(const std::function<void(audiohw::Device&)>& change = {}) {
+        audiohw::Device speakers = audiohw::InMemoryAudioHardware::output(kSpeakers, "Speakers", "speakers", {0.75F, 0.5F});
+        if (change) change(speakers);
+        hardware_->update([&](audiohw::HardwareSnapshot& state) {
+            state.devices = {speakers};
+            state.defaultOutput = kSpeakers;
+        });
     }
 
     // The one line the command wrote.
@@ -85,9 +84,9 @@ TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
               0U);
 }
 
-// A mute that fails takes its record back, unless it changed the device before failing.
-TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWasUnlessTheDeviceChanged) {
-    hardware_->refuseWrites(kSpeakers, kMute);
+// A refused mute changed nothing, so it takes its record back and leaves an older one alone.
+TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWas) {
+    hardware_->refuseWrites("mute 40");
     const std::string otherDevice = R"({"deviceID":41,"muted":false,"createdAt":1})";
     writeFile(file_, otherDevice);
     EXPECT_EQ(run("mute"), kMuteFailed);
@@ -95,21 +94,15 @@ TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWasUnlessTheDeviceChanged) {
     std::filesystem::remove(file_);
     EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_FALSE(std::filesystem::exists(file_));
-
-    // The left channel went silent before the right one refused: the record stays for the restore.
-    hardware_->removeProperty(kSpeakers, kMute);
-    hardware_->removeProperty(kSpeakers, kMain);
-    hardware_->refuseWrites(kSpeakers, kRight);
-    EXPECT_EQ(run("mute"), kMuteFailed);
-    EXPECT_EQ(log_.lines().at(log_.lines().size() - 2), "ERROR 静音未完成但设备已被改动，保留快照以便恢复");
-    EXPECT_EQ(readFile(file_).rfind(R"({"deviceID":40,"deviceName":"Speakers","leftVolume":0.75,"rightVolume":0.5,)", 0),
-              0U);
 }
 
 TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
-    hardware_->refuseReads(kSpeakers, kName);
-    hardware_->removeProperty(kSpeakers, kMute);
-    hardware_->removeProperty(kSpeakers, kRight);
+    addSpeakers([](audiohw::Device& speakers) {
+        speakers.name.reset();
+        speakers.muted.reset();
+        speakers.channels = 1;
+        speakers.channelVolumes = {0.75F};
+    });
     EXPECT_EQ(run("status"), R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log",)"
                              R"("data":{"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false}}})"
                              "\n");

@@ -2,12 +2,18 @@
 
 #include "audio-hardware/SystemAudioHardware.h"
 #include "cli-frame/Runtime/ToolStartup.h"
+#include "portline/Commands/CommandIdentifier.h"
 #include "portline/Commands/CommandRouter.h"
 #include "portline/Runtime/PortlineTool.h"
+#include "portline/Runtime/StopSignals.h"
 
 int main(int argc, char** argv) {
     using namespace portline;
+    // Before the logger's thread starts, so that no thread but the watch's wait takes them.
+    blockStopSignals();
     auto startup = cli::ToolStartup::begin(portlineTool(), argc, argv);
+    const auto& word = startup.options.commandName;
+    if (!word || commandIdentifier(*word) != CommandIdentifier::watch) unblockStopSignals();
     std::shared_ptr<audiohw::AudioHardware> hardware = audiohw::makeSystemAudioHardware("portline");
     CommandRouter router(CommandContext{startup.emitter, startup.logger, startup.logPath, std::move(hardware)});
     router.run(startup.options.commandName, startup.options.arguments);

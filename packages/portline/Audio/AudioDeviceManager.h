@@ -7,6 +7,7 @@
 #include "audio-hardware/AudioHardware.h"
 #include "cli-frame/Logging/Logger.h"
 #include "portline/Audio/AudioTypes.h"
+#include "portline/Runtime/CLIError.h"
 
 namespace portline {
 
@@ -21,17 +22,15 @@ public:
     // In the hardware's device order; devices that cannot record or cannot be named are left out.
     std::vector<AudioInputDevice> getAllInputDevices() const;
     AudioInputDevice getDefaultInputDevice() const;
+    // Reports success only once the hardware's default has become the device, which a
+    // sound server may decide a moment after accepting the request (or not at all).
     SetDefaultResult setDefaultInputDevice(const std::string& uid) const;
-    // Searches every device, not only those that can record; UIDs are compared exactly.
-    std::optional<audiohw::ObjectID> findDeviceID(const std::string& uid) const;
 
 private:
-    std::vector<audiohw::ObjectID> getAllDeviceIDs() const;
-    audiohw::ObjectID getDefaultInputDeviceID() const;
-    std::optional<std::string> getDeviceName(audiohw::ObjectID device) const;
-    std::optional<std::string> getDeviceUID(audiohw::ObjectID device) const;
-    // Total channels of the device's input streams; 0 when it has none or they cannot be read.
-    std::uint64_t inputChannelCount(audiohw::ObjectID device) const;
+    // Throws `failure` when the hardware cannot be read.
+    audiohw::HardwareSnapshot readHardware(CLIError::Case failure) const;
+    // Whether the default input is `device`, waiting for a bounded while for it to become so.
+    bool defaultInputBecomes(audiohw::DeviceID device) const;
 
     audiohw::AudioHardware* hardware_;
     cli::Logger logger_;

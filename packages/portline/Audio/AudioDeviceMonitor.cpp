@@ -1,14 +1,6 @@
 #include "portline/Audio/AudioDeviceMonitor.h"
 
 namespace portline {
-namespace {
-
-constexpr audiohw::PropertyAddress kDevicesAddress{audiohw::kPropertyDevices, audiohw::kScopeGlobal,
-                                                   audiohw::kElementMain};
-constexpr audiohw::PropertyAddress kDefaultInputAddress{audiohw::kPropertyDefaultInputDevice, audiohw::kScopeGlobal,
-                                                        audiohw::kElementMain};
-
-}  // namespace
 
 AudioDeviceMonitor::AudioDeviceMonitor(audiohw::AudioHardware& hardware, cli::Logger logger)
     : hardware_(hardware), logger_(logger), deviceManager_(hardware, std::move(logger)) {}
@@ -26,33 +18,27 @@ void AudioDeviceMonitor::startMonitoring(EventHandler onEvent) {
     }
     isRunning_ = true;
     logger_.info("开始监听音频设备变化");
-    // A refused registration only means no events; there is nothing better to do about it.
-    hardware_.addPropertyListener(audiohw::kSystemObject, kDevicesAddress, deviceListListener, this);
-    hardware_.addPropertyListener(audiohw::kSystemObject, kDefaultInputAddress, defaultInputListener, this);
-    hardware_.setConnectionObserver([this](audiohw::ServerConnection change) { handleConnectionChange(change); });
+    watch_ = hardware_.watch([this](audiohw::HardwareChange change) { handleChange(change); });
 }
 
 void AudioDeviceMonitor::stopMonitoring() {
     if (!isRunning_) return;
     logger_.info("停止监听音频设备变化");
-    hardware_.removePropertyListener(audiohw::kSystemObject, kDevicesAddress, deviceListListener, this);
-    hardware_.removePropertyListener(audiohw::kSystemObject, kDefaultInputAddress, defaultInputListener, this);
-    hardware_.setConnectionObserver({});
+    watch_.end();
     isRunning_ = false;
     std::lock_guard lock(mutex_);
     onEvent_ = nullptr;
 }
 
-audiohw::Status AudioDeviceMonitor::deviceListListener(audiohw::ObjectID, std::uint32_t, const audiohw::PropertyAddress*,
-                                                       void* clientData) {
-    if (clientData != nullptr) static_cast<const AudioDeviceMonitor*>(clientData)->handleDeviceListChange();
-    return audiohw::kNoError;
-}
-
-audiohw::Status AudioDeviceMonitor::defaultInputListener(audiohw::ObjectID, std::uint32_t,
-                                                         const audiohw::PropertyAddress*, void* clientData) {
-    if (clientData != nullptr) static_cast<const AudioDeviceMonitor*>(clientData)->handleDefaultInputChange();
-    return audiohw::kNoError;
+void AudioDeviceMonitor::handleChange(audiohw::HardwareChange change) const {
+    switch (change) {
+        case audiohw::HardwareChange::devices: handleDeviceListChange(); break;
+        case audiohw::HardwareChange::defaultInput: handleDefaultInputChange(); break;
+        case audiohw::HardwareChange::defaultOutput: break;  // not watched
+        // The hardware follows the server again by itself and then reports what changed.
+        case audiohw::HardwareChange::serverLost: logger_.error("与音频服务的连接已断开，等待重新连接"); break;
+        case audiohw::HardwareChange::serverRestored: logger_.info("已重新连接音频服务"); break;
+    }
 }
 
 AudioDeviceMonitor::EventHandler AudioDeviceMonitor::currentHandler() const {
@@ -86,15 +72,6 @@ void AudioDeviceMonitor::handleDefaultInputChange() const {
         return;
     }
     onEvent(data);
-}
-
-void AudioDeviceMonitor::handleConnectionChange(audiohw::ServerConnection change) const {
-    // The hardware re-registers by itself and then reports the device list as changed.
-    if (change == audiohw::ServerConnection::lost) {
-        logger_.error("与音频服务的连接已断开，等待重新连接");
-    } else {
-        logger_.info("已重新连接音频服务");
-    }
 }
 
 }  // namespace portline

@@ -1,5 +1,7 @@
+// The monitor over the in-memory hardware; the watch against the real server is a process test.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -12,9 +14,6 @@ namespace portline {
 namespace {
 
 using namespace audiohw;
-
-constexpr PropertyAddress kDefaultInput{kPropertyDefaultInputDevice, kScopeGlobal, kElementMain};
-constexpr PropertyAddress kDevices{kPropertyDevices, kScopeGlobal, kElementMain};
 
 // Events as the watch writes them: the event name and the data's JSON.
 class EventRecorder {
@@ -39,14 +38,18 @@ private:
 class AudioDeviceMonitorTest : public ::testing::Test {
 protected:
     AudioDeviceMonitorTest() {
-        hardware_.addOutputDevice(10, "Speakers", "speakers");
-        hardware_.addInputDevice(11, "Mic", "mic", 1);
-        hardware_.setProperty(kSystemObject, kDefaultInput, ObjectID{11});
+        hardware_.update([](HardwareSnapshot& state) {
+            state.devices = {InMemoryAudioHardware::output(10, "Speakers", "speakers", {1.0F}),
+                             InMemoryAudioHardware::input(11, "Mic", "mic", 1)};
+            state.defaultInput = 11;
+        });
     }
 
-    // The hardware notifies on a thread of its own, as the real one does.
-    void notifyFromAnotherThread(std::vector<PropertySelector> selectors) {
-        std::thread([&] { hardware_.notify(selectors); }).join();
+    // The hardware announces on a thread of its own, as the real one does.
+    void announceFromAnotherThread(std::vector<HardwareChange> changes) {
+        std::thread([&] {
+            for (const HardwareChange change : changes) hardware_.announce(change);
+        }).join();
     }
 
     InMemoryAudioHardware hardware_;
@@ -54,17 +57,22 @@ protected:
     EventRecorder recorder_;
 };
 
-TEST_F(AudioDeviceMonitorTest, EachNotificationBecomesOneEventWithTheFreshStateInOrder) {
+TEST_F(AudioDeviceMonitorTest, EachChangeBecomesOneEventWithTheFreshStateInOrder) {
     AudioDeviceMonitor monitor(hardware_, log_.logger());
+    monitor.stopMonitoring();  // not running: nothing happens
+    EXPECT_TRUE(log_.lines().empty());
     monitor.startMonitoring(recorder_.handler());
+    EventRecorder second;
+    monitor.startMonitoring(second.handler());  // running: the first handler stays
+    EXPECT_TRUE(log_.contains("INFO 监听已在运行中"));
     EXPECT_TRUE(monitor.isRunning());
 
-    hardware_.addInputDevice(12, "USB", "usb", 2);
-    notifyFromAnotherThread({kPropertyDevices});
-    hardware_.setProperty(kSystemObject, kDefaultInput, ObjectID{12});
-    notifyFromAnotherThread({kPropertyDefaultInputDevice, kPropertyDevices});
-    notifyFromAnotherThread({kPropertyDefaultInputDevice});  // nothing changed: still an event
-    notifyFromAnotherThread({kPropertyDefaultOutputDevice});  // not listened to
+    hardware_.update([](HardwareSnapshot& state) { state.devices.push_back(InMemoryAudioHardware::input(12, "USB", "usb", 2)); });
+    announceFromAnotherThread({HardwareChange::devices});
+    hardware_.update([](HardwareSnapshot& state) { state.defaultInput = 12; });
+    announceFromAnotherThread({HardwareChange::defaultInput, HardwareChange::devices,
+                               HardwareChange::defaultInput,  // nothing changed: still an event
+                               HardwareChange::defaultOutput});  // not watched
 
     const std::string both = R"({"devices":[{"uid":"mic","name":"Mic","isDefault":false},{"uid":"usb","name":"USB","isDefault":true}]})";
     const std::string usb = R"({"device":{"uid":"usb","name":"USB","isDefault":true}})";
@@ -72,87 +80,52 @@ TEST_F(AudioDeviceMonitorTest, EachNotificationBecomesOneEventWithTheFreshStateI
               (std::vector<std::string>{
                   R"(device-list-changed {"devices":[{"uid":"mic","name":"Mic","isDefault":true},{"uid":"usb","name":"USB","isDefault":false}]})",
                   "default-device-changed " + usb, "device-list-changed " + both, "default-device-changed " + usb}));
-    EXPECT_TRUE(log_.contains("INFO 开始监听音频设备变化"));
-    EXPECT_TRUE(log_.contains("INFO 检测到设备列表变化"));
-    EXPECT_TRUE(log_.contains("INFO 检测到默认输入设备变化"));
+    for (const char* line : {"INFO 开始监听音频设备变化", "INFO 检测到设备列表变化", "INFO 检测到默认输入设备变化"}) {
+        EXPECT_TRUE(log_.contains(line)) << line;
+    }
+
+    // Failed reads are logged and produce no event; watching goes on.
+    hardware_.update([](HardwareSnapshot& state) { state.defaultInput.reset(); });
+    hardware_.failReads(true);
+    announceFromAnotherThread({HardwareChange::defaultInput, HardwareChange::devices});
+    EXPECT_TRUE(log_.contains("ERROR 获取默认设备失败: 未找到默认输入设备"));
+    EXPECT_TRUE(log_.contains("ERROR 获取设备列表失败: 枚举音频设备失败"));
+    hardware_.failReads(false);
+    announceFromAnotherThread({HardwareChange::serverLost, HardwareChange::serverRestored, HardwareChange::devices});
+    EXPECT_TRUE(log_.contains("ERROR 与音频服务的连接已断开，等待重新连接"));
+    EXPECT_TRUE(log_.contains("INFO 已重新连接音频服务"));
+    EXPECT_EQ(recorder_.events().size(), 5u);
 
     monitor.stopMonitoring();
     EXPECT_FALSE(monitor.isRunning());
     EXPECT_TRUE(log_.contains("INFO 停止监听音频设备变化"));
-    notifyFromAnotherThread({kPropertyDevices, kPropertyDefaultInputDevice});
-    EXPECT_EQ(recorder_.events().size(), 4u);
-}
-
-TEST_F(AudioDeviceMonitorTest, FailedReadsAreLoggedAndProduceNoEvent) {
-    AudioDeviceMonitor monitor(hardware_, log_.logger());
-    monitor.startMonitoring(recorder_.handler());
-    hardware_.setProperty(kSystemObject, kDefaultInput, kUnknownObject);
-    hardware_.refuseReads(kSystemObject, kDevices);
-    notifyFromAnotherThread({kPropertyDefaultInputDevice, kPropertyDevices});
-    EXPECT_TRUE(recorder_.events().empty());
-    EXPECT_TRUE(log_.contains("ERROR 获取默认设备失败: 未找到默认输入设备"));
-    EXPECT_TRUE(log_.contains("ERROR 获取设备列表失败: 枚举音频设备失败"));
-
-    // Watching goes on.
-    hardware_.refuseReads(kSystemObject, kDevices, kNoError);
-    notifyFromAnotherThread({kPropertyDevices});
-    EXPECT_EQ(recorder_.events().size(), 1u);
-}
-
-TEST_F(AudioDeviceMonitorTest, StartingTwiceKeepsTheFirstHandlerAndStoppingIdleDoesNothing) {
-    AudioDeviceMonitor monitor(hardware_, log_.logger());
-    monitor.stopMonitoring();
+    log_.clear();
+    announceFromAnotherThread({HardwareChange::devices, HardwareChange::serverLost});
+    EXPECT_EQ(recorder_.events().size(), 5u);
     EXPECT_TRUE(log_.lines().empty());
-
-    monitor.startMonitoring(recorder_.handler());
-    EventRecorder second;
-    monitor.startMonitoring(second.handler());
-    EXPECT_TRUE(log_.contains("INFO 监听已在运行中"));
-    notifyFromAnotherThread({kPropertyDefaultInputDevice});
-    EXPECT_EQ(recorder_.events().size(), 1u);
     EXPECT_TRUE(second.events().empty());
 
     // Started again after a stop, the new handler is used.
-    monitor.stopMonitoring();
     monitor.startMonitoring(second.handler());
-    notifyFromAnotherThread({kPropertyDefaultInputDevice});
+    announceFromAnotherThread({HardwareChange::devices});
     EXPECT_EQ(second.events().size(), 1u);
 }
 
-TEST_F(AudioDeviceMonitorTest, ALostConnectionIsLoggedAndTheListAfterReconnectIsReported) {
-    AudioDeviceMonitor monitor(hardware_, log_.logger());
-    monitor.startMonitoring(recorder_.handler());
-    std::thread([&] {
-        hardware_.notifyConnection(ServerConnection::lost);
-        hardware_.notifyConnection(ServerConnection::restored);
-        hardware_.notify({kPropertyDevices});  // what the hardware does after a reconnect
-    }).join();
-    EXPECT_TRUE(log_.contains("ERROR 与音频服务的连接已断开，等待重新连接"));
-    EXPECT_TRUE(log_.contains("INFO 已重新连接音频服务"));
-    EXPECT_EQ(recorder_.events().size(), 1u);
-
-    monitor.stopMonitoring();
-    log_.clear();
-    hardware_.notifyConnection(ServerConnection::lost);
-    EXPECT_TRUE(log_.lines().empty());
-}
-
-TEST_F(AudioDeviceMonitorTest, StoppingWhileNotificationsArriveNeverReachesAGoneMonitor) {
+TEST_F(AudioDeviceMonitorTest, StoppingWhileChangesArriveNeverReachesAGoneMonitor) {
     std::atomic<bool> done{false};
-    std::thread notifier([&] {
-        while (!done) hardware_.notify({kPropertyDevices, kPropertyDefaultInputDevice});
+    std::thread announcer([&] {
+        while (!done) hardware_.announce(HardwareChange::devices);
     });
     for (int round = 0; round < 50; ++round) {
         AudioDeviceMonitor monitor(hardware_, log_.logger());
         monitor.startMonitoring(recorder_.handler());
-        std::this_thread::yield();
-    }  // each monitor is destroyed while the notifier keeps going; the sanitizers catch a late call
+    }  // each monitor is destroyed while the announcer keeps going; the sanitizers catch a late call
     done = true;
-    notifier.join();
+    announcer.join();
 
     // Once its monitor is gone, a handler is never called again.
     const auto delivered = recorder_.events().size();
-    hardware_.notify({kPropertyDevices, kPropertyDefaultInputDevice});
+    hardware_.announce(HardwareChange::devices);
     EXPECT_EQ(recorder_.events().size(), delivered);
 }
 

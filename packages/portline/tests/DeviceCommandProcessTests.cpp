@@ -1,14 +1,11 @@
 // The device commands of the built binary against a real sound server, with pactl as witness.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <sstream>
 
 #include "portline/tests/PortlineProcess.h"
+#include "test-support/SilentSocket.h"
 
 namespace portline {
 namespace {
@@ -138,30 +135,8 @@ TEST_F(PortlineProcess, TheLogFileRecordsTheCommandsAndNoDefaultLogIsWritten) {
     EXPECT_EQ(files, 1u);
 }
 
-// A socket that accepts connections and never answers: a hung sound server.
-class SilentServer {
-public:
-    explicit SilentServer(const std::filesystem::path& path) : path_(path) {
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 16) != 0) {
-            throw std::runtime_error("silent server");
-        }
-    }
-    ~SilentServer() {
-        close(fd_);
-        std::filesystem::remove(path_);
-    }
-
-private:
-    std::filesystem::path path_;
-    int fd_ = -1;
-};
-
 TEST_F(PortlineProcess, WithoutAnAnsweringServerListAndGetDefaultFailAtOnce) {
-    const SilentServer silent(home_.path() / "silent");
+    const testsupport::SilentSocket silent(home_.path() / "silent");
     for (const std::string& server : {"unix:" + (home_.path() / "absent").string(), "unix:" + (home_.path() / "silent").string()}) {
         const Environment noServer{{"PULSE_SERVER", server}};
         auto result = testsupport::runProcess(PORTLINE_BINARY, {{"list"}, environment(noServer)}, {}, std::chrono::seconds(5));

@@ -15,19 +15,17 @@ namespace {
 
 using namespace audiohw;
 
-constexpr PropertyAddress kDefaultInput{kPropertyDefaultInputDevice, kScopeGlobal, kElementMain};
-constexpr PropertyAddress kDevices{kPropertyDevices, kScopeGlobal, kElementMain};
-constexpr PropertyAddress kName{kPropertyName, kScopeGlobal, kElementMain};
-
 // The commands over the in-memory hardware, their output read back through a pipe.
 class DeviceCommandTest : public ::testing::Test {
 protected:
     DeviceCommandTest() : hardware_(std::make_shared<InMemoryAudioHardware>()) {
         if (pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-        hardware_->addOutputDevice(10, "Speakers", "speakers");
-        hardware_->addInputDevice(11, "内置麦克风", "mic", 1);
-        hardware_->addInputDevice(12, "USB", "usb/1", 2);
-        hardware_->setProperty(kSystemObject, kDefaultInput, ObjectID{11});
+        hardware_->update([](HardwareSnapshot& state) {
+            state.devices = {InMemoryAudioHardware::output(10, "Speakers", "speakers", {1.0F}),
+                             InMemoryAudioHardware::input(11, "内置麦克风", "mic", 1),
+                             InMemoryAudioHardware::input(12, "USB", "usb/1", 2)};
+            state.defaultInput = 11;
+        });
     }
     ~DeviceCommandTest() override {
         close(fds_[0]);
@@ -53,24 +51,24 @@ protected:
 
 // Results and most failures are checked against the real server; here what it cannot do.
 TEST_F(DeviceCommandTest, FailuresTheServerCannotProduceBecomeOneErrorLineWithTheLogPath) {
-    hardware_->refuseReads(kSystemObject, kDevices);
+    hardware_->failReads(true);
     EXPECT_EQ(ListCommand(context("/var/log/p.log")).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"ENUM_FAILED","message":"枚举音频设备失败","logPath":"/var/log/p.log"}})" "\n");
     EXPECT_EQ(log_.lines().front(), "INFO 执行 list 命令");
 
-    hardware_->setProperty(kSystemObject, kDefaultInput, kUnknownObject);
+    hardware_->failReads(false);
+    hardware_->update([](HardwareSnapshot& state) { state.defaultInput.reset(); });
     EXPECT_EQ(GetDefaultCommand(context()).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"NO_DEFAULT_DEVICE","message":"未找到默认输入设备"}})" "\n");
 
-    // Written, but the new default cannot be named.
-    hardware_->refuseReads(kSystemObject, kDevices, kNoError);
-    hardware_->refuseReads(12, kName);
+    // Asked for, but the server keeps its own default: a failure after a bounded wait.
+    hardware_->ignoreDefaultInputChanges(true);
     EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
     EXPECT_TRUE(log_.contains("INFO 执行 set-default 命令, uid=usb/1"));
+    EXPECT_TRUE(log_.contains("ERROR 默认输入设备未能切换到: usb/1"));
 
-    hardware_->removeDevice(11);
-    hardware_->removeDevice(12);
+    hardware_->update([](HardwareSnapshot& state) { state.devices.resize(1); });
     EXPECT_EQ(ListCommand(context()).execute(), 0);
     EXPECT_EQ(output(), R"({"type":"result","payload":{"devices":[]}})" "\n");
 }

@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "portline/tests/PortlineProcess.h"
+#include "test-support/SilentSocket.h"
 
 namespace portline {
 namespace {
@@ -126,6 +127,33 @@ TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComes) {
     EXPECT_EQ(eventOf(arrived), "device-list-changed");
     EXPECT_EQ(uids(arrived), (std::vector<std::string>{"test_source_a", "test_source_b"}));
     expectStopsCleanly(*watch, SIGINT);
+}
+
+TEST_F(WatchProcess, ADefaultChangedWhileTheServerWasAwayIsReportedOnceItIsBack) {
+    auto watch = startWatch();
+    pactl({"set-default-source", "test_source_b"});
+    EXPECT_EQ(eventOf(nextLine(*watch)), "default-device-changed");
+
+    // The server comes back with its own default, test_source_a.
+    server_.stop();
+    server_.start();
+    EXPECT_EQ(eventOf(nextLine(*watch)), "device-list-changed");
+    const auto changed = nextLine(*watch);
+    EXPECT_EQ(eventOf(changed), "default-device-changed");
+    EXPECT_EQ(changed.at("payload").at("data").at("device").at("uid"), "test_source_a");
+    expectStopsCleanly(*watch, SIGINT);
+}
+
+TEST_F(WatchProcess, AStalledServerDoesNotHoldBackReadyOrTheStop) {
+    const testsupport::SilentSocket silent(home_.path() / "silent");
+    testsupport::ChildProcess watch(
+        PORTLINE_BINARY,
+        testsupport::ProcessOptions{{"watch"}, environment({{"PULSE_SERVER", "unix:" + (home_.path() / "silent").string()}})});
+    // One bound covers the whole start; a wait per step once added up to nearly three seconds.
+    const auto ready = watch.readLine(2s);
+    ASSERT_TRUE(ready.has_value());
+    EXPECT_EQ(cli::Json::parse(*ready).at("payload").at("stage"), "ready");
+    expectStopsCleanly(watch, SIGTERM);
 }
 
 }  // namespace
