@@ -1,0 +1,158 @@
+#include "pickline/Platform/AtSpi/AtSpiTree.h"
+
+namespace pickline::atspi {
+
+std::optional<AtSpiTree::ActiveWindow> AtSpiTree::findActiveWindow() {
+    if (!bus_.connect()) return std::nullopt;
+    Accessible desktop = adopt(atspi_get_desktop(0));
+    auto applications = childCount(desktop.get());
+    for (int appIndex = 0; applications && appIndex < *applications; ++appIndex) {
+        Accessible application = childAt(desktop.get(), appIndex);
+        if (!application) continue;
+        auto windows = childCount(application.get());
+        for (int windowIndex = 0; windows && windowIndex < *windows; ++windowIndex) {
+            Accessible window = childAt(application.get(), windowIndex);
+            if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
+            ActiveWindow found{application, window, {}, 0};
+            CallError nameError;
+            if (bus_.arm()) found.applicationName = takeString(atspi_accessible_get_name(application.get(), nameError.out()));
+            CallError processError;
+            if (bus_.arm())
+                found.processIdentifier =
+                    static_cast<int>(atspi_accessible_get_process_id(application.get(), processError.out()));
+            if (processError) found.processIdentifier = 0;
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<int> AtSpiTree::childCount(AtspiAccessible* accessible) {
+    if (!bus_.arm()) return std::nullopt;
+    CallError error;
+    int count = atspi_accessible_get_child_count(accessible, error.out());
+    if (error || count < 0) return std::nullopt;
+    return count;
+}
+
+Accessible AtSpiTree::childAt(AtspiAccessible* accessible, int index) {
+    if (!bus_.arm()) return nullptr;
+    CallError error;
+    Accessible child = adopt(atspi_accessible_get_child_at_index(accessible, index, error.out()));
+    return error ? nullptr : child;
+}
+
+Accessible AtSpiTree::parent(AtspiAccessible* accessible) {
+    if (!bus_.arm()) return nullptr;
+    CallError error;
+    Accessible found = adopt(atspi_accessible_get_parent(accessible, error.out()));
+    return error ? nullptr : found;
+}
+
+std::optional<AtspiRole> AtSpiTree::role(AtspiAccessible* accessible) {
+    if (!bus_.arm()) return std::nullopt;
+    CallError error;
+    AtspiRole found = atspi_accessible_get_role(accessible, error.out());
+    if (error) return std::nullopt;
+    return found;
+}
+
+bool AtSpiTree::hasState(AtspiAccessible* accessible, AtspiStateType state) {
+    if (!bus_.arm()) return false;
+    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
+    if (states == nullptr) return false;
+    bool contained = atspi_state_set_contains(states, state);
+    g_object_unref(states);
+    return contained;
+}
+
+std::optional<std::string> AtSpiTree::wholeText(AtspiAccessible* accessible) {
+    AtspiText* text = atspi_accessible_get_text_iface(accessible);
+    if (text == nullptr) return std::nullopt;
+    std::optional<std::string> content;
+    if (bus_.arm()) {
+        CallError error;
+        std::string read = takeString(atspi_text_get_text(text, 0, -1, error.out()));
+        if (!error) content = std::move(read);
+    }
+    g_object_unref(text);
+    return content;
+}
+
+std::optional<std::string> AtSpiTree::selectedText(AtspiAccessible* accessible) {
+    AtspiText* text = atspi_accessible_get_text_iface(accessible);
+    if (text == nullptr) return std::nullopt;
+    std::optional<std::string> joined;
+    CallError countError;
+    int selections = bus_.arm() ? atspi_text_get_n_selections(text, countError.out()) : -1;
+    if (!countError && selections >= 0) {
+        joined.emplace();
+        for (int index = 0; index < selections && joined; ++index) {
+            CallError error;
+            AtspiRange* range = bus_.arm() ? atspi_text_get_selection(text, index, error.out()) : nullptr;
+            if (error || range == nullptr) {
+                joined.reset();
+                break;
+            }
+            int start = range->start_offset;
+            int end = range->end_offset;
+            g_free(range);
+            if (start >= end) continue;
+            CallError readError;
+            std::string piece = bus_.arm() ? takeString(atspi_text_get_text(text, start, end, readError.out())) : "";
+            if (readError) {
+                joined.reset();
+                break;
+            }
+            if (!joined->empty() && !piece.empty()) *joined += '\n';
+            *joined += piece;
+        }
+    }
+    g_object_unref(text);
+    return joined;
+}
+
+std::vector<Accessible> AtSpiTree::matches(AtspiAccessible* root, AtspiMatchRule* rule, int count) {
+    std::vector<Accessible> found;
+    AtspiCollection* collection = atspi_accessible_get_collection_iface(root);
+    if (collection == nullptr) return found;
+    if (bus_.arm()) {
+        CallError error;
+        GArray* results = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, count,
+                                                       TRUE, error.out());
+        if (results != nullptr) {
+            for (guint index = 0; index < results->len; ++index)
+                found.push_back(adopt(g_array_index(results, AtspiAccessible*, index)));
+            g_array_free(results, TRUE);
+        }
+        if (error) found.clear();
+    }
+    g_object_unref(collection);
+    return found;
+}
+
+Accessible AtSpiTree::focusedIn(AtspiAccessible* root) {
+    AtspiStateSet* focused = atspi_state_set_new(nullptr);
+    atspi_state_set_add(focused, ATSPI_STATE_FOCUSED);
+    AtspiMatchRule* rule =
+        atspi_match_rule_new(focused, ATSPI_Collection_MATCH_ALL, nullptr, ATSPI_Collection_MATCH_NONE, nullptr,
+                             ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+    auto found = matches(root, rule, 1);
+    g_object_unref(rule);
+    g_object_unref(focused);
+    return found.empty() ? nullptr : found.front();
+}
+
+std::vector<Accessible> AtSpiTree::withRole(AtspiAccessible* root, AtspiRole wanted) {
+    GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
+    g_array_append_val(roles, wanted);
+    AtspiMatchRule* rule =
+        atspi_match_rule_new(nullptr, ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE, roles,
+                             ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
+    auto found = matches(root, rule, 0);
+    g_object_unref(rule);
+    g_array_free(roles, TRUE);
+    return found;
+}
+
+}  // namespace pickline::atspi
