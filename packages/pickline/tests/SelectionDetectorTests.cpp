@@ -46,7 +46,7 @@ protected:
 TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
     platform.trustAnswers = {false};
     platform.frontmost = FrontmostApplication{"file-manager", 7};
-    platform.fileSelection.paths = {"/etc/hostname"};
+    platform.fileSelection = {"/etc", {"hostname"}, std::nullopt};
     EXPECT_EQ(detect(), 1);
     EXPECT_EQ(output.str(), notTrustedLine);
 
@@ -59,20 +59,29 @@ TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
               "\n");
 }
 
-TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionWithFileContents) {
+TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     testsupport::TemporaryHome folder;
-    auto text = (folder.path() / "a note.txt").string();
-    auto image = (folder.path() / "photo.png").string();
-    testsupport::writeFile(text, "hello/world");
-    testsupport::writeFile(image, "png");
+    testsupport::writeFile(folder.path() / "a note.txt", "hello/world");
+    testsupport::writeFile(folder.path() / "photo.png", "png");
+    // A desktop entry shows its Name, a name that is not UTF-8 its repaired form.
+    testsupport::writeFile(folder.path() / "app.desktop", "[Desktop Entry]\nName=Pretty Name\nType=Application\n");
+    testsupport::writeFile(folder.path() / "caf\xe9 old.log", "x");
+    testsupport::writeFile(folder.path() / "twin\xe9", "");
+    testsupport::writeFile(folder.path() / "twin\xe8", "");
     platform.frontmost = FrontmostApplication{"file-manager", 7};
-    platform.fileSelection.paths = {text, "", image};
+    platform.fileSelection = {folder.path().string(),
+                              {"a note.txt", "", "Pretty Name", "caf\xef\xbf\xbd old.log (invalid encoding)", "photo.png",
+                               "gone.txt", "twin\xef\xbf\xbd", "../a note.txt"},
+                              std::nullopt};
     focusWithSelectedText("ignored while files are selected");
 
     EXPECT_EQ(detect(), 0);
     auto prefix = "file://" + folder.path().string();
+    // Items that match no entry, or several, are left out.
     EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
                                             R"({"path":")" + prefix + R"(/a%20note.txt","text":"hello/world"},)"
+                                            R"({"path":")" + prefix + R"(/app.desktop"},)"
+                                            R"({"path":")" + prefix + R"(/caf%E9%20old.log","text":"x"},)"
                                             R"({"path":")" + prefix + R"(/photo.png"}]}})"));
     EXPECT_NE(output.str().find(R"("file:\/\/)"), std::string::npos);
 }
@@ -85,13 +94,13 @@ TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionF
     EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"INTERNAL_ERROR",)"
                                             R"("message":"The file manager did not answer"}})"));
 
-    platform.fileSelection = {{"", ""}, std::nullopt};  // only empty pieces: nothing selected
+    platform.fileSelection = {"/etc", {"", ""}, std::nullopt};  // only empty pieces: nothing selected
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "renamed item");
 
     // Another application's answer is never asked for files.
     platform.frontmost = FrontmostApplication{"editor", 42};
-    platform.fileSelection.paths = {"/etc/hostname"};
+    platform.fileSelection.items = {"hostname"};
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["selectionType"], "text");
 }

@@ -1,7 +1,7 @@
 #include "pickline/Platform/AtSpi/AtSpiAccessibilityPlatform.h"
 
-#include "pickline/Platform/AtSpi/AtSpiFileManagers.h"
 #include "pickline/Platform/AtSpi/AtSpiTree.h"
+#include "pickline/Platform/AtSpi/FileManagers/FileManagerTable.h"
 
 namespace pickline {
 namespace {
@@ -80,13 +80,20 @@ std::optional<FrontmostApplication> AtSpiAccessibilityPlatform::frontmostApplica
 }
 
 bool AtSpiAccessibilityPlatform::isFileManager(const FrontmostApplication& application) {
-    return atspi::isKnownFileManager(application.identifier);
+    return atspi::fileManagerStrategy(application.identifier) != nullptr;
 }
 
 FileManagerSelection AtSpiAccessibilityPlatform::fileManagerSelection(const FrontmostApplication& application) {
     const auto& active = state_->activeWindow();
-    if (!active || active->processIdentifier != application.processIdentifier) return {};
-    return atspi::readFileManagerSelection(state_->tree, *active);
+    const auto* strategy = atspi::fileManagerStrategy(application.identifier);
+    if (!active || strategy == nullptr || active->processIdentifier != application.processIdentifier) return {};
+    auto& tree = state_->tree;
+    auto items = strategy->selectedItems(tree, active->window.get());
+    if (!items) return {{}, {}, "The file manager did not report its selection"};
+    if (items->empty()) return {};
+    auto folder = strategy->currentFolder(tree, active->window.get());
+    if (!folder) return {{}, {}, "Could not determine the folder shown by the file manager"};
+    return {std::move(*folder), std::move(*items), std::nullopt};
 }
 
 ElementRef AtSpiAccessibilityPlatform::systemWideElement() { return AtSpiElement::desktop(); }

@@ -1,5 +1,7 @@
 #include "pickline/Platform/AtSpi/AtSpiTree.h"
 
+#include <algorithm>
+
 namespace pickline::atspi {
 
 std::optional<AtSpiTree::ActiveWindow> AtSpiTree::findActiveWindow() {
@@ -13,9 +15,7 @@ std::optional<AtSpiTree::ActiveWindow> AtSpiTree::findActiveWindow() {
         for (int windowIndex = 0; windows && windowIndex < *windows; ++windowIndex) {
             Accessible window = childAt(application.get(), windowIndex);
             if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
-            ActiveWindow found{application, window, {}, 0};
-            CallError nameError;
-            if (bus_.arm()) found.applicationName = takeString(atspi_accessible_get_name(application.get(), nameError.out()));
+            ActiveWindow found{application, window, name(application.get()), 0};
             CallError processError;
             if (bus_.arm())
                 found.processIdentifier =
@@ -49,6 +49,21 @@ Accessible AtSpiTree::parent(AtspiAccessible* accessible) {
     return error ? nullptr : found;
 }
 
+std::vector<Accessible> AtSpiTree::children(AtspiAccessible* accessible, int most) {
+    std::vector<Accessible> found;
+    auto count = childCount(accessible);
+    for (int index = 0; count && index < std::min(*count, most); ++index)
+        if (auto child = childAt(accessible, index)) found.push_back(std::move(child));
+    return found;
+}
+
+std::string AtSpiTree::name(AtspiAccessible* accessible) {
+    if (!bus_.arm()) return {};
+    CallError error;
+    std::string found = takeString(atspi_accessible_get_name(accessible, error.out()));
+    return error ? std::string() : found;
+}
+
 std::optional<AtspiRole> AtSpiTree::role(AtspiAccessible* accessible) {
     if (!bus_.arm()) return std::nullopt;
     CallError error;
@@ -70,9 +85,12 @@ std::optional<std::string> AtSpiTree::wholeText(AtspiAccessible* accessible) {
     AtspiText* text = atspi_accessible_get_text_iface(accessible);
     if (text == nullptr) return std::nullopt;
     std::optional<std::string> content;
-    if (bus_.arm()) {
+    CallError countError;
+    int characters = bus_.arm() ? atspi_text_get_character_count(text, countError.out()) : -1;
+    if (!countError && characters == 0) content.emplace();
+    if (!countError && characters > 0 && bus_.arm()) {
         CallError error;
-        std::string read = takeString(atspi_text_get_text(text, 0, -1, error.out()));
+        std::string read = takeString(atspi_text_get_text(text, 0, characters, error.out()));
         if (!error) content = std::move(read);
     }
     g_object_unref(text);
@@ -112,10 +130,11 @@ std::optional<std::string> AtSpiTree::selectedText(AtspiAccessible* accessible) 
     return joined;
 }
 
-std::vector<Accessible> AtSpiTree::matches(AtspiAccessible* root, AtspiMatchRule* rule, int count) {
-    std::vector<Accessible> found;
+std::optional<std::vector<Accessible>> AtSpiTree::matches(AtspiAccessible* root, AtspiMatchRule* rule,
+                                                         int count) {
     AtspiCollection* collection = atspi_accessible_get_collection_iface(root);
-    if (collection == nullptr) return found;
+    if (collection == nullptr) return std::nullopt;
+    std::vector<Accessible> found;
     if (bus_.arm()) {
         CallError error;
         GArray* results = atspi_collection_get_matches(collection, rule, ATSPI_Collection_SORT_ORDER_CANONICAL, count,
@@ -140,10 +159,35 @@ Accessible AtSpiTree::focusedIn(AtspiAccessible* root) {
     auto found = matches(root, rule, 1);
     g_object_unref(rule);
     g_object_unref(focused);
-    return found.empty() ? nullptr : found.front();
+    if (found) return found->empty() ? nullptr : found->front();
+    // A Qt window can be its own editor.
+    if (hasState(root, ATSPI_STATE_FOCUSED)) return adopt(static_cast<AtspiAccessible*>(g_object_ref(root)));
+    return walk(root, [this](AtspiAccessible* candidate, AtspiRole) { return hasState(candidate, ATSPI_STATE_FOCUSED); },
+                {});
 }
 
-std::vector<Accessible> AtSpiTree::withRole(AtspiAccessible* root, AtspiRole wanted) {
+Accessible AtSpiTree::walk(AtspiAccessible* root, const std::function<bool(AtspiAccessible*, AtspiRole)>& accepts,
+                           SkippedRoles skipped, WalkBounds bounds) {
+    auto own = [](AtspiAccessible* element) { return adopt(static_cast<AtspiAccessible*>(g_object_ref(element))); };
+    // Depth first, so that the walk meets elements in the order a reader of the window would.
+    std::vector<std::pair<Accessible, int>> pending;
+    for (auto& child : children(root, bounds.childrenPerElement)) pending.emplace_back(std::move(child), 1);
+    std::reverse(pending.begin(), pending.end());
+    for (int visited = 0; !pending.empty() && visited < bounds.elements; ++visited) {
+        auto [element, depth] = std::move(pending.back());
+        pending.pop_back();
+        auto found = role(element.get());
+        if (!found || !hasState(element.get(), ATSPI_STATE_VISIBLE)) continue;
+        if (accepts(element.get(), *found)) return own(element.get());
+        if (depth == bounds.depth || std::find(skipped.begin(), skipped.end(), *found) != skipped.end()) continue;
+        auto below = children(element.get(), bounds.childrenPerElement);
+        for (auto child = below.rbegin(); child != below.rend(); ++child) pending.emplace_back(*child, depth + 1);
+    }
+    return nullptr;
+}
+
+Accessible AtSpiTree::firstWithRole(AtspiAccessible* root, AtspiRole wanted, const Predicate& accepts,
+                                    SkippedRoles skipped) {
     GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
     g_array_append_val(roles, wanted);
     AtspiMatchRule* rule =
@@ -152,7 +196,16 @@ std::vector<Accessible> AtSpiTree::withRole(AtspiAccessible* root, AtspiRole wan
     auto found = matches(root, rule, 0);
     g_object_unref(rule);
     g_array_free(roles, TRUE);
-    return found;
+    if (!found)
+        return walk(
+            root, [&](AtspiAccessible* element, AtspiRole role) { return role == wanted && accepts(element); }, skipped);
+    Accessible hidden;
+    for (auto& candidate : *found) {
+        if (!accepts(candidate.get())) continue;
+        if (hasState(candidate.get(), ATSPI_STATE_SHOWING)) return candidate;
+        if (!hidden) hidden = std::move(candidate);
+    }
+    return hidden;
 }
 
 }  // namespace pickline::atspi

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pickline/Platform/AtSpi/AtSpiTree.h"
+
+// Pieces the file manager strategies share.
+namespace pickline::atspi::parts {
+
+bool offersSelection(AtspiAccessible* accessible);
+
+// The folder view: the first element with the role that `accepts`, not looked for in menus,
+// tool bars and side lists.
+Accessible findView(AtSpiTree& tree, AtspiAccessible* window, AtspiRole role, const AtSpiTree::Predicate& accepts);
+
+// The children a view reports through its Selection interface, in selection order;
+// nothing when the view did not answer.
+std::optional<std::vector<Accessible>> selectedChildren(AtSpiTree& tree, AtspiAccessible* view);
+
+// The view's children with the SELECTED state, among its first `most` children.
+std::vector<Accessible> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible* view, int most);
+
+// The labels of items, each read by `label`; nothing when one of them could not be read.
+template <typename ReadLabel>
+std::optional<std::vector<std::string>> labels(const std::vector<Accessible>& items, ReadLabel&& label) {
+    std::vector<std::string> found;
+    for (const auto& item : items) {
+        std::optional<std::string> text = label(item.get());
+        if (!text) return std::nullopt;
+        if (!text->empty()) found.push_back(std::move(*text));
+    }
+    return found;
+}
+
+// The folder written in the window's location entry: a text field holding an absolute path.
+std::optional<std::string> locationEntryFolder(AtSpiTree& tree, AtspiAccessible* window);
+
+// The folder a path bar shows, from its buttons' labels root first: the root's button is
+// unnamed or "/", a home button is "Home" or the home folder's own name.
+std::optional<std::string> folderFromCrumbs(const std::vector<std::string>& crumbs);
+
+}  // namespace pickline::atspi::parts

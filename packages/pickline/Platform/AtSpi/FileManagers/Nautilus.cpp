@@ -1,0 +1,36 @@
+#include "pickline/Platform/AtSpi/FileManagers/FileManagerParts.h"
+#include "pickline/Platform/AtSpi/FileManagers/FileManagerStrategy.h"
+
+namespace pickline::atspi {
+namespace {
+
+// Nautilus 43 (GTK 4): the grid view is a table with Selection; each selected child is a
+// table cell whose own child cell is named after the file. The hidden location entry
+// holds the folder.
+class Nautilus final : public FileManagerStrategy {
+public:
+    std::optional<std::vector<std::string>> selectedItems(AtSpiTree& tree, AtspiAccessible* window) const override {
+        Accessible view = parts::findView(tree, window, ATSPI_ROLE_TABLE, parts::offersSelection);
+        if (!view) return std::vector<std::string>{};
+        auto cells = parts::selectedChildren(tree, view.get());
+        if (!cells) return std::nullopt;
+        return parts::labels(*cells, [&](AtspiAccessible* cell) -> std::optional<std::string> {
+            Accessible named = tree.childAt(cell, 0);
+            if (!named) return std::nullopt;
+            return tree.name(named.get());
+        });
+    }
+
+    std::optional<std::string> currentFolder(AtSpiTree& tree, AtspiAccessible* window) const override {
+        return parts::locationEntryFolder(tree, window);
+    }
+};
+
+}  // namespace
+
+const FileManagerStrategy& nautilusStrategy() {
+    static const Nautilus strategy;
+    return strategy;
+}
+
+}  // namespace pickline::atspi
