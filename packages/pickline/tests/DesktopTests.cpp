@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "test-support/ChildProcess.h"
@@ -217,19 +220,44 @@ TEST_F(DesktopTest, EndsInTimeWhenAnApplicationHangsOnTheBus) {
     front.signal(SIGCONT);
 }
 
-TEST_F(DesktopTest, WithoutASessionBusIsNotTrustedAndStartsNoBus) {
-    showSelection({"entry", "unreachable", "0", "4"});
-    auto result = runPickline({{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(Json::parse(result.standardOutput),
-              Json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED","message":)"
-                          R"("Accessibility permission not granted. Please enable in System Preferences > )"
-                          R"(Privacy & Security > Accessibility."}})"));
-    // libdbus records an automatically launched bus under the home folder.
-    EXPECT_FALSE(std::filesystem::exists(home.path() / ".dbus"));
+// A socket that takes connections and never answers, as a stalled or stopped bus daemon.
+class StalledBus {
+public:
+    explicit StalledBus(const std::filesystem::path& path) : address_("unix:path=" + path.string()) {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un socketAddress{};
+        socketAddress.sun_family = AF_UNIX;
+        std::strncpy(socketAddress.sun_path, path.c_str(), sizeof socketAddress.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&socketAddress), sizeof socketAddress), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+    }
+    ~StalledBus() { ::close(fd_); }
+    const std::string& address() const { return address_; }
 
-    result = runPickline({{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string()}});
-    EXPECT_EQ(result.exitStatus, 1);
+private:
+    std::string address_;
+    int fd_ = -1;
+};
+
+TEST_F(DesktopTest, WithoutAnAnsweringBusIsNotTrustedAndStartsNoBus) {
+    showSelection({"entry", "unreachable", "0", "4"});
+    const auto notTrusted = Json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED","message":)"
+                                        R"("Accessibility permission not granted. Please enable in System Preferences > )"
+                                        R"(Privacy & Security > Accessibility."}})");
+    StalledBus stalled(home.path() / "stalled-bus");
+    // No session bus, none at its address, a stalled session bus, a stalled accessibility bus:
+    // each ends with the error line (libdbus alone would wait for ever on the stalled ones).
+    for (auto variables : std::vector<std::map<std::string, std::optional<std::string>>>{
+             {{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}},
+             {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string()}},
+             {{"DBUS_SESSION_BUS_ADDRESS", stalled.address()}},
+             {{"AT_SPI_BUS_ADDRESS", stalled.address()}}}) {
+        auto result = runPickline(variables);
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(Json::parse(result.standardOutput), notTrusted);
+    }
+    // libdbus records an automatically launched bus under the home folder.
     EXPECT_FALSE(std::filesystem::exists(home.path() / ".dbus"));
 }
 

@@ -7,6 +7,7 @@
 #include <dbus/dbus.h>
 
 #include "pickline/Platform/AtSpi/AtSpiHandles.h"
+#include "pickline/Platform/AtSpi/BusProbe.h"
 
 namespace pickline::atspi {
 
@@ -77,14 +78,18 @@ bool AtSpiBusConnection::connect() {
     const char* sessionBus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (sessionBus == nullptr || *sessionBus == '\0' || std::strstr(sessionBus, "autolaunch:") != nullptr)
         return false;
+    auto left = [this] { return std::chrono::milliseconds(remainingMilliseconds()); };
     const char* preset = std::getenv("AT_SPI_BUS_ADDRESS");
-    if (preset == nullptr || *preset == '\0') {
+    std::string accessibilityBus = preset != nullptr ? preset : "";
+    if (accessibilityBus.empty()) {
+        if (!busAnswers(sessionBus, left())) return false;
         auto address = askAccessibilityBusAddress(sessionBus);
         if (!address) return false;
         // libatspi connects straight to this address and never asks the session bus itself.
         setenv("AT_SPI_BUS_ADDRESS", address->c_str(), 1);
+        accessibilityBus = *address;
     }
-    if (!arm() || atspi_init() > 1) return false;
+    if (!busAnswers(accessibilityBus, left()) || !arm() || atspi_init() > 1) return false;
     initialised_ = true;
     Accessible desktop = adopt(atspi_get_desktop(0));
     if (!desktop || !arm()) return false;

@@ -23,6 +23,7 @@ public:
 
     // Connects once; later calls repeat the first answer. Without a session bus named in
     // the environment nothing is started: libdbus would launch a stray bus that outlives us.
+    // A bus that does not answer in time counts as missing.
     bool connect();
 
     // Bounds the next bus call by what is left of the run; false once the run is spent.
