@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "pickline/Runtime/CLITypes.h"
 
 namespace pickline {
 
-// Writes pickline's line: compact JSON with object keys sorted and "/" escaped, so the
-// host reads the same bytes whatever produced them.
+// Writes pickline's line with the frame's JSON writer: compact, object keys sorted and "/"
+// escaped, so the host reads the same bytes whatever produced them.
 class CLIMessageEmitter {
 public:
     // Written instead when a message cannot be encoded (for example text that is not UTF-8).
@@ -22,11 +20,11 @@ public:
 
     template <typename Payload>
     void emit(const CLIMessage<Payload>& message) {
-        writeLine(nlohmann::json(message));
+        writeLine(cli::Json(message));
     }
 
 private:
-    void writeLine(const nlohmann::json& message);
+    void writeLine(const cli::Json& message);
 
     std::ostream& output_;
 };
