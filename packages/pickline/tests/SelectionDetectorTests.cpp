@@ -57,6 +57,16 @@ TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
               R"({"payload":{"code":"NO_FRONTMOST_APP","message":"Could not identify frontmost application"},)"
               R"("type":"error"})"
               "\n");
+
+    // Trust lost between the first check and text detection.
+    platform = Platform{};
+    platform.frontmost = FrontmostApplication{"editor", 42};
+    platform.trustAnswers = {true, false};
+    focusWithSelectedText("never read");
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED",)"
+                                            R"("message":"Failed to get accessibility element. Accessibility )"
+                                            R"(permission may not be granted."}})"));
 }
 
 TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
@@ -121,15 +131,6 @@ TEST_F(SelectionDetectorTest, FallsBackFromTheSystemWideFocusToTheFrontmostAppli
     EXPECT_EQ(output.str(), noneLine);
 }
 
-TEST_F(SelectionDetectorTest, TrustLostBeforeTextDetectionIsReportedAsSuch) {
-    platform.trustAnswers = {true, false};
-    focusWithSelectedText("never read");
-    EXPECT_EQ(detect(), 1);
-    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED",)"
-                                            R"("message":"Failed to get accessibility element. Accessibility )"
-                                            R"(permission may not be granted."}})"));
-}
-
 // A chain of `levels` elements below a focused one, the last holding the selection.
 std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& text) {
     auto node = Platform::element(text);
@@ -137,7 +138,7 @@ std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& tex
     return node;
 }
 
-TEST_F(SelectionDetectorTest, SearchesThreeLevelsOfChildrenButNoDeeper) {
+TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) {
     platform.systemWide->focusedElement = focusedAbove(3, "third level");
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "third level");
@@ -152,9 +153,8 @@ TEST_F(SelectionDetectorTest, SearchesThreeLevelsOfChildrenButNoDeeper) {
         Platform::element("", {Platform::element(std::nullopt, {nested}), Platform::element("second child")});
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "grandchild");
-}
 
-TEST_F(SelectionDetectorTest, ExaminesOnlyTheFirstTenChildren) {
+    // Only the first ten children of an element are examined.
     std::vector<ElementRef> children;
     for (int index = 0; index < 10; ++index) children.push_back(Platform::element(""));
     auto eleventh = Platform::element("eleventh child");

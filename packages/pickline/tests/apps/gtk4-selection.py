@@ -4,6 +4,8 @@
 gtk4-selection.py TEXT START END   prints "ready" once the selection is in place, then runs
                                    until its standard input closes.
 """
+import os
+import subprocess
 import sys
 
 import gi
@@ -32,7 +34,9 @@ def main():
             if tuple(entry.get_selection_bounds())[-2:] != (start, end):
                 return True
             # GTK 4 tells the accessibility bus about focus and activation a moment later.
-            GLib.timeout_add(300, lambda: print("ready", flush=True))
+            checker = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__), "wait-on-bus.py"),
+                                        str(os.getpid())])
+            GLib.timeout_add(50, lambda: checker.poll() is None or print("ready", flush=True))
             return False
 
         GLib.timeout_add(50, settle)

@@ -1,13 +1,8 @@
 #!/usr/bin/python3
-"""Selects items in a file manager's folder view, as a user would.
-
-select-items.py APPLICATION NAME...   waits (up to 35 s) for APPLICATION's active window to
-                                      show every NAME, selects exactly those items and prints
-                                      "ready".
-
-Views that take a selection over the accessibility bus get it that way; Thunar's list view
-and Dolphin's view are driven with the keyboard (the NAMEs must be neighbours in the view).
-"""
+"""select-items.py APPLICATION NAME...: waits (up to 35 s) for APPLICATION's active window
+to show every NAME, selects exactly those items and prints "ready". Views with a working
+Selection interface are selected over the bus; Thunar's list view and Dolphin's view with
+the keyboard, as a user would (the NAMEs must be neighbours there)."""
 import subprocess
 import sys
 import time
@@ -19,6 +14,7 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 
 warnings.simplefilter("ignore", DeprecationWarning)
+Role, State = Atspi.Role, Atspi.StateType
 
 
 def text_of(element):
@@ -26,51 +22,45 @@ def text_of(element):
     return text.get_text(0, text.get_character_count()) if text is not None else ""
 
 
-# Per application: how to recognise its folder view, how an item is named, which items the
-# view lists, and the key that moves to the next item (None: select over the bus).
-def nautilus_item(cell):
-    return cell.get_child_at_index(0).get_name()
+def thunar_item(cell):  # a row's first cell holds the name cell
+    parts = [cell.get_child_at_index(i) for i in range(cell.get_child_count())]
+    return next((text_of(part) for part in parts if text_of(part)), None)
 
 
-def thunar_item(cell):
-    if cell.get_child_count() == 0:
-        return None
-    return next((text_of(part) for part in (cell.get_child_at_index(i) for i in range(cell.get_child_count()))
-                 if text_of(part)), None)
+def has_selection(element):
+    return element.get_selection_iface() is not None
 
 
+# Per application: its folder view, an item's name, and the key to the next item (None:
+# select over the bus).
 VIEWS = {
-    "org.gnome.Nautilus": (lambda e: e.get_role() == Atspi.Role.TABLE and e.get_selection_iface(), nautilus_item, None),
-    "dolphin": (lambda e: e.get_role() == Atspi.Role.TABLE, lambda cell: cell.get_name(), "Right"),
-    "Thunar": (lambda e: e.get_role() == Atspi.Role.TABLE and e.get_parent().get_role() == Atspi.Role.DIRECTORY_PANE,
+    "org.gnome.Nautilus": (lambda e: e.get_role() == Role.TABLE and has_selection(e),
+                           lambda cell: cell.get_child_at_index(0).get_name(), None),
+    "dolphin": (lambda e: e.get_role() == Role.TABLE, lambda cell: cell.get_name(), "Right"),
+    "thunar": (lambda e: e.get_role() == Role.TABLE and e.get_parent().get_role() == Role.DIRECTORY_PANE,
                thunar_item, "Down"),
-    "nemo": (lambda e: e.get_role() == Atspi.Role.LAYERED_PANE and e.get_selection_iface(), lambda i: i.get_name(), None),
-    "caja": (lambda e: e.get_role() == Atspi.Role.LAYERED_PANE and e.get_selection_iface(), lambda i: i.get_name(), None),
-    "pcmanfm": (lambda e: e.get_role() == Atspi.Role.LAYERED_PANE and e.get_selection_iface(), text_of, None),
+    "nemo": (lambda e: e.get_role() == Role.LAYERED_PANE and has_selection(e), lambda i: i.get_name(), None),
+    "caja": (lambda e: e.get_role() == Role.LAYERED_PANE and has_selection(e), lambda i: i.get_name(), None),
+    "pcmanfm": (lambda e: e.get_role() == Role.LAYERED_PANE and has_selection(e), text_of, None),
 }
-VIEWS["thunar"] = VIEWS["Thunar"]
 
 
 def active_window(application_name):
     desktop = Atspi.get_desktop(0)
-    for index in range(desktop.get_child_count()):
-        application = desktop.get_child_at_index(index)
-        if application is None or application.get_name() != application_name:
-            continue
-        for window_index in range(application.get_child_count()):
-            window = application.get_child_at_index(window_index)
-            if window is not None and window.get_state_set().contains(Atspi.StateType.ACTIVE):
-                return window
+    for application in (desktop.get_child_at_index(i) for i in range(desktop.get_child_count())):
+        if application is not None and application.get_name().lower() == application_name.lower():
+            for window in (application.get_child_at_index(i) for i in range(application.get_child_count())):
+                if window is not None and window.get_state_set().contains(State.ACTIVE):
+                    return window
     return None
 
 
 def find(node, accepts, depth=0):
     if accepts(node):
         return node
-    if depth > 30 or not node.get_state_set().contains(Atspi.StateType.VISIBLE):
+    if depth > 30 or not node.get_state_set().contains(State.VISIBLE):
         return None
-    for index in range(node.get_child_count()):
-        child = node.get_child_at_index(index)
+    for child in (node.get_child_at_index(i) for i in range(node.get_child_count())):
         found = child and find(child, accepts, depth + 1)
         if found:
             return found
@@ -78,22 +68,17 @@ def find(node, accepts, depth=0):
 
 
 def items(view, name_of):
-    """(index, name, selected) of the view's items."""
-    listed = []
-    for index in range(view.get_child_count()):
-        child = view.get_child_at_index(index)
-        name = child and name_of(child)
-        if name:
-            listed.append((index, name, child.get_state_set().contains(Atspi.StateType.SELECTED)))
-    return listed
+    """(index, name, element) of the view's items, in view order."""
+    children = ((i, view.get_child_at_index(i)) for i in range(view.get_child_count()))
+    return [(i, name_of(child), child) for i, child in children if child and name_of(child)]
 
 
 def selected_names(view, name_of):
     selection = view.get_selection_iface()
     if selection is None:
-        return {name for _, name, selected in items(view, name_of) if selected}
+        return {name for _, name, item in items(view, name_of) if item.get_state_set().contains(State.SELECTED)}
     chosen = (selection.get_selected_child(i) for i in range(selection.get_n_selected_children()))
-    return {name for name in (name_of(child) for child in chosen) if name}
+    return {name for name in map(name_of, chosen) if name}
 
 
 def press(*keys):
@@ -101,38 +86,30 @@ def press(*keys):
     time.sleep(0.15)
 
 
-def select_by_keyboard(view, name_of, next_key, wanted):
-    ordered = [name for _, name, _ in items(view, name_of) if name in wanted]
-    press("Home")
-    for _ in range(50):
-        if selected_names(view, name_of) == {ordered[0]}:
-            break
-        press(next_key)
-    for _ in range(len(ordered)):
-        if selected_names(view, name_of) == wanted:
-            return True
-        press("shift+" + next_key)
-    return selected_names(view, name_of) == wanted
-
-
 def try_select(application_name, wanted):
     window = active_window(application_name)
     is_view, name_of, next_key = VIEWS[application_name]
     view = window and find(window, is_view)
-    if view is None and window is not None and application_name.lower() == "thunar":
-        press("ctrl+2")  # Thunar's list view, the only one that lists its items on the bus
+    if view is None and window is not None and application_name == "thunar":
+        press("ctrl+2")  # the list view, the only one of Thunar's views that lists its items
     if view is None:
         return False
-    listed = items(view, name_of)
-    if not wanted <= {name for _, name, _ in listed}:
+    listed = [(index, name) for index, name, _ in items(view, name_of) if name in wanted]
+    if len(listed) != len(wanted):
         return False
-    if next_key is not None:
-        return select_by_keyboard(view, name_of, next_key, wanted)
-    selection = view.get_selection_iface()
-    selection.clear_selection()
-    for index, name, _ in listed:
-        if name in wanted:
+    if next_key is None:
+        selection = view.get_selection_iface()
+        selection.clear_selection()
+        for index, _ in listed:
             selection.select_child(index)
+    else:
+        press("Home")
+        for _ in range(50):
+            if selected_names(view, name_of) == {listed[0][1]}:
+                break
+            press(next_key)
+        for _ in range(len(listed) - 1):
+            press("shift+" + next_key)
     return selected_names(view, name_of) == wanted
 
 
@@ -144,7 +121,7 @@ def main():
             if try_select(application_name, wanted):
                 print("ready", flush=True)
                 return
-        except GLib.Error:
+        except (GLib.Error, AttributeError):  # the view changed while it was read
             pass
         time.sleep(0.1)
     sys.exit(application_name + " did not show " + ", ".join(sorted(wanted)))
