@@ -177,17 +177,20 @@ Accessible AtSpiTree::walk(AtspiAccessible* root, const std::function<bool(Atspi
         auto [element, depth] = std::move(pending.back());
         pending.pop_back();
         auto found = role(element.get());
-        if (!found || !hasState(element.get(), ATSPI_STATE_VISIBLE)) continue;
+        if (!found) continue;
         if (accepts(element.get(), *found)) return own(element.get());
         if (depth == bounds.depth || std::find(skipped.begin(), skipped.end(), *found) != skipped.end()) continue;
-        auto below = children(element.get(), bounds.childrenPerElement);
-        for (auto child = below.rbegin(); child != below.rend(); ++child) pending.emplace_back(*child, depth + 1);
+        // Nothing below a hidden element is shown; asked only of elements with children.
+        auto count = childCount(element.get());
+        if (!count || *count == 0 || !hasState(element.get(), ATSPI_STATE_VISIBLE)) continue;
+        for (int index = std::min(*count, bounds.childrenPerElement) - 1; index >= 0; --index)
+            if (auto child = childAt(element.get(), index)) pending.emplace_back(std::move(child), depth + 1);
     }
     return nullptr;
 }
 
 Accessible AtSpiTree::firstWithRole(AtspiAccessible* root, AtspiRole wanted, const Predicate& accepts,
-                                    SkippedRoles skipped) {
+                                    SkippedRoles skipped, WalkBounds bounds) {
     GArray* roles = g_array_new(FALSE, FALSE, sizeof(AtspiRole));
     g_array_append_val(roles, wanted);
     AtspiMatchRule* rule =
@@ -198,7 +201,8 @@ Accessible AtSpiTree::firstWithRole(AtspiAccessible* root, AtspiRole wanted, con
     g_array_free(roles, TRUE);
     if (!found)
         return walk(
-            root, [&](AtspiAccessible* element, AtspiRole role) { return role == wanted && accepts(element); }, skipped);
+            root, [&](AtspiAccessible* element, AtspiRole role) { return role == wanted && accepts(element); }, skipped,
+            bounds);
     Accessible hidden;
     for (auto& candidate : *found) {
         if (!accepts(candidate.get())) continue;

@@ -60,12 +60,12 @@ public:
     // preferring one on screen (a window keeps the views of its other tabs), else by a walk
     // in document order that does not look below the skipped roles.
     Accessible firstWithRole(AtspiAccessible* root, AtspiRole wanted, const Predicate& accepts,
-                             SkippedRoles skipped = {});
+                             SkippedRoles skipped = {}, WalkBounds bounds = {});
 
 private:
     std::optional<std::vector<Accessible>> matches(AtspiAccessible* root, AtspiMatchRule* rule, int count);
-    // Walks the elements below `root` in document order, leaving out hidden ones and what
-    // lies below the skipped roles, and answers the first that `accepts`.
+    // Walks the elements below `root` in document order, not looking below hidden ones and
+    // the skipped roles, and answers the first that `accepts`.
     Accessible walk(AtspiAccessible* root, const std::function<bool(AtspiAccessible*, AtspiRole)>& accepts,
                     SkippedRoles skipped, WalkBounds bounds = {});
 

@@ -29,7 +29,9 @@ public:
             });
             return field != below.end() && field + 1 != below.end() && tree.role((field + 1)->get()) == ATSPI_ROLE_CHECK_BOX;
         };
-        Accessible navigator = tree.firstWithRole(window, ATSPI_ROLE_FILLER, isNavigator,
+        // The navigator sits in the main tool bar, a child of the window.
+        Accessible bar = parts::toolBar(tree, window, 1);
+        Accessible navigator = tree.firstWithRole(bar ? bar.get() : window, ATSPI_ROLE_FILLER, isNavigator,
                                                   {ATSPI_ROLE_TABLE, ATSPI_ROLE_LIST, ATSPI_ROLE_MENU_BAR});
         if (!navigator) return std::nullopt;
         std::vector<std::string> crumbs;

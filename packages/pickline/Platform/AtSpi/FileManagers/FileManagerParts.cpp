@@ -15,7 +15,7 @@ bool offersSelection(AtspiAccessible* accessible) {
 Accessible findView(AtSpiTree& tree, AtspiAccessible* window, AtspiRole role, const AtSpiTree::Predicate& accepts) {
     return tree.firstWithRole(window, role, accepts,
                               {ATSPI_ROLE_MENU_BAR, ATSPI_ROLE_POPUP_MENU, ATSPI_ROLE_TOOL_BAR, ATSPI_ROLE_SCROLL_BAR,
-                               ATSPI_ROLE_LIST, ATSPI_ROLE_STATUS_BAR});
+                               ATSPI_ROLE_LIST, ATSPI_ROLE_STATUS_BAR, ATSPI_ROLE_PUSH_BUTTON});
 }
 
 std::optional<std::vector<Accessible>> selectedChildren(AtSpiTree& tree, AtspiAccessible* view) {
@@ -43,11 +43,17 @@ std::vector<Accessible> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible*
     return marked;
 }
 
+Accessible toolBar(AtSpiTree& tree, AtspiAccessible* window, int depth) {
+    return tree.firstWithRole(window, ATSPI_ROLE_TOOL_BAR, [](AtspiAccessible*) { return true; }, {},
+                              {.depth = depth});
+}
+
 std::optional<std::string> locationEntryFolder(AtSpiTree& tree, AtspiAccessible* window) {
     auto holdsPath = [&](AtspiAccessible* field) { return tree.wholeText(field).value_or("").starts_with('/'); };
     Accessible entry = tree.firstWithRole(
         window, ATSPI_ROLE_TEXT, holdsPath,
-        {ATSPI_ROLE_MENU_BAR, ATSPI_ROLE_POPUP_MENU, ATSPI_ROLE_TABLE, ATSPI_ROLE_LAYERED_PANE, ATSPI_ROLE_LIST});
+        {ATSPI_ROLE_MENU_BAR, ATSPI_ROLE_POPUP_MENU, ATSPI_ROLE_TABLE, ATSPI_ROLE_LAYERED_PANE, ATSPI_ROLE_LIST,
+         ATSPI_ROLE_PUSH_BUTTON, ATSPI_ROLE_SCROLL_PANE, ATSPI_ROLE_SCROLL_BAR});
     if (!entry) return std::nullopt;
     return tree.wholeText(entry.get());
 }

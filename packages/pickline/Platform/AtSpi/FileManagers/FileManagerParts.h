@@ -34,6 +34,9 @@ std::optional<std::vector<std::string>> labels(const std::vector<Accessible>& it
     return found;
 }
 
+// The window's tool bar, at most `depth` levels below it; nothing when there is none.
+Accessible toolBar(AtSpiTree& tree, AtspiAccessible* window, int depth);
+
 // The folder written in the window's location entry: a text field holding an absolute path.
 std::optional<std::string> locationEntryFolder(AtSpiTree& tree, AtspiAccessible* window);
 

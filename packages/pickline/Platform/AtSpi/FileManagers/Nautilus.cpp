@@ -5,8 +5,8 @@ namespace pickline::atspi {
 namespace {
 
 // Nautilus 43 (GTK 4): the grid view is a table with Selection; each selected child is a
-// table cell whose own child cell is named after the file. The hidden location entry
-// holds the folder.
+// table cell whose own child cell is named after the file. The location entry in the tool
+// bar, even while hidden, holds the folder.
 class Nautilus final : public FileManagerStrategy {
 public:
     std::optional<std::vector<std::string>> selectedItems(AtSpiTree& tree, AtspiAccessible* window) const override {
@@ -22,7 +22,9 @@ public:
     }
 
     std::optional<std::string> currentFolder(AtSpiTree& tree, AtspiAccessible* window) const override {
-        return parts::locationEntryFolder(tree, window);
+        // The entry sits in the tool bar, a few single-child panels below the window.
+        Accessible bar = parts::toolBar(tree, window, 4);
+        return parts::locationEntryFolder(tree, bar ? bar.get() : window);
     }
 };
 
