@@ -196,7 +196,9 @@ Accessible AtSpiTree::firstWithRole(AtspiAccessible* root, AtspiRole wanted, con
     AtspiMatchRule* rule =
         atspi_match_rule_new(nullptr, ATSPI_Collection_MATCH_NONE, nullptr, ATSPI_Collection_MATCH_NONE, roles,
                              ATSPI_Collection_MATCH_ANY, nullptr, ATSPI_Collection_MATCH_NONE, FALSE);
-    auto found = matches(root, rule, 0);
+    // The first few in document order: asking for all makes the application build every
+    // accessible of a large window.
+    auto found = matches(root, rule, 16);
     g_object_unref(rule);
     g_array_free(roles, TRUE);
     if (!found)
