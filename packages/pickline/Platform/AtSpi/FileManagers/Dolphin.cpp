@@ -6,7 +6,8 @@
 namespace pickline::atspi {
 namespace {
 
-// Most items of a folder whose selected state is read: each costs one call.
+// Most items of a folder whose selected state is read: each costs two calls, and a larger
+// folder could not be read within the run.
 constexpr int mostItemsExamined = 2000;
 
 // Dolphin 22 (Qt 5): the view is a table of cells named after their files, without the
@@ -18,7 +19,8 @@ public:
         Accessible view = parts::findView(tree, window, ATSPI_ROLE_TABLE, [](AtspiAccessible*) { return true; });
         if (!view) return std::vector<std::string>{};
         auto cells = parts::childrenMarkedSelected(tree, view.get(), mostItemsExamined);
-        return parts::labels(cells, [&](AtspiAccessible* cell) { return std::optional(tree.name(cell)); });
+        if (!cells) return std::nullopt;
+        return parts::labels(*cells, [&](AtspiAccessible* cell) { return std::optional(tree.name(cell)); });
     }
 
     std::optional<std::string> currentFolder(AtSpiTree& tree, AtspiAccessible* window) const override {

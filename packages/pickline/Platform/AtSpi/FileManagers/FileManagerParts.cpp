@@ -36,10 +36,17 @@ std::optional<std::vector<Accessible>> selectedChildren(AtSpiTree& tree, AtspiAc
     return items;
 }
 
-std::vector<Accessible> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible* view, int most) {
+std::optional<std::vector<Accessible>> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible* view, int most) {
+    auto count = tree.childCount(view);
+    if (!count || *count > most) return std::nullopt;
     std::vector<Accessible> marked;
-    for (auto& child : tree.children(view, most))
+    for (int index = 0; index < *count; ++index) {
+        Accessible child = tree.childAt(view, index);
+        if (!child) return std::nullopt;
         if (tree.hasState(child.get(), ATSPI_STATE_SELECTED)) marked.push_back(std::move(child));
+    }
+    // A run out of time may have missed a selected item: no answer rather than part of one.
+    if (tree.bus().remainingMilliseconds() == 0) return std::nullopt;
     return marked;
 }
 

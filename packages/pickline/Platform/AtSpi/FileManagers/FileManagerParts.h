@@ -19,8 +19,9 @@ Accessible findView(AtSpiTree& tree, AtspiAccessible* window, AtspiRole role, co
 // nothing when the view did not answer.
 std::optional<std::vector<Accessible>> selectedChildren(AtSpiTree& tree, AtspiAccessible* view);
 
-// The view's children with the SELECTED state, among its first `most` children.
-std::vector<Accessible> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible* view, int most);
+// The view's children with the SELECTED state; nothing when the view has more than `most`
+// children or not all of them could be read.
+std::optional<std::vector<Accessible>> childrenMarkedSelected(AtSpiTree& tree, AtspiAccessible* view, int most);
 
 // The labels of items, each read by `label`; nothing when one of them could not be read.
 template <typename ReadLabel>
