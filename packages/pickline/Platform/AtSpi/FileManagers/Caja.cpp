@@ -9,11 +9,8 @@ namespace {
 class Caja final : public FileManagerStrategy {
 public:
     std::optional<std::vector<std::string>> selectedItems(AtSpiTree& tree, AtspiAccessible* window) const override {
-        Accessible view = parts::findView(tree, window, ATSPI_ROLE_LAYERED_PANE, parts::offersSelection);
-        if (!view) return std::vector<std::string>{};
-        auto items = parts::selectedChildren(tree, view.get());
-        if (!items) return std::nullopt;
-        return parts::labels(*items, [&](AtspiAccessible* item) { return std::optional(tree.name(item)); });
+        return parts::selectedLabels(tree, window, ATSPI_ROLE_LAYERED_PANE, parts::offersSelection,
+                                     [&](AtspiAccessible* item) { return std::optional(tree.name(item)); });
     }
 
     std::optional<std::string> currentFolder(AtSpiTree& tree, AtspiAccessible* window) const override {

@@ -38,6 +38,18 @@ std::optional<std::vector<std::string>> labels(const std::vector<Accessible>& it
 // The window's tool bar, at most `depth` levels below it; nothing when there is none.
 Accessible toolBar(AtSpiTree& tree, AtspiAccessible* window, int depth);
 
+// The labels of the items selected in the window's view (found as findView finds it)
+// through its Selection interface: empty when there is no view, nothing when it did not answer.
+template <typename ReadLabel>
+std::optional<std::vector<std::string>> selectedLabels(AtSpiTree& tree, AtspiAccessible* window, AtspiRole role,
+                                                       const AtSpiTree::Predicate& accepts, ReadLabel&& label) {
+    Accessible view = findView(tree, window, role, accepts);
+    if (!view) return std::vector<std::string>{};
+    auto items = selectedChildren(tree, view.get());
+    if (!items) return std::nullopt;
+    return labels(*items, label);
+}
+
 // The folder written in the window's location entry: a text field holding an absolute path.
 std::optional<std::string> locationEntryFolder(AtSpiTree& tree, AtspiAccessible* window);
 

@@ -10,15 +10,12 @@ namespace {
 class Nautilus final : public FileManagerStrategy {
 public:
     std::optional<std::vector<std::string>> selectedItems(AtSpiTree& tree, AtspiAccessible* window) const override {
-        Accessible view = parts::findView(tree, window, ATSPI_ROLE_TABLE, parts::offersSelection);
-        if (!view) return std::vector<std::string>{};
-        auto cells = parts::selectedChildren(tree, view.get());
-        if (!cells) return std::nullopt;
-        return parts::labels(*cells, [&](AtspiAccessible* cell) -> std::optional<std::string> {
-            Accessible named = tree.childAt(cell, 0);
-            if (!named) return std::nullopt;
-            return tree.name(named.get());
-        });
+        return parts::selectedLabels(tree, window, ATSPI_ROLE_TABLE, parts::offersSelection,
+                                     [&](AtspiAccessible* cell) -> std::optional<std::string> {
+                                         Accessible named = tree.childAt(cell, 0);
+                                         if (!named) return std::nullopt;
+                                         return tree.name(named.get());
+                                     });
     }
 
     std::optional<std::string> currentFolder(AtSpiTree& tree, AtspiAccessible* window) const override {
