@@ -170,6 +170,23 @@ TEST_P(FileManagerTest, ReportsTheSelectedFilesWithSmallTextContents) {
                                                      {{"path", url + "notes.txt"}, {"text", "first/notes\n"}}})}}}}));
 }
 
+// Labels that are not file names: PCManFM shows a desktop entry's Name and a name that is
+// not UTF-8 with a replacement character; the paths reported are the files' own.
+TEST_F(DesktopTest, ReportsTheFilesBehindLabelsThatAreNotTheirNames) {
+    testsupport::TemporaryHome elsewhere;
+    testsupport::writeFile(elsewhere.path() / "app.desktop", "[Desktop Entry]\nType=Application\nName=Pretty Name\n");
+    testsupport::writeFile(elsewhere.path() / "caf\xe9.txt", "old");
+    startQuietly("/usr/bin/pcmanfm", {elsewhere.path().string()}, {{"GTK_MODULES", "gail:atk-bridge"}});
+    startReady("/usr/bin/python3", {appsFolder + "/select-items.py", "pcmanfm", "Pretty Name", "caf\uFFFD.txt"});
+
+    auto line = runAndParse(0);
+    auto& files = line["payload"]["content"];
+    if (files.is_array()) std::sort(files.begin(), files.end());
+    auto url = "file://" + elsewhere.path().string();
+    EXPECT_EQ(files, Json::parse(R"([{"path":")" + url + R"(/app.desktop"},{"path":")" + url +
+                                 R"(/caf%E9.txt","text":"old"}])"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Desktop, FileManagerTest,
     ::testing::Values(FileManager{"org.gnome.Nautilus", {"/usr/bin/nautilus", "--new-window"}, {{"GIO_USE_VFS", "local"}}},
