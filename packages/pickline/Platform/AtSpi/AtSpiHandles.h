@@ -27,7 +27,6 @@ public:
 
     GError** out() { return &error_; }
     explicit operator bool() const { return error_ != nullptr; }
-    std::string message() const { return error_ != nullptr ? error_->message : ""; }
 
 private:
     GError* error_ = nullptr;
