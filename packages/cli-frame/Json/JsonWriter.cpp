@@ -1,7 +1,9 @@
 #include "cli-frame/Json/JsonWriter.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 #include "cli-frame/Json/Utf8.h"
 
@@ -48,14 +50,18 @@ void writeDouble(std::string& out, double number) {
 void writeValue(std::string& out, const Json& value, const JsonWriteOptions& options) {
     switch (value.type()) {
         case Json::value_t::object: {
+            std::vector<const Json::object_t::value_type*> members;
+            for (const auto& member : value.get_ref<const Json::object_t&>()) members.push_back(&member);
+            if (options.sortKeys)
+                std::sort(members.begin(), members.end(), [](auto* left, auto* right) { return left->first < right->first; });
             out += '{';
             bool first = true;
-            for (const auto& [key, member] : value.items()) {
+            for (const auto* member : members) {
                 if (!first) out += ',';
                 first = false;
-                writeString(out, key, options);
+                writeString(out, member->first, options);
                 out += ':';
-                writeValue(out, member, options);
+                writeValue(out, member->second, options);
             }
             out += '}';
             break;

@@ -18,6 +18,8 @@ TEST(JsonWriter, WritesCompactObjectsInInsertionOrderWithPlainSlashesAndUtf8) {
     EXPECT_EQ(writeJson(value), R"({"type":"status","b":1,"a":[true,false,null],"logPath":"/tmp/日志/x.log"})");
     EXPECT_EQ(writeJson(value, {.escapeSlashes = true}),
               R"({"type":"status","b":1,"a":[true,false,null],"logPath":"\/tmp\/日志\/x.log"})");
+    value["a"] = Json::array({Json::object({{"z", 1}, {"y", 2}})});
+    EXPECT_EQ(writeJson(value, {.sortKeys = true}), R"({"a":[{"y":2,"z":1}],"b":1,"logPath":"/tmp/日志/x.log","type":"status"})");
 }
 
 TEST(JsonWriter, EscapesControlCharactersAndRepairsInvalidUtf8) {

@@ -1,5 +1,9 @@
 #include "pickline/Detection/FileDetector.h"
 
+#include <iostream>
+
+#include "pickline/Detection/FolderItemResolver.h"
+
 namespace pickline {
 
 bool FileDetector::isFinder() {
@@ -12,9 +16,14 @@ FileDetector::Result FileDetector::detect() {
     if (!application || !platform_.isFileManager(*application)) return NotFinder{};
     auto selection = platform_.fileManagerSelection(*application);
     if (selection.failure) return Failure{*selection.failure};
+    FolderItemResolver folder(selection.folder);
     std::vector<std::string> paths;
-    for (auto& path : selection.paths)
-        if (!path.empty()) paths.push_back(std::move(path));
+    for (const auto& item : selection.items) {
+        if (item.empty()) continue;
+        if (auto path = folder.resolve(item)) paths.push_back(std::move(*path));
+        // pickline keeps no log file: what it leaves out is told on standard error.
+        else std::cerr << "pickline: left out \"" << item << "\": no entry of " << selection.folder << " matches it\n";
+    }
     if (paths.empty()) return NoSelection{};
     return Success{std::move(paths)};
 }

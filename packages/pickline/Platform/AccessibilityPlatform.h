@@ -34,7 +34,8 @@ struct FrontmostApplication {
 
 // The file manager's answer when asked for its selected items.
 struct FileManagerSelection {
-    std::vector<std::string> paths;      // absolute paths in selection order; empty when none
+    std::string folder;                  // absolute path of the folder shown
+    std::vector<std::string> items;      // the selected items' labels in selection order; empty when none
     std::optional<std::string> failure;  // set when the file manager could not be asked
 };
 

@@ -2,30 +2,26 @@
 
 #include <iostream>
 
+#include "cli-frame/Json/JsonWriter.h"
+#include "cli-frame/Json/Utf8.h"
+
 namespace pickline {
 namespace {
 
-// "/" only ever occurs inside strings of encoded JSON, so escaping it afterwards is exact.
-std::string escapeSlashes(const std::string& encoded) {
-    std::string escaped;
-    escaped.reserve(encoded.size());
-    for (char character : encoded) {
-        if (character == '/') escaped += '\\';
-        escaped += character;
-    }
-    return escaped;
+// The frame's writer repairs text that is not UTF-8; pickline's line reports it as a
+// message that cannot be encoded instead.
+bool holdsOnlyUtf8(const cli::Json& value) {
+    if (value.is_string()) return cli::isValidUtf8(value.get_ref<const std::string&>());
+    for (const auto& [key, member] : value.items())
+        if (!cli::isValidUtf8(key) || !holdsOnlyUtf8(member)) return false;
+    return true;
 }
 
 }  // namespace
 
-void CLIMessageEmitter::writeLine(const nlohmann::json& message) {
-    std::string line;
-    try {
-        // nlohmann's objects keep their keys sorted; dump() rejects text that is not UTF-8.
-        line = escapeSlashes(message.dump());
-    } catch (const nlohmann::json::exception&) {
-        line = fallbackLine;
-    }
+void CLIMessageEmitter::writeLine(const cli::Json& message) {
+    std::string line(fallbackLine);
+    if (holdsOnlyUtf8(message)) line = cli::writeJson(message, {.escapeSlashes = true, .sortKeys = true});
     output_ << line << '\n';
     output_.flush();
     if (!output_ && !outputLost_) {

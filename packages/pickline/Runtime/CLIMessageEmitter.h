@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "pickline/Runtime/CLITypes.h"
 
 namespace pickline {
 
-// Writes pickline's line: compact JSON with object keys sorted and "/" escaped, so the
-// host reads the same bytes whatever produced them.
+// Writes pickline's line with the frame's JSON writer: compact, object keys sorted and "/"
+// escaped, so the host reads the same bytes whatever produced them.
 class CLIMessageEmitter {
 public:
     // Written instead when a message cannot be encoded (for example text that is not UTF-8).
@@ -22,14 +20,14 @@ public:
 
     template <typename Payload>
     void emit(const CLIMessage<Payload>& message) {
-        writeLine(nlohmann::json(message));
+        writeLine(cli::Json(message));
     }
 
     // Whether a line could not be written; the process then ends with status 1.
     bool hasLostOutput() const { return outputLost_; }
 
 private:
-    void writeLine(const nlohmann::json& message);
+    void writeLine(const cli::Json& message);
 
     std::ostream& output_;
     bool outputLost_ = false;

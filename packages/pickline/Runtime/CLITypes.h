@@ -5,8 +5,7 @@
 #include <variant>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "cli-frame/Json/Json.h"
 #include "pickline/FileReader/FileContentReader.h"
 
 namespace pickline {
@@ -31,13 +30,13 @@ struct CLIMessage {
     Payload payload;
 };
 
-void to_json(nlohmann::json& json, const FileInfo& info);
-void to_json(nlohmann::json& json, const SelectionPayload& payload);
-void to_json(nlohmann::json& json, const ErrorPayload& payload);
+void to_json(cli::Json& json, const FileInfo& info);
+void to_json(cli::Json& json, const SelectionPayload& payload);
+void to_json(cli::Json& json, const ErrorPayload& payload);
 
 template <typename Payload>
-void to_json(nlohmann::json& json, const CLIMessage<Payload>& message) {
-    json = nlohmann::json{{"type", message.type}, {"payload", message.payload}};
+void to_json(cli::Json& json, const CLIMessage<Payload>& message) {
+    json = cli::Json{{"type", message.type}, {"payload", message.payload}};
 }
 
 }  // namespace pickline

@@ -43,6 +43,15 @@ TEST_F(FileContentReaderTest, ReadsSmallTextFilesByExtensionAndSize) {
     EXPECT_EQ(FileContentReader::readContent(at("trailing.")), std::nullopt);
     EXPECT_EQ(FileContentReader::readContent(at("folder.txt")), std::nullopt);
     EXPECT_EQ(FileContentReader::readContent(at("missing.txt")), std::nullopt);
+
+    // Special files are never read (a pipe would block); links are followed like any path.
+    ASSERT_EQ(mkfifo(at("pipe.txt").c_str(), 0600), 0);
+    EXPECT_EQ(FileContentReader::readContent(at("pipe.txt")), std::nullopt);
+    EXPECT_EQ(FileContentReader::readContent("/dev/null"), std::nullopt);
+    std::filesystem::create_symlink(at("notes.txt"), at("link.md"));
+    std::filesystem::create_symlink(at("nowhere.md"), at("dangling.md"));
+    EXPECT_EQ(FileContentReader::readContent(at("link.md")), "plain text\n");
+    EXPECT_EQ(FileContentReader::readContent(at("dangling.md")), std::nullopt);
 }
 
 TEST_F(FileContentReaderTest, DecodesBytesThatAreNotUtf8AsLatin1) {
@@ -54,20 +63,6 @@ TEST_F(FileContentReaderTest, DecodesBytesThatAreNotUtf8AsLatin1) {
     EXPECT_EQ(FileContentReader::readContent(at("utf8.txt")), "café ✓ 🙂");
     EXPECT_EQ(FileContentReader::readContent(at("overlong.txt")), "\xc3\x80\xc2\xaf");
     EXPECT_EQ(FileContentReader::readContent(at("surrogate.txt")), "\xc3\xad\xc2\xa0\xc2\x80");
-}
-
-TEST_F(FileContentReaderTest, NeverReadsSpecialFilesOrBlocksOnThem) {
-    ASSERT_EQ(mkfifo(at("pipe.txt").c_str(), 0600), 0);
-    EXPECT_EQ(FileContentReader::readContent(at("pipe.txt")), std::nullopt);
-    EXPECT_EQ(FileContentReader::readContent("/dev/null"), std::nullopt);
-}
-
-TEST_F(FileContentReaderTest, FollowsSymbolicLinksLikeAnyOtherPath) {
-    writeFile(at("target.md"), "linked");
-    std::filesystem::create_symlink(at("target.md"), at("link.md"));
-    std::filesystem::create_symlink(at("nowhere.md"), at("dangling.md"));
-    EXPECT_EQ(FileContentReader::readContent(at("link.md")), "linked");
-    EXPECT_EQ(FileContentReader::readContent(at("dangling.md")), std::nullopt);
 }
 
 TEST_F(FileContentReaderTest, MakesOneEntryPerPathWithItsFileURL) {
@@ -89,16 +84,6 @@ TEST_F(FileContentReaderTest, MakesOneEntryPerPathWithItsFileURL) {
     };
     EXPECT_EQ(infos, expected);
     EXPECT_TRUE(FileContentReader::createFileInfos({}).empty());
-}
-
-TEST_F(FileContentReaderTest, ResolvesRelativePathsAgainstTheWorkingFolder) {
-    writeFile(at("relative.txt"), "here");
-    auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder.path());
-    auto infos = FileContentReader::createFileInfos({"relative.txt"});
-    std::filesystem::current_path(previous);
-    ASSERT_EQ(infos.size(), 1u);
-    EXPECT_EQ(infos[0], (FileInfo{url("relative.txt"), "here"}));
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ protected:
 TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
     platform.trustAnswers = {false};
     platform.frontmost = FrontmostApplication{"file-manager", 7};
-    platform.fileSelection.paths = {"/etc/hostname"};
+    platform.fileSelection = {"/etc", {"hostname"}, std::nullopt};
     EXPECT_EQ(detect(), 1);
     EXPECT_EQ(output.str(), notTrustedLine);
 
@@ -57,22 +57,41 @@ TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
               R"({"payload":{"code":"NO_FRONTMOST_APP","message":"Could not identify frontmost application"},)"
               R"("type":"error"})"
               "\n");
+
+    // Trust lost between the first check and text detection.
+    platform = Platform{};
+    platform.frontmost = FrontmostApplication{"editor", 42};
+    platform.trustAnswers = {true, false};
+    focusWithSelectedText("never read");
+    EXPECT_EQ(detect(), 1);
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED",)"
+                                            R"("message":"Failed to get accessibility element. Accessibility )"
+                                            R"(permission may not be granted."}})"));
 }
 
-TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionWithFileContents) {
+TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     testsupport::TemporaryHome folder;
-    auto text = (folder.path() / "a note.txt").string();
-    auto image = (folder.path() / "photo.png").string();
-    testsupport::writeFile(text, "hello/world");
-    testsupport::writeFile(image, "png");
+    testsupport::writeFile(folder.path() / "a note.txt", "hello/world");
+    testsupport::writeFile(folder.path() / "photo.png", "png");
+    // A desktop entry shows its Name, a name that is not UTF-8 its repaired form.
+    testsupport::writeFile(folder.path() / "app.desktop", "[Desktop Entry]\nName=Pretty Name\nType=Application\n");
+    testsupport::writeFile(folder.path() / "caf\xe9 old.log", "x");
+    testsupport::writeFile(folder.path() / "twin\xe9", "");
+    testsupport::writeFile(folder.path() / "twin\xe8", "");
     platform.frontmost = FrontmostApplication{"file-manager", 7};
-    platform.fileSelection.paths = {text, "", image};
+    platform.fileSelection = {folder.path().string(),
+                              {"a note.txt", "", "Pretty Name", "caf\xef\xbf\xbd old.log (invalid encoding)", "photo.png",
+                               "gone.txt", "twin\xef\xbf\xbd", "../a note.txt"},
+                              std::nullopt};
     focusWithSelectedText("ignored while files are selected");
 
     EXPECT_EQ(detect(), 0);
     auto prefix = "file://" + folder.path().string();
+    // Items that match no entry, or several, are left out.
     EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
                                             R"({"path":")" + prefix + R"(/a%20note.txt","text":"hello/world"},)"
+                                            R"({"path":")" + prefix + R"(/app.desktop"},)"
+                                            R"({"path":")" + prefix + R"(/caf%E9%20old.log","text":"x"},)"
                                             R"({"path":")" + prefix + R"(/photo.png"}]}})"));
     EXPECT_NE(output.str().find(R"("file:\/\/)"), std::string::npos);
 }
@@ -85,13 +104,13 @@ TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionF
     EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"INTERNAL_ERROR",)"
                                             R"("message":"The file manager did not answer"}})"));
 
-    platform.fileSelection = {{"", ""}, std::nullopt};  // only empty pieces: nothing selected
+    platform.fileSelection = {"/etc", {"", ""}, std::nullopt};  // only empty pieces: nothing selected
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "renamed item");
 
     // Another application's answer is never asked for files.
     platform.frontmost = FrontmostApplication{"editor", 42};
-    platform.fileSelection.paths = {"/etc/hostname"};
+    platform.fileSelection.items = {"hostname"};
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["selectionType"], "text");
 }
@@ -112,15 +131,6 @@ TEST_F(SelectionDetectorTest, FallsBackFromTheSystemWideFocusToTheFrontmostAppli
     EXPECT_EQ(output.str(), noneLine);
 }
 
-TEST_F(SelectionDetectorTest, TrustLostBeforeTextDetectionIsReportedAsSuch) {
-    platform.trustAnswers = {true, false};
-    focusWithSelectedText("never read");
-    EXPECT_EQ(detect(), 1);
-    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED",)"
-                                            R"("message":"Failed to get accessibility element. Accessibility )"
-                                            R"(permission may not be granted."}})"));
-}
-
 // A chain of `levels` elements below a focused one, the last holding the selection.
 std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& text) {
     auto node = Platform::element(text);
@@ -128,7 +138,7 @@ std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& tex
     return node;
 }
 
-TEST_F(SelectionDetectorTest, SearchesThreeLevelsOfChildrenButNoDeeper) {
+TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) {
     platform.systemWide->focusedElement = focusedAbove(3, "third level");
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "third level");
@@ -143,9 +153,8 @@ TEST_F(SelectionDetectorTest, SearchesThreeLevelsOfChildrenButNoDeeper) {
         Platform::element("", {Platform::element(std::nullopt, {nested}), Platform::element("second child")});
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "grandchild");
-}
 
-TEST_F(SelectionDetectorTest, ExaminesOnlyTheFirstTenChildren) {
+    // Only the first ten children of an element are examined.
     std::vector<ElementRef> children;
     for (int index = 0; index < 10; ++index) children.push_back(Platform::element(""));
     auto eleventh = Platform::element("eleventh child");

@@ -1,25 +1,22 @@
 #pragma once
 
-#include <chrono>
 #include <memory>
 
 #include "pickline/Platform/AccessibilityPlatform.h"
+#include "pickline/Platform/AtSpi/AtSpiBusConnection.h"
 
 namespace pickline {
 
 // Accessibility through AT-SPI on the desktop's accessibility bus. The frontmost
-// application is the one whose window is active; the focused element is found by a
-// collection query for the focused state; PCManFM's icon view answers for its selection.
+// application is the one whose window is active; known file managers answer for their
+// selected items.
 //
 // Every bus call waits at most `perCall`, and all of them together at most `wholeRun`
 // counted from construction; a call past that answers with nothing at once, so an
 // application that hangs on the bus cannot hang the caller.
 class AtSpiAccessibilityPlatform final : public AccessibilityPlatform {
 public:
-    struct Limits {
-        std::chrono::milliseconds perCall{200};
-        std::chrono::milliseconds wholeRun{1200};
-    };
+    using Limits = atspi::AtSpiBusConnection::Limits;
 
     AtSpiAccessibilityPlatform() : AtSpiAccessibilityPlatform(Limits{}) {}
     explicit AtSpiAccessibilityPlatform(Limits limits);

@@ -3,8 +3,6 @@
 
 selection-app.py entry TEXT START END     a focused entry with characters START..END selected
 selection-app.py textview TEXT START END  the same in a focused text view
-selection-app.py nested DEPTH TEXT        a focused container whose descendant DEPTH levels
-                                          down is a label with all of TEXT selected
 selection-app.py none TEXT                a focused entry holding TEXT with nothing selected
 
 Prints "ready" once the window is active and the selection is in place, then runs
@@ -36,21 +34,6 @@ def build(window, mode, arguments):
         window.add(view)
         start, end = int(arguments[1]), int(arguments[2])
         return view, lambda: buffer.select_range(buffer.get_iter_at_offset(start), buffer.get_iter_at_offset(end))
-    if mode == "nested":
-        depth, text = int(arguments[0]), arguments[1]
-        focused = Gtk.Box()
-        focused.set_can_focus(True)
-        window.add(focused)
-        parent = focused
-        for _ in range(depth - 1):
-            inner = Gtk.Box()
-            parent.add(inner)
-            parent = inner
-        label = Gtk.Label(label=text)
-        label.set_selectable(True)
-        label.set_can_focus(False)
-        parent.add(label)
-        return focused, lambda: label.select_region(0, -1)
     raise SystemExit("unknown mode " + mode)
 
 
