@@ -78,15 +78,6 @@ protected:
         return data;
     }
 
-    std::string moduleOf(const std::string& sink) {
-        std::istringstream modules(pactl({"list", "short", "modules"}));
-        for (std::string line; std::getline(modules, line);) {
-            if (line.find("sink_name=" + sink + " ") != std::string::npos) return line.substr(0, line.find('\t'));
-        }
-        ADD_FAILURE() << "no module for " << sink;
-        return "";
-    }
-
     std::filesystem::path stateFile() const { return home_.dataHome() / "tessaryn" / "system-audio-cli" / "state.json"; }
     std::filesystem::path logFile() const { return home_.path() / "logs" / "hushline.log"; }
 
@@ -175,8 +166,7 @@ TEST_F(HushlineProcess, RestoreOntoAnotherDefaultSinkAppliesTheSafetyVolumeThere
 }
 
 TEST_F(HushlineProcess, ASinkThatGoesAwayBetweenMuteAndRestore) {
-    pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
-           "sink_properties=device.description=USB/Dock"});
+    server_.addSink("usb_sink", "USB/Dock", 2);
     pactl({"set-default-sink", "usb_sink"});
     const Json muted = run({"mute"});
     EXPECT_EQ(muted.at("payload").at("data").at("deviceName"), "USB/Dock");
@@ -184,7 +174,7 @@ TEST_F(HushlineProcess, ASinkThatGoesAwayBetweenMuteAndRestore) {
     EXPECT_NE(readFile(stateFile()).find(R"("deviceName":"USB\/Dock")"), std::string::npos) << readFile(stateFile());
 
     // Another sink takes over as default.
-    pactl({"unload-module", moduleOf("usb_sink")});
+    server_.removeDevice("usb_sink");
     const Json other = run({"restore"}).at("payload");
     EXPECT_EQ(other.at("code"), "apple_audio_restore_failed");
     std::string defaultSink = pactl({"get-default-sink"});
@@ -195,8 +185,8 @@ TEST_F(HushlineProcess, ASinkThatGoesAwayBetweenMuteAndRestore) {
 
     // No sink at all.
     run({"mute"});
-    pactl({"unload-module", moduleOf("test_stereo_sink")});
-    pactl({"unload-module", moduleOf("test_mono_sink")});
+    server_.removeDevice("test_stereo_sink");
+    server_.removeDevice("test_mono_sink");
     EXPECT_EQ(run({"status"}).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
     const Json none = run({"restore"}).at("payload");
     EXPECT_EQ(none.at("code"), "apple_audio_device_unavailable");
