@@ -11,20 +11,44 @@
 
 namespace testsupport {
 
-// A private PulseAudio server (scripts/sound-server in a folder of its own) for tests that
+enum class SoundServerKind { pulseAudio, pipeWire };
+
+// The kind the tests of this run use: TESSARYN_SOUND_SERVER_KIND, "pulseaudio" (the default)
+// or "pipewire"; throws on any other value.
+SoundServerKind soundServerKindFromEnvironment();
+
+// A private sound server (scripts/sound-server in a folder of its own) for tests that
 // restart the server or change its devices, so they cannot disturb tests running beside
-// them. It has the devices of the shared test server: sinks "test_stereo_sink" (2 channels)
-// and "test_mono_sink" (1), sources "test_source_a" (2, the default) and "test_source_b" (1).
+// them. Either kind has the devices of the shared test server: sinks "test_stereo_sink"
+// (2 channels) and "test_mono_sink" (1), sources "test_source_a" (2, the default) and
+// "test_source_b" (1), and clients reach either through the PulseAudio protocol.
 // Started by the constructor, stopped by the destructor; throws when it cannot start.
 class SoundServer {
 public:
-    SoundServer();
+    explicit SoundServer(SoundServerKind kind = soundServerKindFromEnvironment());
     ~SoundServer();
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
+    SoundServerKind kind() const { return kind_; }
+
     void start();
     void stop();
+    // Restarts only the process that serves the PulseAudio protocol while the devices and
+    // the defaults stay: pipewire-pulse on PipeWire. PulseAudio is that process, so there it
+    // is a full restart.
+    void restartProtocolServer();
+
+    // Adds a null source or sink (1 channel: mono, 2: front left and right) and returns once
+    // pactl lists it; it stays until removeDevice. Throws when the server refuses it.
+    void addSource(const std::string& name, const std::string& description, int channels);
+    void addSink(const std::string& name, const std::string& description, int channels);
+    // Adds a source that the server lists but will not make the default: on PipeWire a plain
+    // Audio/Source without an available port, which WirePlumber passes over. False, and
+    // nothing added, on a server that has no such source.
+    bool addSourceThatCannotBeDefault(const std::string& name, const std::string& description);
+    // Removes a source or sink, the fixed ones included, and returns once pactl no longer lists it.
+    void removeDevice(const std::string& name);
 
     // The server's address for libpulse ("unix:.../native").
     std::string address() const;
@@ -32,12 +56,19 @@ public:
     std::map<std::string, std::optional<std::string>> environment() const;
     // Runs pactl against this server.
     ProcessResult pactl(const std::vector<std::string>& arguments) const;
-    // The daemon's process id, or -1 when it is not running.
+    // The process id of what serves the PulseAudio protocol, or -1 when it is not running.
     pid_t serverPid() const;
 
 private:
     ProcessResult script(const std::string& command) const;
+    void checked(const std::string& what, const ProcessResult& result) const;
+    void runPipeWireCommand(const std::string& what, const std::vector<std::string>& arguments) const;
+    void addPipeWireNode(const std::string& name, const std::string& description, const std::string& mediaClass,
+                         int channels);
+    bool listed(const std::string& name) const;
+    void waitUntilListed(const std::string& name, bool wanted) const;
 
+    SoundServerKind kind_;
     std::string folder_;
 };
 

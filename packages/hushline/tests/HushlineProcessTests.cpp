@@ -1,7 +1,3 @@
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -16,6 +12,7 @@
 #include "audio-hardware/PulseAudio/DeviceIds.h"
 #include "cli-frame/Json/Json.h"
 #include "test-support/ChildProcess.h"
+#include "test-support/SilentSocket.h"
 #include "test-support/SoundServer.h"
 #include "test-support/TemporaryHome.h"
 
@@ -219,8 +216,7 @@ TEST_F(HushlineProcess, AMuteKilledAtAnyMomentNeverLeavesASilencedSinkWithoutARe
 }
 
 TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSinkKeepsTheRecord) {
-    std::string usbModule = pactl({"load-module", "module-null-sink", "sink_name=usb_sink", "channels=2",
-                                   "sink_properties=device.description=USB/Dock"});
+    server_.addSink("usb_sink", "USB/Dock", 2);
     pactl({"set-default-sink", "usb_sink"});
     setSink("usb_sink", {"30000", "40000"}, false);
     EXPECT_EQ(run({"mute"}).at("payload").at("data").at("deviceName"), "USB/Dock");
@@ -228,7 +224,7 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
     EXPECT_NE(readFile(stateFile()).find(R"("deviceName":"USB\/Dock")"), std::string::npos) << readFile(stateFile());
 
     // Another sink takes over as default: its own volumes are not touched but the safety volume is applied.
-    pactl({"unload-module", usbModule.substr(0, usbModule.find('\n'))});
+    server_.removeDevice("usb_sink");
     pactl({"set-default-sink", "test_mono_sink"});
     setSink("test_mono_sink", {"1000"}, true);
     const Json line = run({"restore"});
@@ -248,7 +244,8 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
     // No sink at all: nothing was restored, so the record stays for a later restore.
     run({"mute"});
     const std::string record = readFile(stateFile());
-    pactl({"unload-module", "module-null-sink"});
+    server_.removeDevice("test_stereo_sink");
+    server_.removeDevice("test_mono_sink");
     EXPECT_EQ(run({"status"}).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
     const Json none = run({"restore"}).at("payload");
     EXPECT_EQ(none.at("code"), "apple_audio_device_unavailable");
@@ -258,33 +255,15 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
     EXPECT_EQ(readFile(stateFile()), record);
 }
 
-// A socket that takes connections and never answers, like a server that hangs.
-class StalledServer {
-public:
-    explicit StalledServer(const std::filesystem::path& path) : path_(path) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.string().copy(address.sun_path, sizeof address.sun_path - 1);
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd_, 16) != 0) {
-            throw std::runtime_error("cannot listen on " + path.string());
-        }
-    }
-    ~StalledServer() { close(fd_); }
-    std::string address() const { return "unix:" + path_.string(); }
-
-private:
-    std::filesystem::path path_;
-    int fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-};
-
 TEST_F(HushlineProcess, WithoutAWorkingServerARestoreKeepsTheRecordAndADamagedValueCostsOnlyItself) {
     // Written by another tool: two volumes no device could give, one bare NaN.
     const std::string record = R"({"deviceID":)" + std::to_string(audiohw::sinkDeviceID(kStereo)) +
                                R"(,"mainVolume":-1,"leftVolume":NaN,"rightVolume":0.25,"muted":false,"createdAt":1})";
     testsupport::writeFile(stateFile(), record);
     server_.stop();
-    const StalledServer stalled(home_.path() / "stalled.sock");
-    for (const Environment& server : {Environment{}, Environment{{"PULSE_SERVER", stalled.address()}}}) {
+    const std::filesystem::path stalledSocket = home_.path() / "stalled.sock";
+    const testsupport::SilentSocket stalled(stalledSocket);
+    for (const Environment& server : {Environment{}, Environment{{"PULSE_SERVER", "unix:" + stalledSocket.string()}}}) {
         EXPECT_EQ(run({"status"}, server).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
         const Json restore = run({"restore"}, server).at("payload");
         EXPECT_EQ(restore.at("code"), "apple_audio_device_unavailable");

@@ -27,8 +27,7 @@ std::vector<std::pair<std::string, std::string>> pactlInputs(const std::string& 
 }
 
 TEST_F(PortlineProcess, ListNamesExactlyTheSourcesPactlListsWithTheDefaultMarked) {
-    pactl({"load-module", "module-null-source", "source_name=extra.mic", "channels=1",
-           "description='Ümlaut/\"quoted\" 麦克风'"});
+    server_.addSource("extra.mic", "Ümlaut/\"quoted\" 麦克风", 1);
     pactl({"set-default-source", "test_source_b"});
     for (int round = 0; round < 2; ++round) {
         const auto result = run({"list"});

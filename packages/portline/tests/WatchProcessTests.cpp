@@ -70,12 +70,11 @@ TEST_F(WatchProcess, WritesOneLinePerChangeInOrderAndStopsOnSIGINTAndSIGTERM) {
                   R"({"uid":")" + newDefault + R"(","name":")" + name + R"(","isDefault":true})");
 
         // Each change is read back before the next: the watch re-reads the state when told.
-        const std::string module =
-            pactl({"load-module", "module-null-source", "source_name=plugged_in", "description=Plugged\\ In"});
+        server_.addSource("plugged_in", "Plugged In", 2);
         const auto added = nextLine(*watch);
         EXPECT_EQ(eventOf(added), "device-list-changed");
         EXPECT_EQ(uids(added), (std::vector<std::string>{"test_source_a", "test_source_b", "plugged_in"}));
-        pactl({"unload-module", module});
+        server_.removeDevice("plugged_in");
         const auto removed = nextLine(*watch);
         EXPECT_EQ(eventOf(removed), "device-list-changed");
         EXPECT_EQ(uids(removed), (std::vector<std::string>{"test_source_a", "test_source_b"}));
@@ -99,8 +98,7 @@ TEST_F(WatchProcess, GoesOnAfterTheSoundServerRestarts) {
     const auto ready = nextLine(*watch);
     EXPECT_EQ(ready.at("payload").at("logPath"), logFile);
 
-    server_.stop();
-    server_.start();
+    server_.restartProtocolServer();
     // The first line after the restart is the fresh list, once reconnected.
     const auto reconnected = nextLine(*watch);
     EXPECT_EQ(eventOf(reconnected), "device-list-changed");
