@@ -85,6 +85,18 @@ TEST_F(PortlineProcess, SetDefaultChangesWhatPactlReports) {
     EXPECT_EQ(pactl({"get-default-source"}), "test_source_a");
 }
 
+// WirePlumber accepts the request and then keeps the old default: only reading the
+// default back tells the truth.
+TEST_F(PortlineProcess, ASetDefaultTheServerOverrulesIsAFailure) {
+    if (!server_.addSourceThatCannotBeDefault("portless_source", "Portless Microphone")) {
+        GTEST_SKIP() << "this sound server makes every source the default it is asked for";
+    }
+    const auto result = run({"set-default", "--uid", "portless_source"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
+    EXPECT_EQ(pactl({"get-default-source"}), "test_source_a");
+}
+
 TEST_F(PortlineProcess, BadUIDsAreClearErrorsAndChangeNothing) {
     const auto logFile = (home_.path() / "portline.log").string();
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
