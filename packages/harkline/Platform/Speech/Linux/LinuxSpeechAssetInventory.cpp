@@ -1,16 +1,15 @@
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxAssetInventory.h"
+#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
 
 #include <algorithm>
 #include <stdexcept>
 
+#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
-#include "harkline/Platform/Speech/PocketSphinx/ModelInstallationLock.h"
-#include "harkline/Platform/Speech/PocketSphinx/StagedModelInstallation.h"
+#include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
+#include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
 
 namespace harkline {
 namespace {
-
-constexpr const char* engineName = "pocketsphinx";
 
 // Every module of a request needs its locale's model; the order of statuses below is
 // from least to most ready, so a list is as ready as its least ready module.
@@ -24,20 +23,31 @@ int readiness(AssetInventoryStatus status) {
     return 0;
 }
 
-}  // namespace
-
-std::vector<std::string> PocketSphinxAssetInventory::supportedLocales() const {
-    auto locales = store_.installedLocales();
-    for (const auto& candidate : sources_)
-        if (candidate.source.engine == engineName && candidate.source.isPresent()) locales.push_back(candidate.source.locale);
+void sortUnique(std::vector<std::string>& locales) {
     std::sort(locales.begin(), locales.end());
     locales.erase(std::unique(locales.begin(), locales.end()), locales.end());
+}
+
+}  // namespace
+
+std::vector<std::string> LinuxSpeechAssetInventory::supportedLocales() const {
+    auto locales = installedLocales();
+    for (const auto& candidate : sources_)
+        if (LinuxSpeechPlatform::isKnownEngine(candidate.source.engine) && candidate.source.isPresent())
+            locales.push_back(candidate.source.locale);
+    sortUnique(locales);
     return locales;
 }
 
-std::vector<std::string> PocketSphinxAssetInventory::installedLocales() const { return store_.installedLocales(); }
+std::vector<std::string> LinuxSpeechAssetInventory::installedLocales() const {
+    auto locales = store_.installedLocales();
+    for (const auto& model : systemModels_)
+        if (model.isPresent()) locales.push_back(model.locale);
+    sortUnique(locales);
+    return locales;
+}
 
-AssetInventoryStatus PocketSphinxAssetInventory::status(const std::vector<SpeechAssetModule>& modules) const {
+AssetInventoryStatus LinuxSpeechAssetInventory::status(const std::vector<SpeechAssetModule>& modules) const {
     if (modules.empty()) return AssetInventoryStatus::unsupported;
     auto least = AssetInventoryStatus::installed;
     for (const auto& module : modules) {
@@ -47,36 +57,41 @@ AssetInventoryStatus PocketSphinxAssetInventory::status(const std::vector<Speech
     return least;
 }
 
-std::unique_ptr<AssetInstallationRequest> PocketSphinxAssetInventory::assetInstallationRequest(
+std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::assetInstallationRequest(
     const std::vector<SpeechAssetModule>& modules) const {
     if (modules.size() != 1) throw std::invalid_argument("one module per installation request");
     const auto& requested = modules.front().locale;
     auto locale = canonicalLocaleIdentifier(requested);
     if (!locale) throw std::invalid_argument("\"" + requested + "\" is not a locale identifier");
 
-    auto installed = store_.installedModel(*locale);
     auto source = presentSource(*locale);
     if (!source) {
-        if (installed) return nullptr;
+        if (isInstalled(*locale)) return nullptr;
         throw std::runtime_error("no speech model source for " + *locale + " on this machine");
     }
-    if (installed && installed->manifest == source->source.manifest()) return nullptr;
-    return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source));
+    auto installed = store_.installedModel(*locale);
+    if (installed && sameModelFiles(installed->manifest, source->source.manifest())) return nullptr;
+    return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
 }
 
-AssetInventoryStatus PocketSphinxAssetInventory::localeStatus(const std::string& requested) const {
+AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& requested) const {
     auto locale = canonicalLocaleIdentifier(requested);
     if (!locale) return AssetInventoryStatus::unsupported;
     if (ModelInstallationLock::isHeld(ModelInstallationLock::path(store_.modelsDirectory(), *locale)))
         return AssetInventoryStatus::downloading;
-    if (store_.installedModel(*locale)) return AssetInventoryStatus::installed;
+    if (isInstalled(*locale)) return AssetInventoryStatus::installed;
     if (presentSource(*locale)) return AssetInventoryStatus::supported;
     return AssetInventoryStatus::unsupported;
 }
 
-std::optional<InstallableSpeechModelSource> PocketSphinxAssetInventory::presentSource(const std::string& locale) const {
+bool LinuxSpeechAssetInventory::isInstalled(const std::string& locale) const {
+    return store_.installedModel(locale).has_value() || systemModel(systemModels_, locale).has_value();
+}
+
+std::optional<InstallableSpeechModelSource> LinuxSpeechAssetInventory::presentSource(const std::string& locale) const {
     for (const auto& candidate : sources_)
-        if (candidate.source.locale == locale && candidate.source.engine == engineName && candidate.source.isPresent())
+        if (candidate.source.locale == locale && LinuxSpeechPlatform::isKnownEngine(candidate.source.engine) &&
+            candidate.source.isPresent())
             return candidate;
     return std::nullopt;
 }

@@ -1,4 +1,4 @@
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxSpeechPlatform.h"
+#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -10,66 +10,88 @@
 namespace harkline {
 namespace {
 
-class PocketSphinxAnalyzer final : public SpeechAnalyzer {
+constexpr const char* pocketSphinxEngine = "pocketsphinx";
+
+class StreamingDecoderAnalyzer final : public SpeechAnalyzer {
 public:
-    PocketSphinxAnalyzer(SpeechModelStore store, std::shared_ptr<SpeechTranscriber> module)
-        : store_(std::move(store)), module_(std::move(module)) {}
+    StreamingDecoderAnalyzer(std::optional<InstalledSpeechModel> model, std::shared_ptr<SpeechTranscriber> module,
+                             cli::Logger logger)
+        : model_(std::move(model)), module_(std::move(module)), logger_(std::move(logger)) {}
 
     void prepareToAnalyze(const AudioFormat& format) override {
         if (format.commonFormat != AudioCommonFormat::pcmFormatInt16 || format.sampleRate != 16000.0 ||
             format.channelCount != 1)
-            throw std::runtime_error("pocketsphinx transcribes 16000 Hz mono 16-bit audio only");
+            throw std::runtime_error("the speech engines transcribe 16000 Hz mono 16-bit audio only");
         const auto& locale = module_->locale();
-        auto model = store_.installedModel(locale);
-        if (!model)
+        if (!model_)
             throw std::runtime_error("speech model for " + locale + " is not installed; run `harkline assets.download --locale " +
                                      locale + "`");
-        if (model->manifest.engine != PocketSphinxSpeechPlatform::engineName)
-            throw std::runtime_error("speech model for " + locale + " is made for " + model->manifest.engine +
-                                     ", not pocketsphinx");
-        auto acousticModel = model->component("acousticModel");
-        auto languageModel = model->component("languageModel");
-        auto dictionary = model->component("dictionary");
-        if (!acousticModel || !languageModel || !dictionary)
-            throw std::runtime_error("speech model for " + locale + " lacks a part pocketsphinx needs");
-        decoder_.emplace(PocketSphinxDecoder::ModelPaths{*acousticModel, *languageModel, *dictionary});
+        decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
     }
 
     void start(AsyncStream<AnalyzerInput>& inputSequence) override {
         if (!decoder_) throw std::logic_error("start before prepareToAnalyze");
         while (auto input = inputSequence.next()) {
             const auto& buffer = input->buffer;
-            send(decoder_->process(buffer.int16ChannelData(0), buffer.frameLength()));
+            send(decoder_->feed(buffer.int16ChannelData(0), buffer.frameLength()));
         }
     }
 
     void finalizeAndFinishThroughEndOfInput() override {
-        if (decoder_) {
-            if (auto final = decoder_->finish()) send({std::move(*final)});
-        }
+        if (decoder_) send(decoder_->finish());
         module_->results()->finish();
     }
 
 private:
-    void send(std::vector<PocketSphinxDecoder::Hypothesis> hypotheses) {
+    void send(std::vector<StreamingDecoder::Hypothesis> hypotheses) {
         for (auto& hypothesis : hypotheses)
             module_->results()->send(SpeechTranscriptionResult{std::move(hypothesis.text), hypothesis.isFinal});
     }
 
-    SpeechModelStore store_;
+    std::optional<InstalledSpeechModel> model_;
     std::shared_ptr<SpeechTranscriber> module_;
-    std::optional<PocketSphinxDecoder> decoder_;
+    cli::Logger logger_;
+    std::unique_ptr<StreamingDecoder> decoder_;
 };
 
 }  // namespace
 
-bool PocketSphinxSpeechPlatform::hasSpeechAnalyzer() const {
-    return std::any_of(sources_.begin(), sources_.end(), [](const auto& source) { return source.isPresent(); });
+std::optional<InstalledSpeechModel> systemModel(const std::vector<SpeechModelSource>& systemModels,
+                                                const std::string& locale) {
+    for (const auto& source : systemModels) {
+        if (source.locale != locale || !source.isPresent()) continue;
+        try {
+            return InstalledSpeechModel{source.manifest(), source.directory};
+        } catch (const std::exception&) {
+            return std::nullopt;  // vanished while being listed
+        }
+    }
+    return std::nullopt;
 }
 
-bool PocketSphinxSpeechPlatform::isTranscriberAvailable() const { return !knownLocales().empty(); }
+bool LinuxSpeechPlatform::isKnownEngine(const std::string& engine) {
+    return engine == pocketSphinxEngine || engine == SherpaOnnxTransducerModel::engineName;
+}
 
-std::optional<std::string> PocketSphinxSpeechPlatform::supportedLocale(const std::string& locale) const {
+std::unique_ptr<StreamingDecoder> LinuxSpeechPlatform::loadDecoder(const InstalledSpeechModel& model,
+                                                                   const cli::Logger& logger, EngineOutput engineOutput) {
+    model.verifyFiles();
+    const auto& engine = model.manifest.engine;
+    if (engine == SherpaOnnxTransducerModel::engineName)
+        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxTransducerModel::inspect(model), logger, engineOutput);
+    if (engine != pocketSphinxEngine)
+        throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
+    auto acousticModel = model.component("acousticModel");
+    auto languageModel = model.component("languageModel");
+    auto dictionary = model.component("dictionary");
+    if (!acousticModel || !languageModel || !dictionary)
+        throw std::runtime_error("speech model for " + model.manifest.locale + " lacks a part pocketsphinx needs");
+    return std::make_unique<PocketSphinxDecoder>(PocketSphinxDecoder::ModelPaths{*acousticModel, *languageModel, *dictionary});
+}
+
+bool LinuxSpeechPlatform::isTranscriberAvailable() const { return !knownLocales().empty(); }
+
+std::optional<std::string> LinuxSpeechPlatform::supportedLocale(const std::string& locale) const {
     auto canonical = canonicalLocaleIdentifier(locale);
     if (!canonical) return std::nullopt;
     auto known = knownLocales();
@@ -82,19 +104,28 @@ std::optional<std::string> PocketSphinxSpeechPlatform::supportedLocale(const std
     return std::nullopt;
 }
 
-std::shared_ptr<SpeechTranscriber> PocketSphinxSpeechPlatform::makeTranscriber(const std::string& locale,
-                                                                               TranscriptionPreset preset) const {
+std::shared_ptr<SpeechTranscriber> LinuxSpeechPlatform::makeTranscriber(const std::string& locale,
+                                                                        TranscriptionPreset preset) const {
     return std::make_shared<ChannelSpeechTranscriber>(locale, preset);
 }
 
-std::unique_ptr<SpeechAnalyzer> PocketSphinxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
-    return std::make_unique<PocketSphinxAnalyzer>(store_, std::move(module));
+std::unique_ptr<SpeechAnalyzer> LinuxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
+    auto model = modelFor(module->locale());
+    return std::make_unique<StreamingDecoderAnalyzer>(std::move(model), std::move(module), logger_);
 }
 
-std::vector<std::string> PocketSphinxSpeechPlatform::knownLocales() const {
-    auto known = store_.installedLocales();
-    for (const auto& source : sources_)
-        if (source.engine == engineName && source.isPresent()) known.push_back(source.locale);
+std::optional<InstalledSpeechModel> LinuxSpeechPlatform::modelFor(const std::string& locale) const {
+    if (auto stored = store_.recordedModel(locale); stored && isKnownEngine(stored->manifest.engine)) return stored;
+    return systemModel(systemModels_, locale);
+}
+
+std::vector<std::string> LinuxSpeechPlatform::knownLocales() const {
+    std::vector<std::string> known;
+    for (const auto& locale : store_.recordedLocales())
+        if (auto model = store_.recordedModel(locale); model && isKnownEngine(model->manifest.engine))
+            known.push_back(locale);
+    for (const auto& source : systemModels_)
+        if (source.isPresent()) known.push_back(source.locale);
     std::sort(known.begin(), known.end());
     known.erase(std::unique(known.begin(), known.end()), known.end());
     return known;

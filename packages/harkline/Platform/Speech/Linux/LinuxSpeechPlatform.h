@@ -1,38 +1,56 @@
 #pragma once
 
-#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/Platform/Speech/SpeechPlatform.h"
 
 namespace harkline {
 
-// The speech platform on Linux: pocketsphinx, with models from the per-user store.
-// A locale is supported when the system packages provide its model or the store has it
-// installed; transcription itself uses only installed models.
-class PocketSphinxSpeechPlatform final : public SpeechPlatform {
+// The speech platform on Linux: two engines, pocketsphinx and sherpa-onnx streaming
+// transducers, each linked in. A locale is served by the model in the per-user store when
+// it has one (whatever its engine), else by a system model where it lies (Debian's
+// pocketsphinx en-US), with no copy.
+class LinuxSpeechPlatform final : public SpeechPlatform {
 public:
-    static constexpr const char* engineName = "pocketsphinx";
+    LinuxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> systemModels, cli::Logger logger)
+        : store_(std::move(store)), systemModels_(std::move(systemModels)), logger_(std::move(logger)) {}
 
-    PocketSphinxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> sources)
-        : store_(std::move(store)), sources_(std::move(sources)) {}
-
-    bool hasSpeechAnalyzer() const override;
+    // The engines are part of the program.
+    bool hasSpeechAnalyzer() const override { return true; }
+    // Some locale has a model.
     bool isTranscriberAvailable() const override;
     std::optional<std::string> supportedLocale(const std::string& locale) const override;
     std::shared_ptr<SpeechTranscriber> makeTranscriber(const std::string& locale,
                                                        TranscriptionPreset preset) const override;
     std::unique_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const override;
 
-    const SpeechModelStore& store() const { return store_; }
-    const std::vector<SpeechModelSource>& sources() const { return sources_; }
+    // The model that serves a canonical locale: the store's (even one damaged since its
+    // installation, which then fails to load with the reason), else a present system model.
+    std::optional<InstalledSpeechModel> modelFor(const std::string& locale) const;
+
+    static bool isKnownEngine(const std::string& engine);
+    // Checks the model's files and loads its engine; throws std::runtime_error saying why
+    // it cannot.
+    static std::unique_ptr<StreamingDecoder> loadDecoder(const InstalledSpeechModel& model, const cli::Logger& logger,
+                                                         EngineOutput engineOutput = EngineOutput::toLog);
 
 private:
     std::vector<std::string> knownLocales() const;
 
     SpeechModelStore store_;
-    std::vector<SpeechModelSource> sources_;
+    std::vector<SpeechModelSource> systemModels_;
+    cli::Logger logger_;
 };
+
+// A present system model as an installed one, where it lies; none when absent.
+std::optional<InstalledSpeechModel> systemModel(const std::vector<SpeechModelSource>& systemModels,
+                                                const std::string& locale);
 
 }  // namespace harkline

@@ -1,0 +1,135 @@
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
+
+#include <cstring>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxCApi.h"
+#include "harkline/Platform/Speech/SherpaOnnx/StandardErrorCapture.h"
+
+namespace harkline {
+namespace {
+
+constexpr int sampleRate = 16000;
+constexpr int samplesPerFrame = sampleRate / 100;  // 10 ms feature frames
+constexpr float pauseEndingUtterance = 0.8f;
+constexpr float silenceBeforeAnyText = 2.4f;
+constexpr float longestUtterance = 30.0f;
+
+void logEngineOutput(const std::string& output, const cli::Logger& logger) {
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty()) logger.info("sherpa-onnx: " + line);
+}
+
+}  // namespace
+
+std::string SherpaOnnxDecoder::checkLibraryVersion() {
+    const char* version = SherpaOnnxGetVersionStr();
+    std::string found = version != nullptr ? version : "";
+    if (found != sherpaOnnxPinnedVersion)
+        throw std::runtime_error("sherpa-onnx " + found + " is installed; harkline is built for " +
+                                 sherpaOnnxPinnedVersion);
+    return found;
+}
+
+SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, const cli::Logger& logger,
+                                     EngineOutput engineOutput) {
+    checkLibraryVersion();
+    auto encoder = model.encoder.string(), decoder = model.decoder.string(), joiner = model.joiner.string(),
+         tokens = model.tokens.string();
+    auto hotwords = model.hotwords ? model.hotwords->string() : std::string();
+    auto bpeVocab = model.bpeVocab ? model.bpeVocab->string() : std::string();
+
+    SherpaOnnxOnlineRecognizerConfig config;
+    std::memset(&config, 0, sizeof config);
+    config.feat_config = {sampleRate, 80};
+    config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
+    config.model_config.tokens = tokens.c_str();
+    config.model_config.num_threads = 1;
+    config.model_config.provider = "cpu";
+    config.decoding_method = "greedy_search";
+    if (model.hotwords) {
+        config.decoding_method = "modified_beam_search";
+        config.max_active_paths = 4;
+        config.hotwords_file = hotwords.c_str();
+        config.hotwords_score = 1.5f;
+        config.model_config.modeling_unit = model.bpeVocab ? "cjkchar+bpe" : "cjkchar";
+        if (model.bpeVocab) config.model_config.bpe_vocab = bpeVocab.c_str();
+    }
+    config.enable_endpoint = 1;
+    config.rule1_min_trailing_silence = silenceBeforeAnyText;
+    config.rule2_min_trailing_silence = pauseEndingUtterance;
+    config.rule3_min_utterance_length = longestUtterance;
+
+    std::optional<StandardErrorCapture> capture;
+    if (engineOutput == EngineOutput::toLog) capture.emplace();
+    recognizer_ = SherpaOnnxCreateOnlineRecognizer(&config);
+    if (recognizer_ != nullptr) stream_ = SherpaOnnxCreateOnlineStream(recognizer_);
+    if (capture) logEngineOutput(capture->finish(), logger);
+    if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + encoder);
+    if (stream_ == nullptr) {
+        SherpaOnnxDestroyOnlineRecognizer(recognizer_);
+        throw std::runtime_error("sherpa-onnx could not start a stream on the model " + encoder);
+    }
+    // Zero samples for one whole chunk more, so that the last real one is decoded.
+    tailPaddingSamples_ = static_cast<std::size_t>(model.chunkFrames + 2) * samplesPerFrame + 240;
+}
+
+SherpaOnnxDecoder::~SherpaOnnxDecoder() {
+    SherpaOnnxDestroyOnlineStream(stream_);
+    SherpaOnnxDestroyOnlineRecognizer(recognizer_);
+}
+
+std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::feed(const std::int16_t* samples, std::size_t count) {
+    std::vector<Hypothesis> hypotheses;
+    if (count == 0) return hypotheses;
+    samples_.resize(count);
+    for (std::size_t i = 0; i < count; ++i) samples_[i] = static_cast<float>(samples[i]) / 32768.0f;
+    SherpaOnnxOnlineStreamAcceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(count));
+    decodeReady(hypotheses);
+    return hypotheses;
+}
+
+std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
+    std::vector<Hypothesis> hypotheses;
+    samples_.assign(tailPaddingSamples_, 0.0f);
+    SherpaOnnxOnlineStreamAcceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(samples_.size()));
+    SherpaOnnxOnlineStreamInputFinished(stream_);
+    decodeReady(hypotheses);
+    auto text = currentText();
+    // A final result also closes partial results already shown, even when it is empty.
+    if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
+    lastPartial_.clear();
+    return hypotheses;
+}
+
+// Endpoints are checked after every decoded chunk: a read may hold several chunks, and
+// the pause between two utterances may lie inside it.
+void SherpaOnnxDecoder::decodeReady(std::vector<Hypothesis>& hypotheses) {
+    while (SherpaOnnxIsOnlineStreamReady(recognizer_, stream_)) {
+        SherpaOnnxDecodeOnlineStream(recognizer_, stream_);
+        auto text = currentText();
+        if (SherpaOnnxOnlineStreamIsEndpoint(recognizer_, stream_)) {
+            if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
+            SherpaOnnxOnlineStreamReset(recognizer_, stream_);
+            lastPartial_.clear();
+        } else if (!text.empty() && text != lastPartial_) {
+            lastPartial_ = text;
+            hypotheses.push_back({std::move(text), false});
+        }
+    }
+}
+
+std::string SherpaOnnxDecoder::currentText() const {
+    const auto* result = SherpaOnnxGetOnlineStreamResult(recognizer_, stream_);
+    std::string text = result != nullptr && result->text != nullptr ? result->text : "";
+    SherpaOnnxDestroyOnlineRecognizerResult(result);
+    // Word-piece models mark a word's start with a space, the first word's too.
+    auto start = text.find_first_not_of(' ');
+    return start == std::string::npos ? std::string() : text.substr(start);
+}
+
+}  // namespace harkline
