@@ -18,7 +18,7 @@ public:
                              cli::Logger logger)
         : model_(std::move(model)), module_(std::move(module)), logger_(std::move(logger)) {}
 
-    void prepareToAnalyze(const AudioFormat& format) override {
+    void load(const AudioFormat& format) override {
         if (format.commonFormat != AudioCommonFormat::pcmFormatInt16 || format.sampleRate != 16000.0 ||
             format.channelCount != 1)
             throw std::runtime_error("the speech engines transcribe 16000 Hz mono 16-bit audio only");
@@ -29,15 +29,15 @@ public:
         decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
     }
 
-    void start(AsyncStream<AnalyzerInput>& inputSequence) override {
-        if (!decoder_) throw std::logic_error("start before prepareToAnalyze");
+    void feed(AsyncStream<AnalyzerInput>& inputSequence) override {
+        if (!decoder_) throw std::logic_error("feed before load");
         while (auto input = inputSequence.next()) {
             const auto& buffer = input->buffer;
             send(decoder_->feed(buffer.int16ChannelData(0), buffer.frameLength()));
         }
     }
 
-    void finalizeAndFinishThroughEndOfInput() override {
+    void finish() override {
         if (decoder_) send(decoder_->finish());
         module_->results()->finish();
     }
