@@ -115,7 +115,12 @@ TEST_F(SherpaOnnxProcess, SpelledTextComesBackByteForByteWithGrowingPartialsAndO
     EXPECT_NE(written.find("locale=zh-CN"), std::string::npos);
 }
 
+// This model brings hotwords, so the engine runs modified beam search instead of greedy.
 TEST_F(SherpaOnnxProcess, SilenceGivesNothingAndAnOddByteCountIsHandedOnWhole) {
+    testsupport::writeFile(modelSource() / "hotwords.txt", "你好\n");
+    auto descriptor = cli::Json::parse(testsupport::readFile(modelSource() / "zh-CN.json"));
+    descriptor["components"]["hotwords"] = "hotwords.txt";
+    testsupport::writeFile(modelSource() / "zh-CN.json", descriptor.dump());
     install();
     // No result carries a count, so the closing line reports none.
     std::string silence(3 * 32000, '\0');

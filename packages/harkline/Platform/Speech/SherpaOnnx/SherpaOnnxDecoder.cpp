@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxCApi.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxLibrary.h"
 #include "harkline/Platform/Speech/SherpaOnnx/StandardErrorCapture.h"
 
 namespace harkline {
@@ -26,18 +26,9 @@ void logEngineOutput(const std::string& output, const cli::Logger& logger) {
 
 }  // namespace
 
-std::string SherpaOnnxDecoder::checkLibraryVersion() {
-    const char* version = SherpaOnnxGetVersionStr();
-    std::string found = version != nullptr ? version : "";
-    if (found != sherpaOnnxPinnedVersion)
-        throw std::runtime_error("sherpa-onnx " + found + " is installed; harkline is built for " +
-                                 sherpaOnnxPinnedVersion);
-    return found;
-}
-
 SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, const cli::Logger& logger,
-                                     EngineOutput engineOutput) {
-    checkLibraryVersion();
+                                     EngineOutput engineOutput)
+    : library_(SherpaOnnxLibrary::get()) {
     auto encoder = model.encoder.string(), decoder = model.decoder.string(), joiner = model.joiner.string(),
          tokens = model.tokens.string();
     auto hotwords = model.hotwords ? model.hotwords->string() : std::string();
@@ -66,12 +57,12 @@ SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, con
 
     std::optional<StandardErrorCapture> capture;
     if (engineOutput == EngineOutput::toLog) capture.emplace();
-    recognizer_ = SherpaOnnxCreateOnlineRecognizer(&config);
-    if (recognizer_ != nullptr) stream_ = SherpaOnnxCreateOnlineStream(recognizer_);
+    recognizer_ = library_.createOnlineRecognizer(&config);
+    if (recognizer_ != nullptr) stream_ = library_.createOnlineStream(recognizer_);
     if (capture) logEngineOutput(capture->finish(), logger);
     if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + encoder);
     if (stream_ == nullptr) {
-        SherpaOnnxDestroyOnlineRecognizer(recognizer_);
+        library_.destroyOnlineRecognizer(recognizer_);
         throw std::runtime_error("sherpa-onnx could not start a stream on the model " + encoder);
     }
     // Zero samples for one whole chunk more, so that the last real one is decoded.
@@ -79,8 +70,8 @@ SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, con
 }
 
 SherpaOnnxDecoder::~SherpaOnnxDecoder() {
-    SherpaOnnxDestroyOnlineStream(stream_);
-    SherpaOnnxDestroyOnlineRecognizer(recognizer_);
+    library_.destroyOnlineStream(stream_);
+    library_.destroyOnlineRecognizer(recognizer_);
 }
 
 std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::feed(const std::int16_t* samples, std::size_t count) {
@@ -88,7 +79,7 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::feed(const std::int
     if (count == 0) return hypotheses;
     samples_.resize(count);
     for (std::size_t i = 0; i < count; ++i) samples_[i] = static_cast<float>(samples[i]) / 32768.0f;
-    SherpaOnnxOnlineStreamAcceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(count));
+    library_.acceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(count));
     decodeReady(hypotheses);
     return hypotheses;
 }
@@ -96,8 +87,8 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::feed(const std::int
 std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
     std::vector<Hypothesis> hypotheses;
     samples_.assign(tailPaddingSamples_, 0.0f);
-    SherpaOnnxOnlineStreamAcceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(samples_.size()));
-    SherpaOnnxOnlineStreamInputFinished(stream_);
+    library_.acceptWaveform(stream_, sampleRate, samples_.data(), static_cast<int32_t>(samples_.size()));
+    library_.inputFinished(stream_);
     decodeReady(hypotheses);
     auto text = currentText();
     // A final result also closes partial results already shown, even when it is empty.
@@ -109,12 +100,12 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
 // Endpoints are checked after every decoded chunk: a read may hold several chunks, and
 // the pause between two utterances may lie inside it.
 void SherpaOnnxDecoder::decodeReady(std::vector<Hypothesis>& hypotheses) {
-    while (SherpaOnnxIsOnlineStreamReady(recognizer_, stream_)) {
-        SherpaOnnxDecodeOnlineStream(recognizer_, stream_);
+    while (library_.isReady(recognizer_, stream_)) {
+        library_.decode(recognizer_, stream_);
         auto text = currentText();
-        if (SherpaOnnxOnlineStreamIsEndpoint(recognizer_, stream_)) {
+        if (library_.isEndpoint(recognizer_, stream_)) {
             if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
-            SherpaOnnxOnlineStreamReset(recognizer_, stream_);
+            library_.reset(recognizer_, stream_);
             lastPartial_.clear();
         } else if (!text.empty() && text != lastPartial_) {
             lastPartial_ = text;
@@ -124,9 +115,9 @@ void SherpaOnnxDecoder::decodeReady(std::vector<Hypothesis>& hypotheses) {
 }
 
 std::string SherpaOnnxDecoder::currentText() const {
-    const auto* result = SherpaOnnxGetOnlineStreamResult(recognizer_, stream_);
+    const auto* result = library_.getResult(recognizer_, stream_);
     std::string text = result != nullptr && result->text != nullptr ? result->text : "";
-    SherpaOnnxDestroyOnlineRecognizerResult(result);
+    library_.destroyResult(result);
     // Word-piece models mark a word's start with a space, the first word's too.
     auto start = text.find_first_not_of(' ');
     return start == std::string::npos ? std::string() : text.substr(start);

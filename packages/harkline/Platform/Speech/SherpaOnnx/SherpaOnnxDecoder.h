@@ -12,6 +12,8 @@ struct SherpaOnnxOnlineStream;
 
 namespace harkline {
 
+struct SherpaOnnxLibrary;
+
 // Where the engine's own messages go while a model loads: into our log (standard error
 // is captured meanwhile), or to standard error as they are.
 enum class EngineOutput { toLog, asIs };
@@ -22,8 +24,8 @@ enum class EngineOutput { toLog, asIs };
 // beam search with the model's hotwords.
 class SherpaOnnxDecoder final : public StreamingDecoder {
 public:
-    // Loads the model; throws std::runtime_error when the library is not the pinned
-    // release or the engine refuses the model.
+    // Loads the library (once per process) and the model; throws std::runtime_error when
+    // the library is missing or not the pinned release, or the engine refuses the model.
     SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, const cli::Logger& logger,
                       EngineOutput engineOutput = EngineOutput::toLog);
     ~SherpaOnnxDecoder() override;
@@ -33,14 +35,11 @@ public:
     std::vector<Hypothesis> feed(const std::int16_t* samples, std::size_t count) override;
     std::vector<Hypothesis> finish() override;
 
-    // The version the loaded library reports; throws std::runtime_error when it is not
-    // the release our declarations are written for.
-    static std::string checkLibraryVersion();
-
 private:
     void decodeReady(std::vector<Hypothesis>& hypotheses);
     std::string currentText() const;
 
+    const SherpaOnnxLibrary& library_;
     const SherpaOnnxOnlineRecognizer* recognizer_ = nullptr;
     const SherpaOnnxOnlineStream* stream_ = nullptr;
     std::size_t tailPaddingSamples_ = 0;
