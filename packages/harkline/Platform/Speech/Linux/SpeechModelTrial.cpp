@@ -46,11 +46,12 @@ std::vector<std::int16_t> trialAudio() {
     return samples;
 }
 
-std::string lastLine(const std::string& text) {
-    auto end = text.find_last_not_of("\n ");
-    if (end == std::string::npos) return {};
-    auto start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+// The child's reason comes first; what may follow (a sanitizer's report) is not the reason.
+std::string firstLine(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find_first_not_of(' ') != std::string::npos) return line;
+    return {};
 }
 
 class ChildProcess {
@@ -131,7 +132,7 @@ void SpeechModelTrial::operator()(const InstalledSpeechModel& model, const Asset
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
     std::string how = WIFSIGNALED(status) ? std::string("was killed by signal ") + ::strsignal(WTERMSIG(status))
                                           : "ended with status " + std::to_string(WEXITSTATUS(status));
-    auto said = lastLine(child.output());
+    auto said = firstLine(child.output());
     throw std::runtime_error("the speech model for " + model.manifest.locale + " does not load: the engine " + how +
                              (said.empty() ? "" : ": " + said));
 }

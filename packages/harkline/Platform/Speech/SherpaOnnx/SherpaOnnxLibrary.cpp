@@ -21,10 +21,14 @@ void bind(void* library, Function& function, const char* name) {
 SherpaOnnxLibrary load() {
     // Never closed: the engine's threads and static objects live as long as the process.
     void* library = ::dlopen(libraryName, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        const char* reason = ::dlerror();
-        throw std::runtime_error(std::string("the sherpa-onnx engine cannot be loaded: ") + (reason ? reason : libraryName));
-    }
+    const char* reason = library == nullptr ? ::dlerror() : nullptr;
+    std::string failure = reason != nullptr ? reason : libraryName;
+#ifdef HARKLINE_SHERPA_ONNX_DIR
+    // Sanitizer runtimes call dlopen on our behalf from their own library, whose run path
+    // is not ours: those builds also know the folder by name.
+    if (library == nullptr) library = ::dlopen(HARKLINE_SHERPA_ONNX_DIR "/libsherpa-onnx-c-api.so", RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (library == nullptr) throw std::runtime_error("the sherpa-onnx engine cannot be loaded: " + failure);
     SherpaOnnxLibrary functions{};
     bind(library, functions.getVersionStr, "SherpaOnnxGetVersionStr");
     bind(library, functions.createOnlineRecognizer, "SherpaOnnxCreateOnlineRecognizer");
