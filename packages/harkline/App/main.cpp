@@ -26,10 +26,10 @@ int main(int argc, char** argv) {
 
     auto store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory());
     auto systemModels = pocketSphinxModelSources();
-    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, startup.logger);
+    SpeechModelTrial trial("/proc/self/exe", startup.logger);
+    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, startup.logger, trial);
     auto speechAssets = std::make_shared<LinuxSpeechAssetInventory>(
-        store, installableSpeechModelSources(startup.logger), std::move(systemModels),
-        SpeechModelTrial("/proc/self/exe", startup.logger));
+        store, installableSpeechModelSources(startup.logger), std::move(systemModels), trial);
     auto system = std::make_shared<LinuxSystemInfo>([speech] { return speech->isTranscriberAvailable(); });
 
     CommandRouter router(

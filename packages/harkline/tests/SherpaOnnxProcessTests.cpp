@@ -154,6 +154,22 @@ TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
     std::vector<std::string> left;
     for (const auto& entry : fs::directory_iterator(installed().parent_path())) left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{".zh-CN.lock"});
+
+    // The last broken model (a graph onnxruntime refuses) placed in the store by hand: the
+    // run fails with the reason, the process serving the host does not die.
+    cli::Json manifest{{"locale", "zh-CN"}, {"engine", "sherpa-onnx-transducer"}, {"files", cli::Json::array()},
+                       {"components", {{"encoder", "encoder.onnx"}, {"decoder", "decoder.onnx"},
+                                       {"joiner", "joiner.onnx"}, {"tokens", "tokens.txt"}}}};
+    for (const auto& [role, file] : manifest["components"].items()) {
+        fs::create_directories(installed());
+        fs::copy_file(modelSource() / file.get<std::string>(), installed() / file.get<std::string>());
+        manifest["files"].push_back({{"path", file}, {"size", fs::file_size(installed() / file.get<std::string>())}});
+    }
+    testsupport::writeFile(installed() / "model.json", manifest.dump());
+    auto run = harkline({"transcribe"}, spell("你好"));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(lastPayload(run).value("code", ""), "apple_transcribe_failed");
+    EXPECT_NE(lastPayload(run).value("message", "").find("does not load: the engine "), std::string::npos) << run.standardOutput;
 }
 
 TEST_F(SherpaOnnxProcess, AModelChangedSinceItsInstallationFailsTheRunWithTheReason) {

@@ -12,11 +12,19 @@ namespace {
 
 constexpr const char* pocketSphinxEngine = "pocketsphinx";
 
+// Our installation records every file's digest and time after its trial load; a
+// sherpa-onnx model without them could end the process that loads it.
+bool needsTrial(const InstalledSpeechModel& model) {
+    return model.manifest.engine == SherpaOnnxTransducerModel::engineName &&
+           std::any_of(model.manifest.files.begin(), model.manifest.files.end(),
+                       [](const SpeechModelFile& file) { return !file.sha256 || !file.modified; });
+}
+
 class StreamingDecoderAnalyzer final : public SpeechAnalyzer {
 public:
     StreamingDecoderAnalyzer(std::optional<InstalledSpeechModel> model, std::shared_ptr<SpeechTranscriber> module,
-                             cli::Logger logger)
-        : model_(std::move(model)), module_(std::move(module)), logger_(std::move(logger)) {}
+                             cli::Logger logger, std::optional<SpeechModelTrial> trial)
+        : model_(std::move(model)), module_(std::move(module)), logger_(std::move(logger)), trial_(std::move(trial)) {}
 
     void load(const AudioFormat& format) override {
         if (format.commonFormat != AudioCommonFormat::pcmFormatInt16 || format.sampleRate != 16000.0 ||
@@ -26,6 +34,10 @@ public:
         if (!model_)
             throw std::runtime_error("speech model for " + locale + " is not installed; run `harkline assets.download --locale " +
                                      locale + "`");
+        if (trial_ && needsTrial(*model_)) {
+            AssetInstallationProgress uncancelled;
+            (*trial_)(*model_, uncancelled);
+        }
         decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
     }
 
@@ -51,6 +63,7 @@ private:
     std::optional<InstalledSpeechModel> model_;
     std::shared_ptr<SpeechTranscriber> module_;
     cli::Logger logger_;
+    std::optional<SpeechModelTrial> trial_;
     std::unique_ptr<StreamingDecoder> decoder_;
 };
 
@@ -111,7 +124,7 @@ std::shared_ptr<SpeechTranscriber> LinuxSpeechPlatform::makeTranscriber(const st
 
 std::unique_ptr<SpeechAnalyzer> LinuxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
     auto model = modelFor(module->locale());
-    return std::make_unique<StreamingDecoderAnalyzer>(std::move(model), std::move(module), logger_);
+    return std::make_unique<StreamingDecoderAnalyzer>(std::move(model), std::move(module), logger_, trial_);
 }
 
 std::optional<InstalledSpeechModel> LinuxSpeechPlatform::modelFor(const std::string& locale) const {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
 #include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
@@ -16,11 +17,16 @@ namespace harkline {
 // The speech platform on Linux: two engines, pocketsphinx and sherpa-onnx streaming
 // transducers, each linked in. A locale is served by the model in the per-user store when
 // it has one (whatever its engine), else by a system model where it lies (Debian's
-// pocketsphinx en-US), with no copy.
+// pocketsphinx en-US), with no copy. A sherpa-onnx model that no installation of ours
+// checked (placed in the store by hand) is first loaded by `trial`, in a process of its own.
 class LinuxSpeechPlatform final : public SpeechPlatform {
 public:
-    LinuxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> systemModels, cli::Logger logger)
-        : store_(std::move(store)), systemModels_(std::move(systemModels)), logger_(std::move(logger)) {}
+    LinuxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> systemModels, cli::Logger logger,
+                        std::optional<SpeechModelTrial> trial = std::nullopt)
+        : store_(std::move(store)),
+          systemModels_(std::move(systemModels)),
+          logger_(std::move(logger)),
+          trial_(std::move(trial)) {}
 
     // The engines are part of the program.
     bool hasSpeechAnalyzer() const override { return true; }
@@ -47,6 +53,7 @@ private:
     SpeechModelStore store_;
     std::vector<SpeechModelSource> systemModels_;
     cli::Logger logger_;
+    std::optional<SpeechModelTrial> trial_;
 };
 
 // A present system model as an installed one, where it lies; none when absent.
