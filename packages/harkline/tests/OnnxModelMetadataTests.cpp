@@ -19,10 +19,11 @@ TEST(OnnxModelMetadata, ReadsTheEncodersKeysAndSurvivesAnyDamage) {
     auto made = testsupport::runProcess("/usr/bin/python3", {{SPEECH_TEST_MODEL_SCRIPT, "make", model.string()}, {}}, "",
                                         std::chrono::seconds(60));
     ASSERT_EQ(made.exitStatus, 0) << made.standardError;
-    auto metadata = readOnnxModelMetadata(model / "encoder.onnx");
-    EXPECT_EQ(metadata.at("model_type"), "zipformer2");
-    EXPECT_EQ(metadata.at("T"), "36");
-    EXPECT_EQ(metadata.at("decode_chunk_len"), "32");
+    auto summary = readOnnxModelSummary(model / "encoder.onnx");
+    EXPECT_EQ(summary.metadata.at("model_type"), "zipformer2");
+    EXPECT_EQ(summary.metadata.at("T"), "36");
+    EXPECT_EQ(summary.metadata.at("decode_chunk_len"), "32");
+    EXPECT_EQ(summary.outputLastDimension, 32);  // encoder_out [N, 8, 32]
 
     auto bytes = testsupport::readFile(model / "encoder.onnx");
     auto damaged = home.path() / "damaged.onnx";
@@ -33,13 +34,13 @@ TEST(OnnxModelMetadata, ReadsTheEncodersKeysAndSurvivesAnyDamage) {
             for (int flips = 0; flips < 8; ++flips) copy[random() % copy.size()] = static_cast<char>(random());
         testsupport::writeFile(damaged, copy);
         try {
-            readOnnxModelMetadata(damaged);
+            readOnnxModelSummary(damaged);
         } catch (const std::runtime_error&) {
         }
     }
     testsupport::writeFile(damaged, "");
-    EXPECT_THROW(readOnnxModelMetadata(damaged), std::runtime_error);
-    EXPECT_THROW(readOnnxModelMetadata(home.path() / "missing.onnx"), std::runtime_error);
+    EXPECT_THROW(readOnnxModelSummary(damaged), std::runtime_error);
+    EXPECT_THROW(readOnnxModelSummary(home.path() / "missing.onnx"), std::runtime_error);
 }
 
 }  // namespace

@@ -172,6 +172,23 @@ TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
     EXPECT_NE(lastPayload(run).value("message", "").find("does not load: the engine "), std::string::npos) << run.standardOutput;
 }
 
+TEST_F(SherpaOnnxProcess, AStreamingCtcModelServesTooAndItsVocabularyIsChecked) {
+    fs::remove_all(modelSource());
+    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    script({"break", modelSource().string(), "short-tokens"});
+    auto refused = lastPayload(harkline({"assets.download", "--locale", "zh-CN"}));
+    EXPECT_NE(refused.value("message", "").find("tokens.txt lacks token id 31 of the model's 32"), std::string::npos)
+        << refused.dump();
+
+    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    install();
+    auto audio = spell("你好世界|HELLO WORLD");
+    std::vector<std::string> finals;
+    for (const auto& payload : results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size())))
+        if (payload.at("isFinal").get<bool>()) finals.push_back(payload.at("text"));
+    EXPECT_EQ(finals, (std::vector<std::string>{"你好世界", "HELLO WORLD"}));
+}
+
 TEST_F(SherpaOnnxProcess, AModelChangedSinceItsInstallationFailsTheRunWithTheReason) {
     install();
     auto audio = spell("你好");

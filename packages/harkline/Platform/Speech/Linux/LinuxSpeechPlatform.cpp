@@ -15,7 +15,7 @@ constexpr const char* pocketSphinxEngine = "pocketsphinx";
 // Our installation records every file's digest and time after its trial load; a
 // sherpa-onnx model without them could end the process that loads it.
 bool needsTrial(const InstalledSpeechModel& model) {
-    return model.manifest.engine == SherpaOnnxTransducerModel::engineName &&
+    return SherpaOnnxStreamingModel::isEngine(model.manifest.engine) &&
            std::any_of(model.manifest.files.begin(), model.manifest.files.end(),
                        [](const SpeechModelFile& file) { return !file.sha256 || !file.modified; });
 }
@@ -83,15 +83,15 @@ std::optional<InstalledSpeechModel> systemModel(const std::vector<SpeechModelSou
 }
 
 bool LinuxSpeechPlatform::isKnownEngine(const std::string& engine) {
-    return engine == pocketSphinxEngine || engine == SherpaOnnxTransducerModel::engineName;
+    return engine == pocketSphinxEngine || SherpaOnnxStreamingModel::isEngine(engine);
 }
 
 std::unique_ptr<StreamingDecoder> LinuxSpeechPlatform::loadDecoder(const InstalledSpeechModel& model,
                                                                    const cli::Logger& logger, EngineOutput engineOutput) {
     model.verifyFiles();
     const auto& engine = model.manifest.engine;
-    if (engine == SherpaOnnxTransducerModel::engineName)
-        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxTransducerModel::inspect(model), logger, engineOutput);
+    if (SherpaOnnxStreamingModel::isEngine(engine))
+        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput);
     if (engine != pocketSphinxEngine)
         throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
     auto acousticModel = model.component("acousticModel");

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <span>
 #include <stdexcept>
 
 namespace harkline {
@@ -9,6 +10,12 @@ namespace {
 
 // ModelProto.metadata_props, a repeated StringStringEntryProto {1: key, 2: value}.
 constexpr std::uint64_t metadataField = 14;
+// ModelProto.graph, and GraphProto.output (repeated ValueInfoProto).
+constexpr std::uint64_t graphField = 7;
+constexpr std::uint64_t graphOutputField = 12;
+// ValueInfoProto.type, TypeProto.tensor_type, TypeProto.Tensor.shape; TensorShapeProto.dim.
+constexpr std::uint64_t outputShapePath[] = {2, 1, 2};
+constexpr std::uint64_t shapeDimensionPath[] = {1};
 // No metadata text is anywhere near this; a larger length means a damaged file.
 constexpr std::uint64_t largestMetadataEntry = 1 << 20;
 
@@ -74,9 +81,54 @@ private:
     std::string name_;
 };
 
+// Calls `visit(field, wireType)` for each field of the message that ends at `end`; a
+// visit that leaves the field's value unread returns false, and the value is skipped.
+template <typename Visit>
+void forEachField(ProtobufReader& reader, std::uint64_t end, Visit visit) {
+    while (reader.position() < end) {
+        auto tag = reader.readVarint();
+        if (!visit(tag >> 3, tag & 7)) reader.skip(tag & 7);
+    }
+    if (reader.position() != end) reader.fail();
+}
+
+// Steps into a length-delimited value; returns where it ends.
+std::uint64_t enter(ProtobufReader& reader) {
+    auto length = reader.readLength();
+    return reader.position() + length;
+}
+
+// Follows the fields named by `path` (each a message) from the current one; calls
+// `inner(end)` inside each value at the end of the path.
+template <typename Inner>
+void within(ProtobufReader& reader, std::uint64_t end, std::span<const std::uint64_t> path, Inner inner) {
+    forEachField(reader, end, [&](std::uint64_t field, std::uint64_t wireType) {
+        if (wireType != lengthDelimited || field != path.front()) return false;
+        auto valueEnd = enter(reader);
+        if (path.size() == 1) {
+            inner(valueEnd);
+        } else {
+            within(reader, valueEnd, path.subspan(1), inner);
+        }
+        return true;
+    });
+}
+
+std::map<std::string, std::string> readMetadataEntry(ProtobufReader& reader, std::uint64_t end,
+                                                    std::map<std::string, std::string> metadata) {
+    std::string key, value;
+    forEachField(reader, end, [&](std::uint64_t field, std::uint64_t wireType) {
+        if (wireType != lengthDelimited || (field != 1 && field != 2)) return false;
+        (field == 1 ? key : value) = reader.readBytes(reader.readLength());
+        return true;
+    });
+    metadata[key] = value;
+    return metadata;
+}
+
 }  // namespace
 
-std::map<std::string, std::string> readOnnxModelMetadata(const std::filesystem::path& file) {
+OnnxModelSummary readOnnxModelSummary(const std::filesystem::path& file) {
     std::ifstream input(file, std::ios::binary);
     if (!input) throw std::runtime_error("cannot open " + file.string());
     input.seekg(0, std::ios::end);
@@ -85,29 +137,37 @@ std::map<std::string, std::string> readOnnxModelMetadata(const std::filesystem::
     ProtobufReader reader(input, size, file.filename().string());
     if (size == 0) reader.fail();
 
-    std::map<std::string, std::string> metadata;
-    while (!reader.atEnd()) {
-        auto tag = reader.readVarint();
-        if (tag >> 3 != metadataField || (tag & 7) != lengthDelimited) {
-            reader.skip(tag & 7);
-            continue;
+    OnnxModelSummary summary;
+    bool outputSeen = false;
+    forEachField(reader, size, [&](std::uint64_t field, std::uint64_t wireType) {
+        if (wireType != lengthDelimited) return false;
+        if (field == metadataField) {
+            auto end = enter(reader);
+            summary.metadata = readMetadataEntry(reader, end, std::move(summary.metadata));
+            return true;
         }
-        auto entryLength = reader.readLength();
-        auto entryEnd = reader.position() + entryLength;
-        std::string key, value;
-        while (reader.position() < entryEnd) {
-            auto entryTag = reader.readVarint();
-            if ((entryTag & 7) == lengthDelimited && (entryTag >> 3 == 1 || entryTag >> 3 == 2)) {
-                auto text = reader.readBytes(reader.readLength());
-                (entryTag >> 3 == 1 ? key : value) = std::move(text);
-            } else {
-                reader.skip(entryTag & 7);
-            }
-        }
-        if (reader.position() != entryEnd) reader.fail();
-        metadata[key] = value;
-    }
-    return metadata;
+        if (field != graphField) return false;
+        // graph.output[0].type.tensor_type.shape.dim[last].dim_value
+        auto graphEnd = enter(reader);
+        forEachField(reader, graphEnd, [&](std::uint64_t graphFieldNumber, std::uint64_t graphWireType) {
+            if (graphWireType != lengthDelimited || graphFieldNumber != graphOutputField || outputSeen) return false;
+            outputSeen = true;
+            auto outputEnd = enter(reader);
+            within(reader, outputEnd, outputShapePath, [&](std::uint64_t shapeEnd) {
+                within(reader, shapeEnd, shapeDimensionPath, [&](std::uint64_t dimensionEnd) {
+                    summary.outputLastDimension.reset();
+                    forEachField(reader, dimensionEnd, [&](std::uint64_t dimensionField, std::uint64_t dimensionWireType) {
+                        if (dimensionField != 1 || dimensionWireType != varint) return false;
+                        summary.outputLastDimension = static_cast<std::int64_t>(reader.readVarint());
+                        return true;
+                    });
+                });
+            });
+            return true;
+        });
+        return true;
+    });
+    return summary;
 }
 
 }  // namespace harkline

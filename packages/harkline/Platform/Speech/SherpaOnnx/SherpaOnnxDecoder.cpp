@@ -26,18 +26,25 @@ void logEngineOutput(const std::string& output, const cli::Logger& logger) {
 
 }  // namespace
 
-SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, const cli::Logger& logger,
+SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
                                      EngineOutput engineOutput)
     : library_(SherpaOnnxLibrary::get()) {
-    auto encoder = model.encoder.string(), decoder = model.decoder.string(), joiner = model.joiner.string(),
-         tokens = model.tokens.string();
-    auto hotwords = model.hotwords ? model.hotwords->string() : std::string();
-    auto bpeVocab = model.bpeVocab ? model.bpeVocab->string() : std::string();
+    auto pathText = [](const std::optional<std::filesystem::path>& path) { return path ? path->string() : std::string(); };
+    auto encoder = pathText(model.transducer ? std::optional(model.transducer->encoder) : std::nullopt);
+    auto decoder = pathText(model.transducer ? std::optional(model.transducer->decoder) : std::nullopt);
+    auto joiner = pathText(model.transducer ? std::optional(model.transducer->joiner) : std::nullopt);
+    auto ctcModel = pathText(model.ctcModel);
+    auto tokens = model.tokens.string();
+    auto hotwords = pathText(model.hotwords);
+    auto bpeVocab = pathText(model.bpeVocab);
 
     SherpaOnnxOnlineRecognizerConfig config;
     std::memset(&config, 0, sizeof config);
     config.feat_config = {sampleRate, 80};
-    config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
+    if (model.transducer)
+        config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
+    else
+        config.model_config.zipformer2_ctc.model = ctcModel.c_str();
     config.model_config.tokens = tokens.c_str();
     config.model_config.num_threads = 1;
     config.model_config.provider = "cpu";
@@ -60,10 +67,11 @@ SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, con
     recognizer_ = library_.createOnlineRecognizer(&config);
     if (recognizer_ != nullptr) stream_ = library_.createOnlineStream(recognizer_);
     if (capture) logEngineOutput(capture->finish(), logger);
-    if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + encoder);
+    const auto& name = model.transducer ? encoder : ctcModel;
+    if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + name);
     if (stream_ == nullptr) {
         library_.destroyOnlineRecognizer(recognizer_);
-        throw std::runtime_error("sherpa-onnx could not start a stream on the model " + encoder);
+        throw std::runtime_error("sherpa-onnx could not start a stream on the model " + name);
     }
     // Zero samples for one whole chunk more, so that the last real one is decoded.
     tailPaddingSamples_ = static_cast<std::size_t>(model.chunkFrames + 2) * samplesPerFrame + 240;

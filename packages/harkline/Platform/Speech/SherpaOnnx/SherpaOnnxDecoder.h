@@ -5,7 +5,7 @@
 
 #include "cli-frame/Logging/Logger.h"
 #include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxTransducerModel.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxStreamingModel.h"
 
 struct SherpaOnnxOnlineRecognizer;
 struct SherpaOnnxOnlineStream;
@@ -18,15 +18,15 @@ struct SherpaOnnxLibrary;
 // is captured meanwhile), or to standard error as they are.
 enum class EngineOutput { toLog, asIs };
 
-// A streaming transducer in sherpa-onnx (through its C interface) with endpoint
-// detection: an utterance ends after 0.8 s of silence that follows decoded text (2.4 s
-// when nothing was decoded yet, and at the latest after 30 s). Greedy search, or modified
-// beam search with the model's hotwords.
+// A streaming transducer or zipformer2 CTC model in sherpa-onnx (through its C interface)
+// with endpoint detection: an utterance ends after 0.8 s of silence that follows decoded
+// text (2.4 s when nothing was decoded yet, and at the latest after 30 s). Greedy search,
+// or modified beam search with a transducer's hotwords.
 class SherpaOnnxDecoder final : public StreamingDecoder {
 public:
     // Loads the library (once per process) and the model; throws std::runtime_error when
     // the library is missing or not the pinned release, or the engine refuses the model.
-    SherpaOnnxDecoder(const SherpaOnnxTransducerModel& model, const cli::Logger& logger,
+    SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
                       EngineOutput engineOutput = EngineOutput::toLog);
     ~SherpaOnnxDecoder() override;
     SherpaOnnxDecoder(const SherpaOnnxDecoder&) = delete;

@@ -1,4 +1,4 @@
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxTransducerModel.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxStreamingModel.h"
 
 #include <charconv>
 #include <fstream>
@@ -77,33 +77,49 @@ fs::path requiredComponent(const InstalledSpeechModel& model, const std::string&
     return *path;
 }
 
+// The encoder's kind and the keys of that kind; returns the chunk size ("T").
+int checkEncoderMetadata(const std::map<std::string, std::string>& metadata, const std::string& name,
+                         const std::string& defaultType) {
+    auto type = metadata.find("model_type");
+    const auto& kind = type != metadata.end() ? type->second : defaultType;
+    if (kind.empty()) throw std::runtime_error(name + " lacks the metadata \"model_type\"");
+    auto keys = encoderKeys().find(kind);
+    if (keys == encoderKeys().end())
+        throw std::runtime_error(name + " is a \"" + kind + "\" encoder, not a streaming zipformer");
+    requireKeys(metadata, keys->second, name);
+    return positiveNumber(metadata, "T", name);
+}
+
 }  // namespace
 
-SherpaOnnxTransducerModel SherpaOnnxTransducerModel::inspect(const InstalledSpeechModel& model) {
-    SherpaOnnxTransducerModel result{
-        .encoder = requiredComponent(model, "encoder"),
-        .decoder = requiredComponent(model, "decoder"),
-        .joiner = requiredComponent(model, "joiner"),
+SherpaOnnxStreamingModel SherpaOnnxStreamingModel::inspect(const InstalledSpeechModel& model) {
+    SherpaOnnxStreamingModel result{
         .tokens = requiredComponent(model, "tokens"),
         .hotwords = model.component("hotwords"),
         .bpeVocab = model.component("bpeVocab"),
     };
+    if (model.manifest.engine == ctcEngine) {
+        result.ctcModel = requiredComponent(model, "model");
+        if (result.hotwords) throw std::runtime_error("hotwords need a transducer; this is a CTC model");
+        auto name = result.ctcModel->filename().string();
+        auto summary = readOnnxModelSummary(*result.ctcModel);
+        // The engine knows a zipformer2 CTC model by its role, not by a "model_type".
+        result.chunkFrames = checkEncoderMetadata(summary.metadata, name, "zipformer2");
+        if (!summary.outputLastDimension || *summary.outputLastDimension <= 0)
+            throw std::runtime_error(name + " does not fix its vocabulary size in its output's shape");
+        checkTokens(result.tokens, static_cast<int>(*summary.outputLastDimension));
+        return result;
+    }
 
-    auto encoderName = result.encoder.filename().string();
-    auto encoder = readOnnxModelMetadata(result.encoder);
-    auto type = encoder.find("model_type");
-    if (type == encoder.end()) throw std::runtime_error(encoderName + " lacks the metadata \"model_type\"");
-    auto keys = encoderKeys().find(type->second);
-    if (keys == encoderKeys().end())
-        throw std::runtime_error(encoderName + " is a \"" + type->second + "\" encoder, not a streaming zipformer");
-    requireKeys(encoder, keys->second, encoderName);
-    result.chunkFrames = positiveNumber(encoder, "T", encoderName);
-
-    auto decoderName = result.decoder.filename().string();
-    auto decoder = readOnnxModelMetadata(result.decoder);
+    result.transducer = Transducer{requiredComponent(model, "encoder"), requiredComponent(model, "decoder"),
+                                   requiredComponent(model, "joiner")};
+    auto encoderName = result.transducer->encoder.filename().string();
+    result.chunkFrames = checkEncoderMetadata(readOnnxModelSummary(result.transducer->encoder).metadata, encoderName, "");
+    auto decoderName = result.transducer->decoder.filename().string();
+    auto decoder = readOnnxModelSummary(result.transducer->decoder).metadata;
     requireKeys(decoder, {"vocab_size", "context_size"}, decoderName);
     positiveNumber(decoder, "context_size", decoderName);
-    readOnnxModelMetadata(result.joiner);
+    readOnnxModelSummary(result.transducer->joiner);
     checkTokens(result.tokens, positiveNumber(decoder, "vocab_size", decoderName));
     return result;
 }
