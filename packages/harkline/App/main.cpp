@@ -1,17 +1,23 @@
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/CommandRouter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxAssetInventory.h"
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxSpeechPlatform.h"
-#include "harkline/Platform/Speech/PocketSphinx/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
+#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
+#include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
+#include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
 #include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
 #include "harkline/Runtime/HarklineTool.h"
 
 int main(int argc, char** argv) {
     using namespace harkline;
+    // An installation's trial load of a model runs in a child of its own.
+    if (argc == 3 && std::string_view(argv[1]) == SpeechModelTrial::argument) return SpeechModelTrial::run(argv[2]);
+
     auto startup = cli::ToolStartup::begin(harklineTool(), argc, argv);
     // Every start records where this invocation logs, whatever the command.
     auto diagnostics = std::make_shared<DiagnosticsStore>(
@@ -19,11 +25,11 @@ int main(int argc, char** argv) {
     diagnostics->updateLogPath(startup.logPath);
 
     auto store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory());
-    auto installableSources = installableSpeechModelSources(startup.logger);
-    std::vector<SpeechModelSource> sources;
-    for (const auto& installable : installableSources) sources.push_back(installable.source);
-    auto speech = std::make_shared<PocketSphinxSpeechPlatform>(store, std::move(sources));
-    auto speechAssets = std::make_shared<PocketSphinxAssetInventory>(store, std::move(installableSources));
+    auto systemModels = pocketSphinxModelSources();
+    SpeechModelTrial trial("/proc/self/exe", startup.logger);
+    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, startup.logger, trial);
+    auto speechAssets = std::make_shared<LinuxSpeechAssetInventory>(
+        store, installableSpeechModelSources(startup.logger), std::move(systemModels), trial);
     auto system = std::make_shared<LinuxSystemInfo>([speech] { return speech->isTranscriberAvailable(); });
 
     CommandRouter router(

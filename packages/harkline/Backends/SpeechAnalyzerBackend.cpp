@@ -36,7 +36,7 @@ void SpeechAnalyzerBackend::runAnalyzer(AsyncStream<AudioPCMBuffer> bufferStream
     auto counter = std::make_shared<FrameCounter>(config_.bytesPerFrame());
 
     logger_.info("调用 prepareToAnalyze，sampleRate=" + formatFloatingPoint(config_.sampleRate));
-    analyzer->prepareToAnalyze(AudioFormat{AudioCommonFormat::pcmFormatInt16, config_.sampleRate, config_.channels, false});
+    analyzer->load(AudioFormat{AudioCommonFormat::pcmFormatInt16, config_.sampleRate, config_.channels, false});
     auto inputSequence = makeAnalyzerInputStream(std::move(bufferStream), counter);
     logger_.info("开始 start(inputSequence:)");
 
@@ -57,9 +57,9 @@ void SpeechAnalyzerBackend::runAnalyzer(AsyncStream<AudioPCMBuffer> bufferStream
         resultsChild.join();
     };
     try {
-        analyzer->start(inputSequence);
+        analyzer->feed(inputSequence);
         logger_.info("音频输入发送完成，调用 finalizeAndFinishThroughEndOfInput");
-        analyzer->finalizeAndFinishThroughEndOfInput();
+        analyzer->finish();
         logger_.info("finalizeAndFinishThroughEndOfInput 完成，等待结果流结束");
         resultsChild.join();
         if (resultsFailure) std::rethrow_exception(resultsFailure);

@@ -7,7 +7,9 @@ namespace harkline {
 
 void AssetsCancelCommand::run() {
     context_.logger.info("执行 assets.cancel 指令");
-    token_.requestCancel();
+    // Without a marker the download runs on; the answer stays the same, the log says why.
+    if (auto failure = token_.requestCancel())
+        context_.logger.error("写入下载取消标记失败 " + token_.fileURL().string() + ": " + *failure);
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = "download-cancelled",
         .code = "apple_download_cancelled",

@@ -2,7 +2,7 @@
 
 #include "cli-frame/Commands/CLIExecutableCommand.h"
 #include "harkline/Commands/CommandContext.h"
-#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Assets/DownloadCancellationToken.h"
 
 namespace harkline {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "harkline/Commands/AssetPayloads.h"
-#include "harkline/Commands/DownloadProgressStore.h"
+#include "harkline/Assets/DownloadProgressStore.h"
 #include "harkline/Runtime/CLIError.h"
 #include "harkline/Runtime/CLIMessages.h"
 

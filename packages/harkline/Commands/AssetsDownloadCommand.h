@@ -2,10 +2,10 @@
 
 #include "cli-frame/Commands/CLIExecutableCommand.h"
 #include "cli-frame/Options/CommandArguments.h"
-#include "harkline/Commands/AppleSpeechAssetManager.h"
+#include "harkline/Assets/SpeechAssetManager.h"
 #include "harkline/Commands/AssetCommandTarget.h"
 #include "harkline/Commands/CommandContext.h"
-#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Assets/DownloadCancellationToken.h"
 
 namespace harkline {
 
@@ -24,7 +24,7 @@ private:
 
     CommandContext context_;
     AssetCommandTarget target_;
-    AppleSpeechAssetManager manager_;
+    SpeechAssetManager manager_;
     DownloadCancellationToken cancellationToken_;
 };
 

@@ -2,7 +2,7 @@
 
 #include "cli-frame/Commands/CLIExecutableCommand.h"
 #include "cli-frame/Options/CommandArguments.h"
-#include "harkline/Commands/AppleSpeechAssetManager.h"
+#include "harkline/Assets/SpeechAssetManager.h"
 #include "harkline/Commands/AssetCommandTarget.h"
 #include "harkline/Commands/CommandContext.h"
 
@@ -19,7 +19,7 @@ public:
 private:
     CommandContext context_;
     AssetCommandTarget target_;
-    AppleSpeechAssetManager manager_;
+    SpeechAssetManager manager_;
 };
 
 }  // namespace harkline

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "harkline/Commands/AppleSpeechAssetManager.h"
+#include "harkline/Assets/SpeechAssetManager.h"
 #include "harkline/Commands/AssetsCancelCommand.h"
 #include "harkline/Commands/AssetsDownloadCommand.h"
 #include "harkline/Commands/AssetsStatusCommand.h"
@@ -74,9 +74,9 @@ protected:
     int outputFd_ = -1;
     mutable std::mutex logMutex_;
     std::vector<std::string> logLines_;
-    cli::Logger logger_{[this](cli::LogLevel, std::string_view line) {
+    cli::Logger logger_{[this](cli::LogLevel level, std::string_view line) {
                             std::lock_guard lock(logMutex_);
-                            logLines_.emplace_back(line);
+                            logLines_.emplace_back(level == cli::LogLevel::error ? "ERROR " + std::string(line) : std::string(line));
                         },
                         [] { return std::optional<std::string>(); }};
     std::shared_ptr<DiagnosticsStore> diagnostics_ =
@@ -95,7 +95,7 @@ TEST(AssetStatusSummary, EveryPlatformStatusHasItsStageAndOnlyInstalledCountsAsI
 
 TEST_F(AssetCommandTest, ManagerWithNothingToInstallReportsTheStatusAndLeavesTheMarkerAlone) {
     context({.statuses = {{"en-US", Status::installed}}, .nothingToInstall = true});
-    AppleSpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, inventory_);
     token_.requestCancel();
     std::vector<double> reports;
     auto summary = manager.downloadAssets("en-US", TranscriptionPreset::transcription, token_,
@@ -109,7 +109,7 @@ TEST_F(AssetCommandTest, ManagerWithNothingToInstallReportsTheStatusAndLeavesThe
 
 TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAllOthers) {
     context({.statuses = {{"en-GB", Status::supported}}, .fractions = {0.25, 0.5}, .stepDuration = 300ms});
-    AppleSpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, inventory_);
     token_.requestCancel();  // left over from an earlier cancel
     std::mutex mutex;
     std::vector<double> reports;
@@ -132,7 +132,7 @@ TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAl
 
 TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfterASuccess) {
     context({.fractions = {0.5}, .stepDuration = 10s});
-    AppleSpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, inventory_);
     std::vector<double> reports;
     std::thread canceller([&] {
         std::this_thread::sleep_for(300ms);
@@ -153,7 +153,7 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
 
     // Seen too late to stop the installation: still reported as cancelled, after the 1.
     context({.fractions = {0.5}, .stepDuration = 400ms, .finishesDespiteCancel = true});
-    AppleSpeechAssetManager late(logger_, inventory_);
+    SpeechAssetManager late(logger_, inventory_);
     reports.clear();
     std::thread lateCanceller([&] {
         std::this_thread::sleep_for(100ms);
@@ -167,7 +167,7 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
 
 TEST_F(AssetCommandTest, ManagerPassesPlatformFailuresOnUnchanged) {
     context({.requestFailure = "inventory offline"});
-    AppleSpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, inventory_);
     int calls = 0;
     token_.requestCancel();
     try {
@@ -180,7 +180,7 @@ TEST_F(AssetCommandTest, ManagerPassesPlatformFailuresOnUnchanged) {
     EXPECT_TRUE(token_.isRequested());  // nothing was started
 
     context({.installFailure = "disk on fire"});
-    AppleSpeechAssetManager failing(logger_, inventory_);
+    SpeechAssetManager failing(logger_, inventory_);
     std::vector<double> reports;
     EXPECT_THROW(failing.downloadAssets("en-GB", {}, token_, [&](double value) { reports.push_back(value); }),
                  std::runtime_error);
@@ -194,9 +194,14 @@ TEST_F(AssetCommandTest, CancelMarkerHoldsTheUtcInstantAndItsRemovalNeverFails) 
     token_.clear();
     EXPECT_FALSE(fs::exists(token_.fileURL()));
     token_.clear();
+    // A marker that cannot be written: the same answer, and the reason in the log at ERROR.
     DownloadCancellationToken unwritable(home_.path() / "no" / "such" / "folder" / "download.cancel");
-    unwritable.requestCancel();
+    AssetsCancelCommand(context({}), unwritable).run();
     EXPECT_FALSE(unwritable.isRequested());
+    EXPECT_EQ(lines().back().at("payload").at("stage"), "download-cancelled");
+    auto logged = logLines();
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_TRUE(logged[1].starts_with("ERROR 写入下载取消标记失败 " + unwritable.fileURL().string() + ": ")) << logged[1];
 }
 
 TEST_F(AssetCommandTest, AssetsStatusWritesItsLineAndDiagnosticsAndTakesTheCurrentLocaleByDefault) {

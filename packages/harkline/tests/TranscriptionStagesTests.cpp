@@ -312,7 +312,7 @@ TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
     auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
         .supportedLocales = {{"en-US", "en-US"}},
         .resultsAfterInputs = {{0, {"", false}}},
-        .resultsAtFinalize = {{"hello", false}, {"hello world", true}},
+        .resultsAtFinish = {{"hello", false}, {"hello world", true}},
     });
     auto audio = bytesOf(3 * 4096);
     auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
@@ -326,10 +326,10 @@ TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
     EXPECT_EQ(run.lines[5], status("input-stream-closed", 12288));
 
     auto record = platform->record();
-    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "prepareToAnalyze", "start", "finalize"}));
+    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "load", "feed", "finish"}));
     EXPECT_EQ(record.transcriberLocale, "en-US");
     EXPECT_EQ(record.preset, TranscriptionPreset::progressiveTranscription);
-    EXPECT_EQ(record.preparedFormat, (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
+    EXPECT_EQ(record.loadedFormat, (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
     EXPECT_EQ(record.inputFrameLengths, (std::vector<std::uint32_t>{2048, 2048, 2048}));
     EXPECT_EQ(std::memcmp(record.samples.data(), audio.data(), audio.size()), 0);
 
@@ -408,13 +408,13 @@ TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
     std::vector<Case> cases{
         {"transcriber unavailable", Script{.transcriberAvailable = false}, "apple_backend_unavailable",
          "Apple Speech 模块当前不可用。", "ERROR SpeechTranscriber 当前不可用，无法启动 Apple 后端"},
-        {"prepare", Script{.prepareFailure = "model missing"}, "apple_transcribe_failed", "model missing",
+        {"load", Script{.loadFailure = "model missing"}, "apple_transcribe_failed", "model missing",
          "ERROR 转写管线出错: model missing"},
-        {"start", Script{.startFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke",
+        {"feed", Script{.feedFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke",
          "ERROR SpeechAnalyzer 运行抛出错误: decoder broke"},
-        {"finalize", Script{.finalizeFailure = "no final"}, "apple_transcribe_failed", "no final",
+        {"finish", Script{.finishFailure = "no final"}, "apple_transcribe_failed", "no final",
          "ERROR SpeechAnalyzer 运行抛出错误: no final"},
-        {"results", Script{.resultsAtFinalize = {{"x", true}}, .resultsFailure = "results broke"},
+        {"results", Script{.resultsAtFinish = {{"x", true}}, .resultsFailure = "results broke"},
          "apple_transcribe_failed", "results broke", "ERROR SpeechAnalyzer 运行抛出错误: results broke"},
     };
     for (auto& testCase : cases) {
@@ -425,7 +425,7 @@ TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
         EXPECT_EQ(run.outcome, CLIRuntime::Outcome::failed);
         ASSERT_GE(run.lines.size(), 3u);
         EXPECT_EQ(run.lines.back(), error(testCase.code, testCase.message));
-        EXPECT_EQ(run.lines.size(), testCase.script.resultsAtFinalize.size() + 3);
+        EXPECT_EQ(run.lines.size(), testCase.script.resultsAtFinish.size() + 3);
         EXPECT_TRUE(log.contains(testCase.logLine));
         EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + testCase.message));
     }

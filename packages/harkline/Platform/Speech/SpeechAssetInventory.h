@@ -13,7 +13,7 @@
 
 // The model assets of the speech platform layer: which locales a transcriber supports
 // and has installed, the asset state of a transcription module, and installation with
-// progress and cancellation. PocketSphinx/ holds the Linux inventory (the per-user
+// progress and cancellation. Linux/ holds the Linux inventory (the per-user
 // model store), Testing/ an in-memory double.
 
 namespace harkline {

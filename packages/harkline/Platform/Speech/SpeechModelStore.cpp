@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 
 namespace harkline {
@@ -36,12 +38,17 @@ std::optional<std::string> readSmallFile(const fs::path& path) {
     return contents.str();
 }
 
-bool fileHasSize(const fs::path& path, std::uintmax_t size) {
+// Why a listed file does not match the manifest; empty when it does.
+std::string fileMismatch(const fs::path& directory, const SpeechModelFile& file) {
+    auto path = directory / file.path;
     std::error_code error;
     auto status = fs::status(path, error);
-    if (error || !fs::is_regular_file(status)) return false;
-    auto actual = fs::file_size(path, error);
-    return !error && actual == size;
+    if (error || !fs::is_regular_file(status)) return file.path + " is missing";
+    auto size = fs::file_size(path, error);
+    if (error || size != file.size) return file.path + " changed size since the model was installed";
+    if (file.modified && modificationTimeOf(path) != file.modified)
+        return file.path + " was modified since the model was installed";
+    return {};
 }
 
 // A component is either a listed file or a folder under which files are listed.
@@ -53,10 +60,18 @@ bool componentIsListed(const std::string& component, const std::vector<SpeechMod
 
 }  // namespace
 
+std::optional<std::int64_t> modificationTimeOf(const fs::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    return std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+
 void to_json(cli::Json& json, const SpeechModelFile& file) {
     json = cli::Json::object();
     json["path"] = file.path;
     json["size"] = file.size;
+    if (file.sha256) json["sha256"] = *file.sha256;
+    if (file.modified) json["modified"] = *file.modified;
 }
 
 void to_json(cli::Json& json, const SpeechModelManifest& manifest) {
@@ -72,6 +87,8 @@ void to_json(cli::Json& json, const SpeechModelManifest& manifest) {
 void from_json(const cli::Json& json, SpeechModelFile& file) {
     file.path = json.at("path").get<std::string>();
     file.size = json.at("size").get<std::uintmax_t>();
+    if (auto sha256 = json.find("sha256"); sha256 != json.end()) file.sha256 = sha256->get<std::string>();
+    if (auto modified = json.find("modified"); modified != json.end()) file.modified = modified->get<std::int64_t>();
 }
 
 void from_json(const cli::Json& json, SpeechModelManifest& manifest) {
@@ -107,10 +124,24 @@ std::vector<SpeechModelFile> SpeechModelSource::files() const {
 
 SpeechModelManifest SpeechModelSource::manifest() const { return {locale, engine, components, files()}; }
 
+bool sameModelFiles(const SpeechModelManifest& a, const SpeechModelManifest& b) {
+    auto samePathAndSize = [](const SpeechModelFile& x, const SpeechModelFile& y) {
+        return x.path == y.path && x.size == y.size;
+    };
+    return a.locale == b.locale && a.engine == b.engine && a.components == b.components &&
+           std::equal(a.files.begin(), a.files.end(), b.files.begin(), b.files.end(), samePathAndSize);
+}
+
 std::optional<fs::path> InstalledSpeechModel::component(const std::string& role) const {
     auto found = manifest.components.find(role);
     if (found == manifest.components.end()) return std::nullopt;
     return directory / found->second;
+}
+
+void InstalledSpeechModel::verifyFiles() const {
+    for (const auto& file : manifest.files)
+        if (auto mismatch = fileMismatch(directory, file); !mismatch.empty())
+            throw std::runtime_error("speech model for " + manifest.locale + " is damaged: " + mismatch);
 }
 
 fs::path SpeechModelStore::localeDirectory(const std::string& locale) const {
@@ -119,7 +150,7 @@ fs::path SpeechModelStore::localeDirectory(const std::string& locale) const {
     return modelsDirectory_ / *canonical;
 }
 
-std::optional<InstalledSpeechModel> SpeechModelStore::installedModel(const std::string& locale) const {
+std::optional<InstalledSpeechModel> SpeechModelStore::recordedModel(const std::string& locale) const {
     auto canonical = canonicalLocaleIdentifier(locale);
     if (!canonical) return std::nullopt;
     auto directory = modelsDirectory_ / *canonical;
@@ -133,21 +164,36 @@ std::optional<InstalledSpeechModel> SpeechModelStore::installedModel(const std::
         return std::nullopt;
     }
     if (manifest.locale != *canonical || manifest.files.empty()) return std::nullopt;
-    for (const auto& file : manifest.files) {
-        if (!isSafeRelativePath(file.path) || !fileHasSize(directory / file.path, file.size)) return std::nullopt;
-    }
+    for (const auto& file : manifest.files)
+        if (!isSafeRelativePath(file.path)) return std::nullopt;
     for (const auto& [role, component] : manifest.components) {
         if (!isSafeRelativePath(component) || !componentIsListed(component, manifest.files)) return std::nullopt;
     }
     return InstalledSpeechModel{std::move(manifest), std::move(directory)};
 }
 
+std::optional<InstalledSpeechModel> SpeechModelStore::installedModel(const std::string& locale) const {
+    auto model = recordedModel(locale);
+    if (!model) return std::nullopt;
+    for (const auto& file : model->manifest.files)
+        if (!fileMismatch(model->directory, file).empty()) return std::nullopt;
+    return model;
+}
+
 std::vector<std::string> SpeechModelStore::installedLocales() const {
+    return localesWhere([this](const std::string& locale) { return installedModel(locale).has_value(); });
+}
+
+std::vector<std::string> SpeechModelStore::recordedLocales() const {
+    return localesWhere([this](const std::string& locale) { return recordedModel(locale).has_value(); });
+}
+
+std::vector<std::string> SpeechModelStore::localesWhere(const std::function<bool(const std::string&)>& accepted) const {
     std::vector<std::string> result;
     std::error_code error;
     for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error)) {
         auto name = entry->path().filename().string();
-        if (canonicalLocaleIdentifier(name) == name && installedModel(name)) result.push_back(name);
+        if (canonicalLocaleIdentifier(name) == name && accepted(name)) result.push_back(name);
     }
     std::sort(result.begin(), result.end());
     return result;

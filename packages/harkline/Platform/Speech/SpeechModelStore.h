@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,13 +20,18 @@
 //       model.json                                     the manifest, written last
 //
 // A locale counts as installed only when model.json is present, decodes, names the
-// locale of its folder, and every file it lists exists with the listed size. So an
+// locale of its folder, and every file it lists exists with the listed size (and, where
+// recorded, modification time: a model changed since its installation no longer counts,
+// and the engines refuse it with a message saying so). So an
 // installation copies the files first and writes the manifest last (atomically); an
 // interrupted one leaves no manifest and is simply not installed. Manifest example:
 //
 //   {"locale":"en-US","engine":"pocketsphinx",
 //    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
-//    "files":[{"path":"cmudict-en-us.dict","size":3240000},{"path":"en-us/mdef","size":2959176},...]}
+//    "files":[{"path":"cmudict-en-us.dict","size":3240000,"sha256":"1f0c...","modified":1765130000123456789},...]}
+//
+// "sha256" (hex) and "modified" (nanoseconds since the epoch) are recorded by an
+// installation; a manifest without them is still read.
 //
 // "components" maps each role the engine needs to a file or folder inside the locale
 // folder; every path is relative, without "." or ".." parts.
@@ -35,6 +41,8 @@ namespace harkline {
 struct SpeechModelFile {
     std::string path;  // relative to the model's folder, '/'-separated
     std::uintmax_t size = 0;
+    std::optional<std::string> sha256;
+    std::optional<std::int64_t> modified;
 
     bool operator==(const SpeechModelFile&) const = default;
 };
@@ -47,6 +55,10 @@ struct SpeechModelManifest {
 
     bool operator==(const SpeechModelManifest&) const = default;
 };
+
+// A file's modification time as a manifest records it (nanoseconds since the epoch);
+// none when the file cannot be examined.
+std::optional<std::int64_t> modificationTimeOf(const std::filesystem::path& path);
 
 void to_json(cli::Json& json, const SpeechModelFile& file);
 void to_json(cli::Json& json, const SpeechModelManifest& manifest);
@@ -67,9 +79,13 @@ struct SpeechModelSource {
     // The files an installation copies (component folders expanded), relative to
     // `directory`, with their sizes, sorted by path. Throws std::filesystem::filesystem_error.
     std::vector<SpeechModelFile> files() const;
-    // The manifest an installation of this source writes last.
+    // The manifest an installation of this source writes last, without digests and times.
     SpeechModelManifest manifest() const;
 };
+
+// Whether two manifests describe the same model: locale, engine, components, and the
+// files by path and size.
+bool sameModelFiles(const SpeechModelManifest& a, const SpeechModelManifest& b);
 
 // A model that passed the installed check.
 struct InstalledSpeechModel {
@@ -78,6 +94,9 @@ struct InstalledSpeechModel {
 
     // Absolute path of a component; none when the manifest does not name the role.
     std::optional<std::filesystem::path> component(const std::string& role) const;
+    // Throws std::runtime_error naming the first listed file that is missing or differs
+    // from the manifest in size or modification time.
+    void verifyFiles() const;
 };
 
 // Knows the layout above. Reads only; the installer writes.
@@ -101,10 +120,18 @@ public:
 
     // The installed model of a locale, or none (not a locale, not installed, or damaged).
     std::optional<InstalledSpeechModel> installedModel(const std::string& locale) const;
+    // The model a locale's manifest describes, its files unchecked: a model whose files
+    // were damaged or changed since is still found here, so that using it fails with a
+    // reason instead of falling back to another locale.
+    std::optional<InstalledSpeechModel> recordedModel(const std::string& locale) const;
+    // Canonical identifiers of every locale with a readable manifest, sorted.
+    std::vector<std::string> recordedLocales() const;
     // Canonical identifiers of every installed locale, sorted.
     std::vector<std::string> installedLocales() const;
 
 private:
+    std::vector<std::string> localesWhere(const std::function<bool(const std::string&)>& accepted) const;
+
     std::filesystem::path modelsDirectory_;
 };
 

@@ -11,8 +11,9 @@
 
 // The speech platform layer: the few operations the transcription core needs from a
 // speech engine, shaped after an analyzer that runs one transcriber module over a
-// sequence of audio buffers. PocketSphinx/ holds the Linux engine, Testing/ a scripted
-// double. Locale identifiers are BCP 47 style, e.g. "en-US".
+// sequence of audio buffers. Linux/ holds the Linux platform (its engines in
+// PocketSphinx/ and SherpaOnnx/, its model store in Models/), Testing/ a scripted double.
+// Locale identifiers are BCP 47 style, e.g. "en-US".
 
 namespace harkline {
 
@@ -42,21 +43,21 @@ public:
     virtual std::shared_ptr<Channel<SpeechTranscriptionResult>> results() const = 0;
 };
 
-// Runs its transcriber over audio. Calls come in this order, from one thread:
-// prepareToAnalyze, start, finalizeAndFinishThroughEndOfInput. Each throws the engine's
-// failure (a std::exception whose what() describes it).
+// Runs its transcriber over audio. Calls come in this order, from one thread: load,
+// feed, finish. Each throws the engine's failure (a std::exception whose what()
+// describes it).
 class SpeechAnalyzer {
 public:
     virtual ~SpeechAnalyzer() = default;
 
     // Readies the engine (loads the model) for audio of this format.
-    virtual void prepareToAnalyze(const AudioFormat& format) = 0;
+    virtual void load(const AudioFormat& format) = 0;
     // Consumes the input sequence to its end, producing results as it goes; throws the
     // sequence's own error unchanged when it ends with one.
-    virtual void start(AsyncStream<AnalyzerInput>& inputSequence) = 0;
+    virtual void feed(AsyncStream<AnalyzerInput>& inputSequence) = 0;
     // Completes the analysis through the end of the input (the last final results),
     // then ends the transcriber's results sequence.
-    virtual void finalizeAndFinishThroughEndOfInput() = 0;
+    virtual void finish() = 0;
 };
 
 // Entry point of the layer. Safe to call from any thread.
@@ -64,8 +65,8 @@ class SpeechPlatform {
 public:
     virtual ~SpeechPlatform() = default;
 
-    // Whether this build has a speech analyzer at all (engine linked in, its model
-    // sources shipped). Without one, transcription is reported as unavailable.
+    // Whether this build has a speech analyzer at all (an engine linked in). Without one,
+    // transcription is reported as unavailable.
     virtual bool hasSpeechAnalyzer() const = 0;
     // Whether a transcriber can be used on this machine now.
     virtual bool isTranscriberAvailable() const = 0;

@@ -42,8 +42,7 @@ PocketSphinxDecoder::~PocketSphinxDecoder() {
     ps_free(decoder_);
 }
 
-std::vector<PocketSphinxDecoder::Hypothesis> PocketSphinxDecoder::process(const std::int16_t* samples,
-                                                                          std::size_t count) {
+std::vector<StreamingDecoder::Hypothesis> PocketSphinxDecoder::feed(const std::int16_t* samples, std::size_t count) {
     std::vector<Hypothesis> hypotheses;
     if (count == 0) return hypotheses;
     if (!inUtterance_) startUtterance();
@@ -70,9 +69,11 @@ std::vector<PocketSphinxDecoder::Hypothesis> PocketSphinxDecoder::process(const 
     return hypotheses;
 }
 
-std::optional<PocketSphinxDecoder::Hypothesis> PocketSphinxDecoder::finish() {
-    if (!inUtterance_) return std::nullopt;
-    return endUtterance();
+std::vector<StreamingDecoder::Hypothesis> PocketSphinxDecoder::finish() {
+    std::vector<Hypothesis> hypotheses;
+    if (!inUtterance_) return hypotheses;
+    if (auto final = endUtterance()) hypotheses.push_back(std::move(*final));
+    return hypotheses;
 }
 
 void PocketSphinxDecoder::startUtterance() {
@@ -83,7 +84,7 @@ void PocketSphinxDecoder::startUtterance() {
     lastPartial_.clear();
 }
 
-std::optional<PocketSphinxDecoder::Hypothesis> PocketSphinxDecoder::endUtterance() {
+std::optional<StreamingDecoder::Hypothesis> PocketSphinxDecoder::endUtterance() {
     inUtterance_ = false;
     if (ps_end_utt(decoder_) < 0) throw std::runtime_error("pocketsphinx could not end an utterance");
     auto text = currentHypothesis();

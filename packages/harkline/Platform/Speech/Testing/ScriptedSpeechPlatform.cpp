@@ -14,17 +14,17 @@ public:
     ScriptedAnalyzer(std::shared_ptr<State> state, std::shared_ptr<SpeechTranscriber> module)
         : state_(std::move(state)), module_(std::move(module)) {}
 
-    void prepareToAnalyze(const AudioFormat& format) override {
-        note("prepareToAnalyze");
+    void load(const AudioFormat& format) override {
+        note("load");
         {
             std::lock_guard lock(state_->mutex);
-            state_->record.preparedFormat = format;
+            state_->record.loadedFormat = format;
         }
-        if (state_->script.prepareFailure) throw std::runtime_error(*state_->script.prepareFailure);
+        if (state_->script.loadFailure) throw std::runtime_error(*state_->script.loadFailure);
     }
 
-    void start(AsyncStream<AnalyzerInput>& inputSequence) override {
-        note("start");
+    void feed(AsyncStream<AnalyzerInput>& inputSequence) override {
+        note("feed");
         std::size_t consumed = 0;
         sendResultsAfter(consumed);
         while (auto input = inputSequence.next()) {
@@ -38,14 +38,14 @@ public:
             }
             sendResultsAfter(consumed);
         }
-        if (state_->script.startFailure) throw std::runtime_error(*state_->script.startFailure);
+        if (state_->script.feedFailure) throw std::runtime_error(*state_->script.feedFailure);
     }
 
-    void finalizeAndFinishThroughEndOfInput() override {
-        note("finalize");
-        if (state_->script.finalizeFailure) throw std::runtime_error(*state_->script.finalizeFailure);
+    void finish() override {
+        note("finish");
+        if (state_->script.finishFailure) throw std::runtime_error(*state_->script.finishFailure);
         auto results = module_->results();
-        for (const auto& result : state_->script.resultsAtFinalize) results->send(result);
+        for (const auto& result : state_->script.resultsAtFinish) results->send(result);
         if (state_->script.resultsFailure)
             results->fail(std::make_exception_ptr(std::runtime_error(*state_->script.resultsFailure)));
         else

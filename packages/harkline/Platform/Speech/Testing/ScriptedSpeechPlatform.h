@@ -26,20 +26,20 @@ public:
         // Results sent once the analyzer has consumed this many inputs.
         std::vector<std::pair<std::size_t, SpeechTranscriptionResult>> resultsAfterInputs;
         // Results sent while finalising.
-        std::vector<SpeechTranscriptionResult> resultsAtFinalize;
+        std::vector<SpeechTranscriptionResult> resultsAtFinish;
         // Each, when set, makes that step throw std::runtime_error with this description.
-        std::optional<std::string> prepareFailure;
-        std::optional<std::string> startFailure;     // thrown after every input is consumed
-        std::optional<std::string> finalizeFailure;
+        std::optional<std::string> loadFailure;
+        std::optional<std::string> feedFailure;     // thrown after every input is consumed
+        std::optional<std::string> finishFailure;
         std::optional<std::string> resultsFailure;   // ends the results sequence instead of finishing it
     };
 
     // What the platform saw.
     struct Record {
-        std::vector<std::string> calls;  // "makeTranscriber", "prepareToAnalyze", "start", "finalize"
+        std::vector<std::string> calls;  // "makeTranscriber", "load", "feed", "finish"
         std::string transcriberLocale;
         std::optional<TranscriptionPreset> preset;
-        std::optional<AudioFormat> preparedFormat;
+        std::optional<AudioFormat> loadedFormat;
         std::vector<std::uint32_t> inputFrameLengths;
         std::vector<std::int16_t> samples;
     };

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Assets/DownloadCancellationToken.h"
 #include "harkline/Platform/Speech/SpeechAssetInventory.h"
 #include "harkline/Platform/Speech/TranscriptionPreset.h"
 
@@ -24,7 +24,7 @@ AssetStatusSummary summarize(AssetInventoryStatus status);
 // The one place that talks to the speech layer's asset inventory: the asset state of a
 // locale, and its installation with progress reports and a cancel that works across
 // processes through the cancel marker.
-class AppleSpeechAssetManager {
+class SpeechAssetManager {
 public:
     static constexpr std::chrono::milliseconds progressInterval{500};
 
@@ -32,7 +32,7 @@ public:
     // background thread, one call at a time. Must not throw.
     using ProgressHandler = std::function<void(double)>;
 
-    AppleSpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechAssetInventory> inventory)
+    SpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechAssetInventory> inventory)
         : logger_(std::move(logger)), inventory_(std::move(inventory)) {}
 
     // Never fails.

@@ -1,4 +1,4 @@
-#include "harkline/Commands/DownloadCancellationState.h"
+#include "harkline/Assets/DownloadCancellationState.h"
 
 namespace harkline {
 

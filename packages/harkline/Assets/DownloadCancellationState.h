@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Commands/BackgroundTask.h"
-#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Assets/BackgroundTask.h"
+#include "harkline/Assets/DownloadCancellationToken.h"
 
 namespace harkline {
 

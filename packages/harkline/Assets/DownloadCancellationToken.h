@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace harkline {
 
@@ -20,8 +22,9 @@ public:
     const std::filesystem::path& fileURL() const { return fileURL_; }
     bool isRequested() const;
 
-    // Writes the marker atomically; a failure is ignored (the cancel simply has no effect).
-    void requestCancel() const noexcept;
+    // Writes the marker atomically. A failure (the cancel then has no effect) is returned
+    // as its description for the caller to log; none when the marker was written.
+    std::optional<std::string> requestCancel() const noexcept;
     // Removes the marker; a failure, a missing marker included, is ignored.
     void clear() const noexcept;
 

@@ -1,4 +1,4 @@
-#include "harkline/Platform/Speech/PocketSphinx/ModelInstallationLock.h"
+#include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 
 #include <cerrno>
 #include <string>

@@ -1,4 +1,4 @@
-#include "harkline/Platform/Speech/PocketSphinx/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
-#include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
 
 namespace harkline {
 namespace {
@@ -74,7 +73,6 @@ std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::
 
 std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger) {
     std::vector<InstallableSpeechModelSource> sources;
-    for (auto& source : pocketSphinxModelSources()) sources.push_back({std::move(source), std::nullopt});
     if (const char* folder = std::getenv(speechModelSourcesVariable); folder && *folder) {
         for (auto& candidate : loadSpeechModelSourceFolder(folder, logger)) {
             bool named = std::any_of(sources.begin(), sources.end(), [&](const auto& known) {

@@ -1,4 +1,4 @@
-#include "harkline/Commands/DownloadCancellationToken.h"
+#include "harkline/Assets/DownloadCancellationToken.h"
 
 #include <ctime>
 #include <system_error>
@@ -24,11 +24,14 @@ bool DownloadCancellationToken::isRequested() const {
     return std::filesystem::exists(fileURL_, error);
 }
 
-void DownloadCancellationToken::requestCancel() const noexcept {
+std::optional<std::string> DownloadCancellationToken::requestCancel() const noexcept {
     try {
         cli::writeFileAtomically(fileURL_, utcTimestampNow());
-    } catch (const std::exception&) {
-        // Without a marker the download runs on; the cancel command still answers.
+        return std::nullopt;
+    } catch (const std::exception& failure) {
+        return std::string(failure.what());
+    } catch (...) {
+        return std::string("unknown failure");
     }
 }
 

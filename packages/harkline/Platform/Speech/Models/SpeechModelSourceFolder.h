@@ -25,14 +25,17 @@ inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL
 //   {"locale":"en-GB","engine":"pocketsphinx","directory":"/srv/models/en-gb",
 //    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
 //    "readBytesPerSecond":4000000}
+//   {"locale":"zh-CN","engine":"sherpa-onnx-transducer","directory":"zh-cn",
+//    "components":{"encoder":"encoder.int8.onnx","decoder":"decoder.onnx","joiner":"joiner.int8.onnx",
+//                  "tokens":"tokens.txt","hotwords":"hotwords.txt"}}
 // A relative "directory" is taken from `folder`; "readBytesPerSecond" may be left out.
 // A descriptor that cannot be read or decoded, or whose locale or component paths are
 // not acceptable, is skipped with an ERROR log line naming it.
 std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const std::filesystem::path& folder,
                                                                       const cli::Logger& logger);
 
-// The system packages' sources, then those of the folder named by the variable above
-// when it is set; for a locale named twice, the first source counts.
+// The sources of the folder named by the variable above when it is set; for a locale
+// named twice, the first source counts.
 std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger);
 
 }  // namespace harkline

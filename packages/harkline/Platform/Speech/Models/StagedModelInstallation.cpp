@@ -1,4 +1,4 @@
-#include "harkline/Platform/Speech/PocketSphinx/StagedModelInstallation.h"
+#include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,7 +13,8 @@
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
-#include "harkline/Platform/Speech/PocketSphinx/ModelInstallationLock.h"
+#include "harkline/Platform/Speech/Models/FileDigest.h"
+#include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 
 namespace harkline {
 namespace {
@@ -79,13 +80,15 @@ public:
     ByteCopier(AssetInstallationProgress& progress, std::uintmax_t totalBytes, std::optional<std::uintmax_t> bytesPerSecond)
         : progress_(progress), totalBytes_(totalBytes), bytesPerSecond_(bytesPerSecond), started_(Clock::now()) {}
 
-    void copy(const fs::path& from, const fs::path& to, std::uintmax_t expectedSize) {
+    // Returns the SHA-256 of the bytes read.
+    std::string copy(const fs::path& from, const fs::path& to, std::uintmax_t expectedSize) {
         FileDescriptor input(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
         if (input.get() < 0) failWithErrno("cannot open " + from.string());
         FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (output.get() < 0) failWithErrno("cannot create " + to.string());
 
         std::uintmax_t copied = 0;
+        Sha256 digest;
         while (true) {
             throwIfCancelled();
             ssize_t count = ::read(input.get(), buffer_.data(), buffer_.size());
@@ -94,12 +97,14 @@ public:
             if (count == 0) break;
             copied += static_cast<std::uintmax_t>(count);
             if (copied > expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
+            digest.update(buffer_.data(), static_cast<std::size_t>(count));
             writeAll(output.get(), static_cast<std::size_t>(count), to);
             advance(static_cast<std::uintmax_t>(count));
         }
         if (copied != expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
         if (::fsync(output.get()) != 0) failWithErrno("cannot sync " + to.string());
         output.close("cannot write " + to.string());
+        return digest.hexDigest();
     }
 
     void throwIfCancelled() const {
@@ -158,12 +163,24 @@ bool StagedModelInstallation::isStagingFolderName(const std::string& name, const
     return name.starts_with("." + locale + ".staging-");
 }
 
+std::string StagedModelInstallation::stagingFolderLocale(const std::string& name) {
+    auto end = name.find(".staging-");
+    if (!name.starts_with(".") || end == std::string::npos || end < 2) return {};
+    return name.substr(1, end - 1);
+}
+
+// A staging folder is stale when no installation of its locale runs: installations hold
+// their locale's lock from before they create the folder until after they remove it.
 void StagedModelInstallation::removeStaleStagingFolders() const {
     std::error_code error;
     std::vector<fs::path> stale;
-    for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error))
-        if (isStagingFolderName(entry->path().filename().string(), source_.source.locale)) stale.push_back(entry->path());
-    for (const auto& folder : stale) fs::remove_all(folder);
+    for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error)) {
+        auto locale = stagingFolderLocale(entry->path().filename().string());
+        if (locale.empty()) continue;
+        if (locale == source_.source.locale || !ModelInstallationLock::isHeld(ModelInstallationLock::path(modelsDirectory_, locale)))
+            stale.push_back(entry->path());
+    }
+    for (const auto& folder : stale) fs::remove_all(folder, error);
 }
 
 void StagedModelInstallation::downloadAndInstall() {
@@ -194,7 +211,13 @@ void StagedModelInstallation::downloadAndInstall() {
         fs::create_directory(folder, error);
         if (error) throw std::system_error(error, "cannot create " + folder.string());
     }
-    for (const auto& file : manifest.files) copier.copy(source_.source.directory / file.path, staged / file.path, file.size);
+    for (auto& file : manifest.files) {
+        auto copy = staged / file.path;
+        file.sha256 = copier.copy(source_.source.directory / file.path, copy, file.size);
+        if (Sha256::ofFile(copy) != *file.sha256)
+            throw std::runtime_error("the copy of " + file.path + " differs from what was read: the disk is failing");
+        file.modified = modificationTimeOf(copy);
+    }
     cli::writeFileAtomically(staged / SpeechModelStore::manifestFileName, cli::Json(manifest).dump());
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) syncDirectory(*folder);
 
@@ -203,6 +226,8 @@ void StagedModelInstallation::downloadAndInstall() {
     if (!installed || installed->manifest != manifest)
         throw std::runtime_error("the copied " + locale + " speech model does not match its source");
 
+    copier.throwIfCancelled();
+    if (verify_) verify_(*installed, progress_);
     copier.throwIfCancelled();
     swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
     syncDirectory(modelsDirectory_);

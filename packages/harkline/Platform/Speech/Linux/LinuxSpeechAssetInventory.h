@@ -3,23 +3,29 @@
 #include <optional>
 #include <vector>
 
-#include "harkline/Platform/Speech/PocketSphinx/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
 #include "harkline/Platform/Speech/SpeechAssetInventory.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 
 namespace harkline {
 
-// The model assets of pocketsphinx on Linux: a locale's assets are its model in the
-// per-user store, installed from a local source (a system package's folder or a folder
-// named in the sources folder). The preset does not change which model a locale needs.
+// The model assets of the Linux speech engines: a locale's assets are its model in the
+// per-user store, installed from a local source (a folder named by a descriptor), or a
+// system model where it lies (Debian's pocketsphinx en-US), which counts as installed.
+// The preset does not change which model a locale needs.
 //
 // Status: "downloading" while an installation of the locale holds its lock (in any
-// process), else "installed" when the store has a whole model, else "supported" when a
-// source is present, else "unsupported".
-class PocketSphinxAssetInventory final : public SpeechAssetInventory {
+// process), else "installed" when the store has a whole model or a system model is
+// present, else "supported" when a source is present, else "unsupported".
+class LinuxSpeechAssetInventory final : public SpeechAssetInventory {
 public:
-    PocketSphinxAssetInventory(SpeechModelStore store, std::vector<InstallableSpeechModelSource> sources)
-        : store_(std::move(store)), sources_(std::move(sources)) {}
+    LinuxSpeechAssetInventory(SpeechModelStore store, std::vector<InstallableSpeechModelSource> sources,
+                              std::vector<SpeechModelSource> systemModels = {}, StagedModelVerifier verify = {})
+        : store_(std::move(store)),
+          sources_(std::move(sources)),
+          systemModels_(std::move(systemModels)),
+          verify_(std::move(verify)) {}
 
     // Installed locales and those with a present source, sorted.
     std::vector<std::string> supportedLocales() const override;
@@ -33,10 +39,13 @@ public:
 
 private:
     AssetInventoryStatus localeStatus(const std::string& locale) const;
+    bool isInstalled(const std::string& canonicalLocale) const;
     std::optional<InstallableSpeechModelSource> presentSource(const std::string& canonicalLocale) const;
 
     SpeechModelStore store_;
     std::vector<InstallableSpeechModelSource> sources_;
+    std::vector<SpeechModelSource> systemModels_;
+    StagedModelVerifier verify_;
 };
 
 }  // namespace harkline

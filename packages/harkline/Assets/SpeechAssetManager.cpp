@@ -1,9 +1,9 @@
-#include "harkline/Commands/AppleSpeechAssetManager.h"
+#include "harkline/Assets/SpeechAssetManager.h"
 
 #include <exception>
 
-#include "harkline/Commands/BackgroundTask.h"
-#include "harkline/Commands/DownloadCancellationState.h"
+#include "harkline/Assets/BackgroundTask.h"
+#include "harkline/Assets/DownloadCancellationState.h"
 #include "harkline/Runtime/CLIError.h"
 
 namespace harkline {
@@ -18,11 +18,11 @@ AssetStatusSummary summarize(AssetInventoryStatus status) {
     return {"assets-unknown", false};
 }
 
-AssetStatusSummary AppleSpeechAssetManager::status(const std::string& locale, TranscriptionPreset preset) const {
+AssetStatusSummary SpeechAssetManager::status(const std::string& locale, TranscriptionPreset preset) const {
     return summarize(inventory_->status({SpeechAssetModule{locale, preset}}));
 }
 
-AssetStatusSummary AppleSpeechAssetManager::downloadAssets(const std::string& locale, TranscriptionPreset preset,
+AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale, TranscriptionPreset preset,
                                                            const DownloadCancellationToken& cancellationToken,
                                                            const ProgressHandler& progressHandler) const {
     auto request = inventory_->assetInstallationRequest({SpeechAssetModule{locale, preset}});

@@ -1,0 +1,159 @@
+#include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
+
+extern char** environ;
+
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Loading the largest published models takes seconds; a trial past this is hung.
+constexpr auto longestTrial = std::chrono::minutes(5);
+constexpr std::size_t keptOutput = 16 * 1024;
+
+[[noreturn]] void failWithErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// A second of audio that exercises the engine: silence, then a rising tone.
+std::vector<std::int16_t> trialAudio() {
+    std::vector<std::int16_t> samples(16000, 0);
+    double phase = 0;
+    for (std::size_t i = 8000; i < samples.size(); ++i) {
+        phase += 2 * M_PI * (300.0 + static_cast<double>(i - 8000) / 4.0) / 16000.0;
+        samples[i] = static_cast<std::int16_t>(8000 * std::sin(phase));
+    }
+    return samples;
+}
+
+// The child's reason comes first; what may follow (a sanitizer's report) is not the reason.
+std::string firstLine(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find_first_not_of(' ') != std::string::npos) return line;
+    return {};
+}
+
+class ChildProcess {
+public:
+    ChildProcess(const fs::path& executable, const fs::path& directory) {
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0) failWithErrno("cannot make a pipe");
+        output_ = pipe[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
+        std::string program = executable.string(), folder = directory.string();
+        char* arguments[] = {program.data(), const_cast<char*>(SpeechModelTrial::argument), folder.data(), nullptr};
+        int error = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipe[1]);
+        if (error != 0) {
+            ::close(output_);
+            errno = error;
+            failWithErrno("cannot start " + program);
+        }
+    }
+    ~ChildProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+        ::close(output_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Reads what the child writes for up to `timeout`; false once the child closed it.
+    bool readOutput(std::chrono::milliseconds timeout) {
+        pollfd entry{output_, POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return true;
+        char buffer[4096];
+        ssize_t count = ::read(output_, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) return true;
+        if (count <= 0) return false;
+        text_.append(buffer, static_cast<std::size_t>(count));
+        if (text_.size() > keptOutput) text_.erase(0, text_.size() - keptOutput);
+        return true;
+    }
+
+    int wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+        pid_ = -1;
+        return status;
+    }
+
+    const std::string& output() const { return text_; }
+
+private:
+    pid_t pid_ = -1;
+    int output_ = -1;
+    std::string text_;
+};
+
+}  // namespace
+
+void SpeechModelTrial::operator()(const InstalledSpeechModel& model, const AssetInstallationProgress& progress) const {
+    logger_.info("试加载语音模型 locale=" + model.manifest.locale + " engine=" + model.manifest.engine);
+    ChildProcess child(executable_, model.directory);
+    auto deadline = std::chrono::steady_clock::now() + longestTrial;
+    while (child.readOutput(std::chrono::milliseconds(100))) {
+        if (progress.isCancelled()) throw AssetInstallationCancelled();
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the speech model for " + model.manifest.locale + " did not load within 5 minutes");
+    }
+    int status = child.wait();
+    std::istringstream lines(child.output());
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) logger_.info("试加载: " + line);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+    std::string how = WIFSIGNALED(status) ? std::string("was killed by signal ") + ::strsignal(WTERMSIG(status))
+                                          : "ended with status " + std::to_string(WEXITSTATUS(status));
+    auto said = firstLine(child.output());
+    throw std::runtime_error("the speech model for " + model.manifest.locale + " does not load: the engine " + how +
+                             (said.empty() ? "" : ": " + said));
+}
+
+int SpeechModelTrial::run(const fs::path& directory) {
+    try {
+        std::ifstream input(directory / SpeechModelStore::manifestFileName, std::ios::binary);
+        std::ostringstream text;
+        text << input.rdbuf();
+        if (!input) throw std::runtime_error("cannot read the manifest in " + directory.string());
+        InstalledSpeechModel model{cli::Json::parse(text.str()).get<SpeechModelManifest>(), directory};
+        // The engine's own words go straight to the parent, even when it ends this process.
+        auto decoder = LinuxSpeechPlatform::loadDecoder(model, cli::Logger(), EngineOutput::asIs);
+        auto audio = trialAudio();
+        decoder->feed(audio.data(), audio.size());
+        decoder->finish();
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return 1;
+    }
+}
+
+}  // namespace harkline

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/SpeechAssetInventory.h"
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+
+namespace harkline {
+
+// A model is loaded and made to decode a little audio in a process of its own before it
+// counts as installed: an engine may end the whole process on a bad model, and the
+// process serving the host must never be the one that ends.
+class SpeechModelTrial {
+public:
+    // The first argument that makes harkline run a trial instead of a command; the second
+    // is the folder holding the model and its manifest.
+    static constexpr const char* argument = "--trial-load-speech-model";
+
+    // `executable` is harkline itself (a program whose main hands `argument` to run()).
+    SpeechModelTrial(std::filesystem::path executable, cli::Logger logger)
+        : executable_(std::move(executable)), logger_(std::move(logger)) {}
+
+    // Runs the trial child on the model; throws std::runtime_error with what the engine
+    // said when the child fails, AssetInstallationCancelled when the progress is
+    // cancelled meanwhile (the child is then killed).
+    void operator()(const InstalledSpeechModel& model, const AssetInstallationProgress& progress) const;
+
+    // The child's side: loads the model in `directory`, decodes a second of audio,
+    // returns the exit status (0 when the model works), and says why not on standard error.
+    static int run(const std::filesystem::path& directory);
+
+private:
+    std::filesystem::path executable_;
+    cli::Logger logger_;
+};
+
+}  // namespace harkline

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
+#include "harkline/Platform/Speech/SpeechAssetInventory.h"
+
+namespace harkline {
+
+// Checks a staged model before it counts as installed (for example by loading it in a
+// process of its own); throws a std::exception saying why the model is unusable, or
+// AssetInstallationCancelled when the progress was cancelled meanwhile.
+using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, const AssetInstallationProgress&)>;
+
+// Installs one locale's model into the store so that the locale's folder only ever holds
+// a whole model: the source's files are copied into a staging folder beside it (with
+// progress by bytes), synced, checked against their sizes and SHA-256 digests (of the
+// bytes read and of the bytes on disk), the manifest is written, the verifier runs, and
+// the staging copy is then swapped into place in one rename. An older model stays
+// untouched until that rename. A cancelled or failed installation removes its staging
+// folder; one that was killed leaves it behind, and the next installation (of any
+// locale) removes every staging folder whose locale no installation holds.
+class StagedModelInstallation final : public AssetInstallationRequest {
+public:
+    StagedModelInstallation(std::filesystem::path modelsDirectory, InstallableSpeechModelSource source,
+                            StagedModelVerifier verify = {})
+        : modelsDirectory_(std::move(modelsDirectory)), source_(std::move(source)), verify_(std::move(verify)) {}
+
+    AssetInstallationProgress& progress() override { return progress_; }
+    void downloadAndInstall() override;
+
+    // Staging folders of a locale are named "<models>/.<locale>.staging-XXXXXX".
+    static bool isStagingFolderName(const std::string& name, const std::string& locale);
+    // The locale of a staging folder's name; empty for any other name.
+    static std::string stagingFolderLocale(const std::string& name);
+
+private:
+    void removeStaleStagingFolders() const;
+
+    std::filesystem::path modelsDirectory_;
+    InstallableSpeechModelSource source_;
+    StagedModelVerifier verify_;
+    AssetInstallationProgress progress_;
+};
+
+}  // namespace harkline

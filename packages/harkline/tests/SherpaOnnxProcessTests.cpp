@@ -1,0 +1,222 @@
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Json/Json.h"
+#include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "test-support/ChildProcess.h"
+#include "test-support/TemporaryHome.h"
+
+// harkline on the sherpa-onnx engine, as the host runs it, with a streaming transducer
+// that scripts/speech-test-model fabricates and audio it spells: the real library does the
+// features, the network runs, the search and the endpoints.
+namespace harkline {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::ProcessResult;
+
+class SherpaOnnxProcess : public testing::Test {
+protected:
+    void SetUp() override { script({"make", modelSource().string(), "--locale", "zh-CN"}); }
+
+    fs::path modelSource() const { return home_.path() / "zh-model"; }
+    fs::path installed() const { return home_.dataHome() / "tessaryn" / "harkline" / "models" / "zh-CN"; }
+    std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
+
+    static ProcessResult script(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), SPEECH_TEST_MODEL_SCRIPT);
+        auto result = testsupport::runProcess("/usr/bin/python3", {std::move(arguments), {}}, "", 60s);
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        return result;
+    }
+    std::string spell(const std::string& text) const { return script({"spell", modelSource().string(), text}).standardOutput; }
+
+    ProcessResult harkline(std::vector<std::string> arguments, const std::string& input = {}) const {
+        auto environment = home_.environment();
+        environment["TESSARYN_SPEECH_MODEL_SOURCES"] = modelSource().string();
+        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment}, input, 60s);
+    }
+    static cli::Json lastPayload(const ProcessResult& result) {
+        auto lines = result.lines();
+        return lines.empty() ? cli::Json() : cli::Json::parse(lines.back()).at("payload");
+    }
+    void install() const { ASSERT_EQ(lastPayload(harkline({"assets.download", "--locale", "zh-CN"})).at("stage"), "assets-ready"); }
+
+    // Writes the audio in pieces of uneven sizes, so that the reads are uneven too.
+    ProcessResult transcribeInPieces(const std::string& audio) const {
+        auto environment = home_.environment();
+        testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment});
+        const std::size_t sizes[] = {1, 4095, 3, 10000, 2048, 777};
+        for (std::size_t offset = 0, index = 0; offset < audio.size(); ++index) {
+            auto size = std::min(sizes[index % std::size(sizes)], audio.size() - offset);
+            EXPECT_TRUE(child.write(audio.substr(offset, size)));
+            offset += size;
+            std::this_thread::sleep_for(1ms);
+        }
+        child.closeInput();
+        return child.wait(60s);
+    }
+
+    // Each line is JSON; returns the results' payloads after checking the closing line.
+    static std::vector<cli::Json> results(const ProcessResult& result, std::int64_t bytes) {
+        EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+        std::vector<cli::Json> payloads;
+        for (const auto& line : result.lines()) {
+            auto message = cli::Json::parse(line);
+            if (message.at("type") == "result") payloads.push_back(message.at("payload"));
+        }
+        auto closing = lastPayload(result);
+        EXPECT_EQ(closing.value("stage", ""), "input-stream-closed");
+        EXPECT_EQ(closing.value("bytesProcessed", std::int64_t{-1}), bytes);
+        return payloads;
+    }
+
+    testsupport::TemporaryHome home_;
+};
+
+TEST_F(SherpaOnnxProcess, SpelledTextComesBackByteForByteWithGrowingPartialsAndOneFinalPerPause) {
+    // Before the model is installed, the default locale falls back to Debian's en-US.
+    auto before = harkline({"transcribe"}, spell("你好"));
+    EXPECT_EQ(before.exitStatus, 0);
+    EXPECT_NE(log().find("Locale 匹配失败，回退到 en-US"), std::string::npos);
+    EXPECT_EQ(lastPayload(harkline({"assets.status", "--locale", "zh-CN"})).at("stage"), "assets-available");
+
+    install();
+    fs::remove(home_.stateHome() / "tessaryn" / "harkline.log");
+    const std::vector<std::string> spoken{"你好世界", "HELLO WORLD", "谢谢你们 THE VOICE INPUT IS READY"};
+    auto audio = spell(spoken[0] + "|" + spoken[1] + "|" + spoken[2]);
+    auto payloads = results(transcribeInPieces(audio), static_cast<std::int64_t>(audio.size()));
+
+    std::vector<std::string> finals;
+    std::string partial;
+    for (const auto& payload : payloads) {
+        auto text = payload.at("text").get<std::string>();
+        ASSERT_LT(finals.size(), spoken.size()) << text;
+        const auto& expected = spoken[finals.size()];
+        EXPECT_TRUE(expected.starts_with(text)) << text;
+        if (payload.at("isFinal").get<bool>()) {
+            finals.push_back(text);
+            partial.clear();
+        } else {
+            EXPECT_GT(text.size(), partial.size()) << text;
+            partial = text;
+        }
+        EXPECT_LE(payload.at("bytesProcessed").get<std::int64_t>(), static_cast<std::int64_t>(audio.size()));
+    }
+    EXPECT_EQ(finals, spoken);
+    EXPECT_GT(payloads.size(), 2 * spoken.size());
+    auto written = log();
+    EXPECT_EQ(written.find("回退"), std::string::npos);
+    EXPECT_NE(written.find("locale=zh-CN"), std::string::npos);
+}
+
+// This model brings hotwords, so the engine runs modified beam search instead of greedy.
+TEST_F(SherpaOnnxProcess, SilenceGivesNothingAndAnOddByteCountIsHandedOnWhole) {
+    testsupport::writeFile(modelSource() / "hotwords.txt", "你好\n");
+    auto descriptor = cli::Json::parse(testsupport::readFile(modelSource() / "zh-CN.json"));
+    descriptor["components"]["hotwords"] = "hotwords.txt";
+    testsupport::writeFile(modelSource() / "zh-CN.json", descriptor.dump());
+    install();
+    // No result carries a count, so the closing line reports none.
+    std::string silence(3 * 32000, '\0');
+    EXPECT_TRUE(results(harkline({"transcribe"}, silence), 0).empty());
+
+    auto odd = spell("你好 GO") + "\x01";
+    auto payloads = results(harkline({"transcribe"}, odd), static_cast<std::int64_t>(odd.size()) + 1);
+    ASSERT_FALSE(payloads.empty());
+    EXPECT_EQ(payloads.back().at("text"), "你好 GO");
+    EXPECT_TRUE(payloads.back().at("isFinal").get<bool>());
+}
+
+TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
+    const std::pair<const char*, const char*> faults[] = {
+        {"no-metadata", "encoder.onnx lacks the metadata \"decode_chunk_len\""},
+        {"no-blank", "tokens.txt names no blank token (<blk>)"},
+        {"short-tokens", "tokens.txt lacks token id 31 of the model's 32"},
+        {"truncated", "encoder.onnx is not an ONNX model (damaged or cut short)"},
+        {"bad-graph", "does not load: the engine "},  // onnxruntime refuses the graph (or aborts on it)
+    };
+    for (const auto& [fault, reason] : faults) {
+        script({"make", modelSource().string(), "--locale", "zh-CN"});
+        script({"break", modelSource().string(), fault});
+        auto download = harkline({"assets.download", "--locale", "zh-CN"});
+        EXPECT_EQ(download.exitStatus, 0) << fault;
+        auto error = lastPayload(download);
+        EXPECT_EQ(error.value("code", ""), "apple_download_failed") << fault;
+        EXPECT_NE(error.value("message", "").find(reason), std::string::npos) << error.dump();
+        EXPECT_FALSE(fs::exists(installed())) << fault;
+    }
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(installed().parent_path())) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{".zh-CN.lock"});
+
+    // The last broken model (a graph onnxruntime refuses) placed in the store by hand: the
+    // run fails with the reason, the process serving the host does not die.
+    cli::Json manifest{{"locale", "zh-CN"}, {"engine", "sherpa-onnx-transducer"}, {"files", cli::Json::array()},
+                       {"components", {{"encoder", "encoder.onnx"}, {"decoder", "decoder.onnx"},
+                                       {"joiner", "joiner.onnx"}, {"tokens", "tokens.txt"}}}};
+    for (const auto& [role, file] : manifest["components"].items()) {
+        fs::create_directories(installed());
+        fs::copy_file(modelSource() / file.get<std::string>(), installed() / file.get<std::string>());
+        manifest["files"].push_back({{"path", file}, {"size", fs::file_size(installed() / file.get<std::string>())}});
+    }
+    testsupport::writeFile(installed() / "model.json", manifest.dump());
+    auto run = harkline({"transcribe"}, spell("你好"));
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(lastPayload(run).value("code", ""), "apple_transcribe_failed");
+    EXPECT_NE(lastPayload(run).value("message", "").find("does not load: the engine "), std::string::npos) << run.standardOutput;
+}
+
+TEST_F(SherpaOnnxProcess, AStreamingCtcModelServesTooAndItsVocabularyIsChecked) {
+    fs::remove_all(modelSource());
+    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    script({"break", modelSource().string(), "short-tokens"});
+    auto refused = lastPayload(harkline({"assets.download", "--locale", "zh-CN"}));
+    EXPECT_NE(refused.value("message", "").find("tokens.txt lacks token id 31 of the model's 32"), std::string::npos)
+        << refused.dump();
+
+    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    install();
+    auto audio = spell("你好世界|HELLO WORLD");
+    std::vector<std::string> finals;
+    for (const auto& payload : results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size())))
+        if (payload.at("isFinal").get<bool>()) finals.push_back(payload.at("text"));
+    EXPECT_EQ(finals, (std::vector<std::string>{"你好世界", "HELLO WORLD"}));
+}
+
+TEST_F(SherpaOnnxProcess, AModelChangedSinceItsInstallationFailsTheRunWithTheReason) {
+    install();
+    auto audio = spell("你好");
+    auto expectFailure = [&](const std::string& message) {
+        auto run = harkline({"transcribe"}, audio);
+        EXPECT_EQ(run.exitStatus, 1);
+        for (const auto& line : run.lines()) EXPECT_NO_THROW(cli::Json::parse(line)) << line;
+        auto error = lastPayload(run);
+        EXPECT_EQ(error.value("code", ""), "apple_transcribe_failed");
+        EXPECT_EQ(error.value("message", ""), message);
+    };
+
+    std::ofstream(installed() / "tokens.txt", std::ios::app) << "extra 32\n";
+    expectFailure("speech model for zh-CN is damaged: tokens.txt changed size since the model was installed");
+    EXPECT_EQ(lastPayload(harkline({"assets.status", "--locale", "zh-CN"})).at("stage"), "assets-available");
+
+    // Same size, new bytes: what a failing disk or an editor leaves.
+    install();
+    auto encoder = testsupport::readFile(installed() / "encoder.onnx");
+    encoder[encoder.size() / 2] ^= 0x55;
+    testsupport::writeFile(installed() / "encoder.onnx", encoder);
+    expectFailure("speech model for zh-CN is damaged: encoder.onnx was modified since the model was installed");
+
+    install();
+    auto payloads = results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()));
+    ASSERT_FALSE(payloads.empty());
+    EXPECT_EQ(payloads.back().at("text"), "你好");
+}
+
+}  // namespace
+}  // namespace harkline
