@@ -63,7 +63,7 @@ TEST(SpeechModelCatalog, ParsesPinnedModelsAndSaysWhatIsWrongWithABadOne) {
         {"[]", "the document must be an object"},
         {R"({"model":[]})", "the document has no \"models\""},
         {model(""), "models[0].files is empty"},
-        {model(file + "," + file), "models[0].files[1].name repeats \"tokens.txt\""},
+        {model(file + "," + file), "models[0].files[1].name repeats the role of \"tokens.txt\""},
         {withFile("tokens.txt", "../x"), "models[0].files[0].name must be a plain file name"},
         {withFile("http:", "file:"), "models[0].files[0].url must be an http or https address"},
         {withFile("5", "-5"), "models[0].files[0].size must be a whole number of bytes"},
