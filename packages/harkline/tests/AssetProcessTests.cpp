@@ -30,6 +30,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(englishModelSource().isPresent()) << "pocketsphinx-en-us is not installed";
         offerEnglishFilesAs("en-GB");
+        // Nothing to download: these tests install from local sources only.
+        writeFile(home_.path() / "catalog.json", R"({"models":[]})");
     }
 
     void offerEnglishFilesAs(const std::string& locale, std::optional<std::uintmax_t> bytesPerSecond = {}) {
@@ -44,6 +46,7 @@ protected:
     std::map<std::string, std::optional<std::string>> environment(std::optional<std::string> lang = "en_US.UTF-8") const {
         auto variables = home_.environment();
         variables["TESSARYN_SPEECH_MODEL_SOURCES"] = sources().string();
+        variables["TESSARYN_SPEECH_MODEL_CATALOG"] = (home_.path() / "catalog.json").string();
         variables["LC_ALL"] = std::nullopt;
         variables["LC_MESSAGES"] = std::nullopt;
         variables["LANG"] = std::move(lang);

@@ -1,7 +1,7 @@
 // harkline-model-fetch LOCALE FOLDER: fetches the catalogue model of LOCALE
 // (TESSARYN_SPEECH_MODEL_CATALOG or the built-in catalogue) into FOLDER, resuming what
 // is there. Writes "progress DONE TOTAL" at each whole percent, then "done", or
-// "error: REASON" and exits 1. For the tests (kill -9 mid-file) and bench/assets.
+// "error: REASON" and exits 1. For bench/assets.
 #include <cstdio>
 #include <exception>
 #include <string>

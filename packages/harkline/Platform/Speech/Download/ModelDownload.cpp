@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "harkline/Platform/Speech/Download/Sha256.h"
+#include "harkline/Platform/Speech/Models/FileDigest.h"
 
 namespace harkline {
 

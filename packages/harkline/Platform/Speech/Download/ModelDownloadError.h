@@ -13,7 +13,7 @@ enum class ModelDownloadFailure {
     content,     // the server sent other bytes than the catalogue describes
     noSpace,     // the disk is full
     file,        // the staging folder cannot be written
-    library,     // libcurl or libcrypto cannot be loaded
+    library,     // libcurl cannot be loaded
 };
 
 // A failed download, with a reason a person can act on as its message.

@@ -6,8 +6,8 @@ namespace harkline {
 
 // A shared library loaded when first needed instead of at process start: every command of
 // the tools is a process of its own, and linking libcurl (with its 30-odd dependencies)
-// would cost each start about 5 ms, libcrypto about 1 ms. Loaded once, kept for the
-// process's life.
+// would cost each start about 5 ms (libcrypto, which every model check needs, is linked in
+// statically instead). Loaded once, kept for the process's life.
 class SharedLibrary {
 public:
     // Throws ModelDownloadError naming the library and the Debian package that ships it.

@@ -43,7 +43,7 @@ public:
         CatalogModelFile file{text(entry, "name", where), text(entry, "url", where),
                               member(entry, "size", json::value_t::number_unsigned, where).get<std::uintmax_t>(),
                               text(entry, "sha256", where)};
-        if (file.name == "." || file.name == ".." || file.name.find('/') != std::string::npos || file.name.ends_with(".part"))
+        if (file.name.starts_with(".") || file.name.find('/') != std::string::npos || file.name.ends_with(".part"))
             fail(where + ".name", "must be a plain file name, not \"" + file.name + "\"");
         if (!file.url.starts_with("https://") && !file.url.starts_with("http://"))
             fail(where + ".url", "must be an http or https address, not \"" + file.url + "\"");
@@ -64,8 +64,10 @@ public:
         for (std::size_t i = 0; i < files.size(); ++i) {
             auto fileWhere = where + ".files[" + std::to_string(i) + "]";
             model.files.push_back(file(files[i], fileWhere));
-            if (!names.insert(model.files.back().name).second)
-                fail(fileWhere + ".name", "repeats \"" + model.files.back().name + "\"");
+            const auto& name = model.files.back().name;
+            // The name before its first dot is the file's role in the engine.
+            if (!names.insert(name.substr(0, name.find('.'))).second)
+                fail(fileWhere + ".name", "repeats the role of \"" + name + "\"");
         }
         return model;
     }
@@ -99,6 +101,12 @@ private:
 std::uintmax_t CatalogModel::totalBytes() const {
     return std::accumulate(files.begin(), files.end(), std::uintmax_t{0},
                            [](std::uintmax_t sum, const CatalogModelFile& file) { return sum + file.size; });
+}
+
+std::map<std::string, std::string> CatalogModel::components() const {
+    std::map<std::string, std::string> roles;
+    for (const auto& file : files) roles[file.name.substr(0, file.name.find('.'))] = file.name;
+    return roles;
 }
 
 SpeechModelCatalog SpeechModelCatalog::parse(const std::string& text, const std::string& origin) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,9 @@ struct CatalogModel {
     std::vector<CatalogModelFile> files;
 
     std::uintmax_t totalBytes() const;
+    // The engine's role for each file: its name up to the first dot ("encoder" for
+    // "encoder.int8.onnx", "tokens" for "tokens.txt").
+    std::map<std::string, std::string> components() const;
     bool operator==(const CatalogModel&) const = default;
 };
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
+#include "harkline/Platform/Speech/Download/ModelDownload.h"
+#include "harkline/Platform/Speech/Download/ModelDownloadError.h"
 #include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
@@ -28,6 +31,16 @@ void sortUnique(std::vector<std::string>& locales) {
     locales.erase(std::unique(locales.begin(), locales.end()), locales.end());
 }
 
+// The installed model is the catalogue's: same engine, roles, names, sizes and digests.
+bool isCatalogModel(const SpeechModelManifest& installed, const CatalogModel& model) {
+    SpeechModelManifest pinned{installed.locale, model.engine, model.components(), {}};
+    for (const auto& file : model.files) pinned.files.push_back({file.name, file.size, file.sha256, std::nullopt});
+    std::sort(pinned.files.begin(), pinned.files.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    return sameModelFiles(installed, pinned) &&
+           std::equal(installed.files.begin(), installed.files.end(), pinned.files.begin(),
+                      [](const SpeechModelFile& a, const SpeechModelFile& b) { return a.sha256 == b.sha256; });
+}
+
 }  // namespace
 
 std::vector<std::string> LinuxSpeechAssetInventory::supportedLocales() const {
@@ -35,6 +48,14 @@ std::vector<std::string> LinuxSpeechAssetInventory::supportedLocales() const {
     for (const auto& candidate : sources_)
         if (LinuxSpeechPlatform::isKnownEngine(candidate.source.engine) && candidate.source.isPresent())
             locales.push_back(candidate.source.locale);
+    try {
+        auto catalog = catalog_ ? catalog_() : SpeechModelCatalog({});
+        for (const auto& model : catalog.models())
+            if (auto locale = canonicalLocaleIdentifier(model.locale); locale && LinuxSpeechPlatform::isKnownEngine(model.engine))
+                locales.push_back(*locale);
+    } catch (const SpeechModelCatalogError&) {
+        // Only a download reports a catalogue that cannot be read.
+    }
     sortUnique(locales);
     return locales;
 }
@@ -64,12 +85,16 @@ std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::assetInstal
     auto locale = canonicalLocaleIdentifier(requested);
     if (!locale) throw std::invalid_argument("\"" + requested + "\" is not a locale identifier");
 
+    auto installed = store_.installedModel(*locale);
     auto source = presentSource(*locale);
     if (!source) {
+        if (auto model = catalogModel(*locale)) {
+            if (installed && isCatalogModel(installed->manifest, *model)) return nullptr;
+            return downloadInstallation(*locale, *model);
+        }
         if (isInstalled(*locale)) return nullptr;
         throw std::runtime_error("no speech model source for " + *locale + " on this machine");
     }
-    auto installed = store_.installedModel(*locale);
     if (installed && sameModelFiles(installed->manifest, source->source.manifest())) return nullptr;
     return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
 }
@@ -80,7 +105,7 @@ AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& 
     if (ModelInstallationLock::isHeld(ModelInstallationLock::path(store_.modelsDirectory(), *locale)))
         return AssetInventoryStatus::downloading;
     if (isInstalled(*locale)) return AssetInventoryStatus::installed;
-    if (presentSource(*locale)) return AssetInventoryStatus::supported;
+    if (presentSource(*locale) || catalogModelIfReadable(*locale)) return AssetInventoryStatus::supported;
     return AssetInventoryStatus::unsupported;
 }
 
@@ -94,6 +119,43 @@ std::optional<InstallableSpeechModelSource> LinuxSpeechAssetInventory::presentSo
             candidate.source.isPresent())
             return candidate;
     return std::nullopt;
+}
+
+std::optional<CatalogModel> LinuxSpeechAssetInventory::catalogModel(const std::string& locale) const {
+    if (!catalog_) return std::nullopt;
+    auto catalog = catalog_();
+    for (const auto& model : catalog.models())
+        if (canonicalLocaleIdentifier(model.locale) == locale && LinuxSpeechPlatform::isKnownEngine(model.engine)) return model;
+    return std::nullopt;
+}
+
+std::optional<CatalogModel> LinuxSpeechAssetInventory::catalogModelIfReadable(const std::string& locale) const {
+    try {
+        return catalogModel(locale);
+    } catch (const SpeechModelCatalogError&) {
+        return std::nullopt;
+    }
+}
+
+std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::downloadInstallation(const std::string& locale,
+                                                                                         const CatalogModel& model) const {
+    auto folder = ModelDownload::folderFor(store_.modelsDirectory(), locale);
+    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}, std::nullopt};
+    FetchedModelSource fetched;
+    for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
+    fetched.fetch = [folder, model](AssetInstallationProgress& progress) {
+        CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
+        try {
+            // 1 is for the model in place, after its trial.
+            ModelDownload(fetcher, folder, model)
+                .run([&](std::uintmax_t done, std::uintmax_t total) {
+                    progress.setFractionCompleted(std::min(0.999, static_cast<double>(done) / static_cast<double>(total)));
+                }, [&] { return progress.isCancelled(); });
+        } catch (const ModelDownloadCancelled&) {
+            throw AssetInstallationCancelled();
+        }
+    };
+    return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(source), verify_, std::move(fetched));
 }
 
 }  // namespace harkline

@@ -1,6 +1,7 @@
 #include "harkline/Platform/Speech/Models/FileDigest.h"
 
 #include <cerrno>
+#include <new>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -17,8 +18,12 @@ struct Sha256::Context {
 };
 
 Sha256::Sha256() : context_(std::make_unique<Context>()) {
-    if (context_->digest == nullptr || EVP_DigestInit_ex(context_->digest, EVP_sha256(), nullptr) != 1)
-        throw std::runtime_error("SHA-256 is not available");
+    if (context_->digest == nullptr) throw std::bad_alloc();
+    reset();
+}
+
+void Sha256::reset() {
+    if (EVP_DigestInit_ex(context_->digest, EVP_sha256(), nullptr) != 1) throw std::runtime_error("SHA-256 is not available");
 }
 
 Sha256::~Sha256() = default;
@@ -27,10 +32,14 @@ void Sha256::update(const void* data, std::size_t size) {
     if (EVP_DigestUpdate(context_->digest, data, size) != 1) throw std::runtime_error("SHA-256 failed");
 }
 
-std::string Sha256::hexDigest() {
+std::string Sha256::hexDigest() const {
+    // Finishes a copy, so that more bytes can follow.
+    Context copy;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context_->digest, digest, &length) != 1) throw std::runtime_error("SHA-256 failed");
+    if (copy.digest == nullptr || EVP_MD_CTX_copy_ex(copy.digest, context_->digest) != 1 ||
+        EVP_DigestFinal_ex(copy.digest, digest, &length) != 1)
+        throw std::runtime_error("SHA-256 failed");
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;
     for (unsigned int i = 0; i < length; ++i) {

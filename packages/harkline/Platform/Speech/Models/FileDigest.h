@@ -16,7 +16,9 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void update(const void* data, std::size_t size);
-    std::string hexDigest();
+    // The digest of everything given since construction or the last reset; more may follow.
+    std::string hexDigest() const;
+    void reset();
 
     // Of a whole file; throws std::system_error when it cannot be read.
     static std::string ofFile(const std::filesystem::path& path);

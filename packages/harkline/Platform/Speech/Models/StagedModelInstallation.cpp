@@ -49,10 +49,12 @@ private:
     int fd_;
 };
 
-void syncDirectory(const fs::path& directory) {
-    FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0 || ::fsync(fd.get()) != 0) failWithErrno("cannot sync " + directory.string());
+void syncPath(const fs::path& path, int flags) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
+    if (fd.get() < 0 || ::fsync(fd.get()) != 0) failWithErrno("cannot sync " + path.string());
 }
+
+void syncDirectory(const fs::path& directory) { syncPath(directory, O_DIRECTORY); }
 
 // Removes the staging folder on every way out: after the swap it holds the replaced model.
 class StagingFolder {
@@ -194,6 +196,7 @@ void StagedModelInstallation::downloadAndInstall() {
     // Holding the lock, every staging folder of this locale was left by an installation that died.
     removeStaleStagingFolders();
 
+    if (fetched_) fetched_->fetch(progress_);
     auto manifest = source_.source.manifest();
     if (manifest.files.empty()) throw std::runtime_error("the model source of " + locale + " holds no files");
     auto totalBytes = std::accumulate(manifest.files.begin(), manifest.files.end(), std::uintmax_t{0},
@@ -213,9 +216,18 @@ void StagedModelInstallation::downloadAndInstall() {
     }
     for (auto& file : manifest.files) {
         auto copy = staged / file.path;
-        file.sha256 = copier.copy(source_.source.directory / file.path, copy, file.size);
+        if (fetched_) {
+            copier.throwIfCancelled();
+            fs::create_hard_link(source_.source.directory / file.path, copy);
+            syncPath(copy, 0);
+            auto expected = fetched_->sha256.find(file.path);
+            file.sha256 = expected == fetched_->sha256.end() ? "" : expected->second;
+        } else {
+            file.sha256 = copier.copy(source_.source.directory / file.path, copy, file.size);
+        }
         if (Sha256::ofFile(copy) != *file.sha256)
-            throw std::runtime_error("the copy of " + file.path + " differs from what was read: the disk is failing");
+            throw std::runtime_error(fetched_ ? "checksum mismatch for " + file.path
+                                              : "the copy of " + file.path + " differs from what was read: the disk is failing");
         file.modified = modificationTimeOf(copy);
     }
     cli::writeFileAtomically(staged / SpeechModelStore::manifestFileName, cli::Json(manifest).dump());
@@ -231,6 +243,7 @@ void StagedModelInstallation::downloadAndInstall() {
     copier.throwIfCancelled();
     swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
     syncDirectory(modelsDirectory_);
+    if (fetched_) fs::remove_all(source_.source.directory, error);
     progress_.setFractionCompleted(1.0);
 }
 

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
@@ -14,6 +16,16 @@ namespace harkline {
 // AssetInstallationCancelled when the progress was cancelled meanwhile.
 using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, const AssetInstallationProgress&)>;
 
+// A source whose files are fetched (downloaded) into `source.directory`, a folder of the
+// models directory, while the installation holds the locale's lock. The fetched files are
+// linked into the staging folder rather than copied, checked against these digests, and
+// the folder is removed once the model is in place; a failed or cancelled installation
+// keeps it, so that the next one continues where this one stopped.
+struct FetchedModelSource {
+    std::function<void(AssetInstallationProgress&)> fetch;
+    std::map<std::string, std::string> sha256;  // by file path
+};
+
 // Installs one locale's model into the store so that the locale's folder only ever holds
 // a whole model: the source's files are copied into a staging folder beside it (with
 // progress by bytes), synced, checked against their sizes and SHA-256 digests (of the
@@ -25,8 +37,11 @@ using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, cons
 class StagedModelInstallation final : public AssetInstallationRequest {
 public:
     StagedModelInstallation(std::filesystem::path modelsDirectory, InstallableSpeechModelSource source,
-                            StagedModelVerifier verify = {})
-        : modelsDirectory_(std::move(modelsDirectory)), source_(std::move(source)), verify_(std::move(verify)) {}
+                            StagedModelVerifier verify = {}, std::optional<FetchedModelSource> fetched = {})
+        : modelsDirectory_(std::move(modelsDirectory)),
+          source_(std::move(source)),
+          verify_(std::move(verify)),
+          fetched_(std::move(fetched)) {}
 
     AssetInstallationProgress& progress() override { return progress_; }
     void downloadAndInstall() override;
@@ -42,6 +57,7 @@ private:
     std::filesystem::path modelsDirectory_;
     InstallableSpeechModelSource source_;
     StagedModelVerifier verify_;
+    std::optional<FetchedModelSource> fetched_;
     AssetInstallationProgress progress_;
 };
 
