@@ -3,11 +3,11 @@
 namespace cli {
 
 // One command of a tool. `run` reports the command's failures itself, as error lines,
-// and never throws.
+// never throws, and returns the status the process should end with.
 class CLIExecutableCommand {
 public:
     virtual ~CLIExecutableCommand() = default;
-    virtual void run() = 0;
+    virtual int run() = 0;
 };
 
 }  // namespace cli

@@ -2,11 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,28 +13,6 @@
 
 namespace cli {
 namespace {
-
-// Writers that must drain before the process exits. Weak, so a released writer
-// simply drops out.
-std::mutex& registryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-std::vector<std::weak_ptr<FileLoggerWriter>>& registry() {
-    static std::vector<std::weak_ptr<FileLoggerWriter>> writers;
-    return writers;
-}
-
-void flushAllAtExit() {
-    std::vector<std::shared_ptr<FileLoggerWriter>> writers;
-    {
-        std::lock_guard lock(registryMutex());
-        for (auto& weak : registry())
-            if (auto writer = weak.lock()) writers.push_back(writer);
-    }
-    auto deadline = std::chrono::steady_clock::now() + FileLoggerWriter::exitFlushBound;
-    for (auto& writer : writers) writer->flush(deadline);
-}
 
 void reportToStandardError(const std::string& toolName, const char* what, const std::string& reason) {
     std::string text = toolName + what + reason + "\n";
@@ -72,17 +48,7 @@ std::shared_ptr<FileLoggerWriter> FileLoggerWriter::open(const std::string& path
         if (fd >= 0) ::close(fd);
         return nullptr;
     }
-    std::shared_ptr<FileLoggerWriter> writer(new FileLoggerWriter(fd, std::filesystem::absolute(file).string(), std::move(toolName)));
-    {
-        std::lock_guard lock(registryMutex());
-        auto& writers = registry();
-        // Registered after the registry exists, so the flush runs before the registry is destroyed.
-        static const bool registered = std::atexit(flushAllAtExit) == 0;
-        (void)registered;
-        std::erase_if(writers, [](const auto& weak) { return weak.expired(); });
-        writers.push_back(writer);
-    }
-    return writer;
+    return std::shared_ptr<FileLoggerWriter>(new FileLoggerWriter(fd, std::filesystem::absolute(file).string(), std::move(toolName)));
 }
 
 FileLoggerWriter::FileLoggerWriter(int fd, std::string path, std::string toolName)

@@ -15,8 +15,8 @@ namespace cli {
 
 // Appends log lines to one file from a background thread, so logging never blocks the
 // caller. Every line is one append-mode write: lines stay whole even when another
-// process writes the same file. Lines still queued when the process exits are written
-// first, for at most `exitFlushBound`.
+// process writes the same file. Lines still queued when the writer is released (as main
+// returns) are written first, for at most `exitFlushBound`.
 class FileLoggerWriter {
 public:
     static constexpr std::chrono::milliseconds exitFlushBound{500};

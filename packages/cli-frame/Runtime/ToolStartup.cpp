@@ -1,7 +1,5 @@
 #include "cli-frame/Runtime/ToolStartup.h"
 
-#include <cstdlib>
-
 #include "cli-frame/Logging/LoggerFactory.h"
 #include "cli-frame/Runtime/StandardStreams.h"
 
@@ -26,7 +24,5 @@ ToolStartup ToolStartup::begin(const ToolDescription& tool, int argc, char** arg
 }
 
 int exitStatus(int status) { return status == 0 && CLIMessageEmitter::hasLostOutput() ? 1 : status; }
-
-void exitProcess(int status) { std::exit(exitStatus(status)); }
 
 }  // namespace cli

@@ -29,8 +29,4 @@ struct ToolStartup {
 // answer could not be written to standard output, since the host never received it.
 int exitStatus(int status);
 
-// Ends the process with exitStatus(status); log lines still queued are written first
-// (briefly bounded).
-[[noreturn]] void exitProcess(int status);
-
 }  // namespace cli

@@ -34,6 +34,5 @@ int main(int argc, char** argv) {
 
     CommandRouter router(
         CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech, speechAssets, system});
-    router.run(startup.options.commandName, startup.options.arguments);
-    return cli::exitStatus(0);
+    return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
 }

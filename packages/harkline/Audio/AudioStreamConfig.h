@@ -12,9 +12,9 @@ struct AudioStreamConfig {
     int bitDepth = 16;
     int maxFramesPerBuffer = 2048;
 
-    // Buffers that may wait between two stages of the transcription chain before the
-    // earlier stage waits for the later one.
-    static constexpr std::size_t maxQueuedBuffers = 8;
+    // Buffers cut ahead of the one being decoded, from audio already read: the audio
+    // handed on to the analyzer, which the results count.
+    static constexpr std::size_t maxBuffersAhead = 16;
 
     int bytesPerFrame() const { return static_cast<int>(channels) * (bitDepth / 8); }
     std::size_t bytesPerSecond() const { return static_cast<std::size_t>(sampleRate) * static_cast<std::size_t>(bytesPerFrame()); }

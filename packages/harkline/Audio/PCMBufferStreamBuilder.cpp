@@ -2,82 +2,91 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "harkline/Runtime/CLIError.h"
 #include "harkline/Runtime/NumberFormatting.h"
 
 namespace harkline {
-namespace {
 
-struct ConversionRun {
-    const cli::Logger& logger;
-    AudioFormat format;
-    std::size_t bytesPerFrame;
-    std::size_t maxFramesPerBuffer;
-    Channel<AudioPCMBuffer>& output;
+PCMBufferStream::PCMBufferStream(AsyncStream<ByteChunk> input, AudioFormat format, std::size_t bytesPerFrame,
+                                 std::size_t maxFramesPerBuffer, cli::Logger logger)
+    : input_(std::move(input)),
+      format_(format),
+      bytesPerFrame_(bytesPerFrame),
+      maxFramesPerBuffer_(maxFramesPerBuffer),
+      logger_(std::move(logger)) {}
 
-    ByteChunk pending;
-    std::int64_t chunkCount = 0;
-    std::int64_t bufferCount = 0;
-    std::int64_t frameTotal = 0;
-
-    // Hands on every whole frame pending, in buffers of at most maxFramesPerBuffer.
-    void drain() {
-        std::size_t offset = 0;
-        while (pending.size() - offset >= bytesPerFrame) {
-            auto frames = std::min((pending.size() - offset) / bytesPerFrame, maxFramesPerBuffer);
-            auto byteCount = frames * bytesPerFrame;
-            auto buffer = PCMBufferStreamBuilder::makeBuffer(pending.data() + offset, byteCount,
-                                                             static_cast<std::uint32_t>(frames), format);
-            offset += byteCount;
-            ++bufferCount;
-            frameTotal += static_cast<std::int64_t>(frames);
-            logger.debug("PCM Builder 输出 buffer#" + std::to_string(bufferCount) + " frames=" + std::to_string(frames));
-            output.send(std::move(buffer));
+std::optional<AudioPCMBuffer> PCMBufferStream::next() {
+    if (!failure_) {
+        try {
+            cutAhead();
+        } catch (const std::exception& failure) {
+            // The pending bytes of a run that failed are never handed on.
+            pending_.clear();
+            failure_ = std::current_exception();
+            logger_.error(std::string("PCM 解析出错: ") + failure.what());
         }
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(offset));
     }
-};
+    if (ready_.empty()) {
+        if (failure_) std::rethrow_exception(failure_);
+        return std::nullopt;
+    }
+    auto buffer = std::move(ready_.front());
+    ready_.pop_front();
+    return buffer;
+}
 
-}  // namespace
+void PCMBufferStream::cutAhead() {
+    while (ready_.empty() && !inputEnded_) accept(input_.next());
+    while (ready_.size() < AudioStreamConfig::maxBuffersAhead && !inputEnded_) {
+        std::optional<ByteChunk> chunk;
+        if (!input_.tryNext(chunk)) break;
+        accept(std::move(chunk));
+    }
+}
 
-AsyncStream<AudioPCMBuffer> PCMBufferStreamBuilder::makeStream(AsyncStream<ByteChunk> input) const {
+void PCMBufferStream::accept(std::optional<ByteChunk> chunk) {
+    if (!chunk) {
+        inputEnded_ = true;
+        if (auto remainder = pending_.size() % bytesPerFrame_; remainder != 0)
+            pending_.resize(pending_.size() + bytesPerFrame_ - remainder, 0);
+        cutWholeFrames();
+        logger_.info("PCM 解析完成，chunk=" + std::to_string(chunkCount_) + " buffers=" +
+                     std::to_string(bufferCount_) + " frames=" + std::to_string(frameTotal_));
+        return;
+    }
+    if (chunk->empty()) return;
+    ++chunkCount_;
+    logger_.debug("PCM Builder 收到 chunk#" + std::to_string(chunkCount_) + " bytes=" + std::to_string(chunk->size()));
+    pending_.insert(pending_.end(), chunk->begin(), chunk->end());
+    cutWholeFrames();
+}
+
+void PCMBufferStream::cutWholeFrames() {
+    std::size_t offset = 0;
+    while (pending_.size() - offset >= bytesPerFrame_) {
+        auto frames = std::min((pending_.size() - offset) / bytesPerFrame_, maxFramesPerBuffer_);
+        auto byteCount = frames * bytesPerFrame_;
+        ready_.push_back(PCMBufferStreamBuilder::makeBuffer(pending_.data() + offset, byteCount,
+                                                            static_cast<std::uint32_t>(frames), format_));
+        offset += byteCount;
+        ++bufferCount_;
+        frameTotal_ += static_cast<std::int64_t>(frames);
+        logger_.debug("PCM Builder 输出 buffer#" + std::to_string(bufferCount_) + " frames=" + std::to_string(frames));
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+PCMBufferStream PCMBufferStreamBuilder::makeStream(AsyncStream<ByteChunk> input) const {
     if (config_.channels != 1) throw CLIError(CLIError::Case::unsupportedChannelCount);
     AudioFormat format{AudioCommonFormat::pcmFormatInt16, config_.sampleRate, 1, false};
     auto bytesPerFrame = config_.bitDepth / 8;
     logger_.info("PCM 解析器初始化 sampleRate=" + formatFloatingPoint(config_.sampleRate) + "Hz bitDepth=" +
                  std::to_string(config_.bitDepth) + " bytesPerFrame=" + std::to_string(bytesPerFrame));
-
-    auto giveUpInput = [inputChannel = input.channel()] { inputChannel->cancel(); };
-    auto convert = [input = std::move(input), logger = logger_, format, bytesPerFrame,
-                    maxFrames = config_.maxFramesPerBuffer](Channel<AudioPCMBuffer>& output) mutable {
-        auto chunks = std::move(input);
-        ConversionRun run{logger, format, static_cast<std::size_t>(bytesPerFrame),
-                          static_cast<std::size_t>(std::max(maxFrames, 1)), output, {}};
-        try {
-            while (auto chunk = chunks.next()) {
-                if (chunk->empty()) continue;
-                ++run.chunkCount;
-                logger.debug("PCM Builder 收到 chunk#" + std::to_string(run.chunkCount) +
-                             " bytes=" + std::to_string(chunk->size()));
-                run.pending.insert(run.pending.end(), chunk->begin(), chunk->end());
-                run.drain();
-            }
-            if (output.isCancelled()) return;
-            if (auto remainder = run.pending.size() % run.bytesPerFrame; remainder != 0)
-                run.pending.resize(run.pending.size() + run.bytesPerFrame - remainder, 0);
-            run.drain();
-            logger.info("PCM 解析完成，chunk=" + std::to_string(run.chunkCount) + " buffers=" +
-                        std::to_string(run.bufferCount) + " frames=" + std::to_string(run.frameTotal));
-            output.finish();
-        } catch (const std::exception& failure) {
-            logger.error(std::string("PCM 解析出错: ") + failure.what());
-            output.fail(std::current_exception());
-        }
-    };
-    return AsyncStream<AudioPCMBuffer>::spawn(std::move(convert), std::move(giveUpInput),
-                                              {AudioStreamConfig::maxQueuedBuffers, {}});
+    return PCMBufferStream(std::move(input), format, static_cast<std::size_t>(bytesPerFrame),
+                           static_cast<std::size_t>(std::max(config_.maxFramesPerBuffer, 1)), logger_);
 }
 
 AudioPCMBuffer PCMBufferStreamBuilder::makeBuffer(const std::uint8_t* bytes, std::size_t byteCount,

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 
 #include "cli-frame/Logging/Logger.h"
 #include "harkline/Audio/AudioStreamConfig.h"
-#include "harkline/Backends/FrameCounter.h"
 #include "harkline/Backends/SpeechBackend.h"
 #include "harkline/Platform/Speech/SpeechPlatform.h"
 
@@ -16,7 +14,7 @@ namespace harkline {
 // transcriber over the audio buffers, turns each transcription result into a
 // ResultPayload carrying the bytes of audio handed to the analyzer so far, and
 // finalises the analysis at the end of input so that the last final results arrive
-// before the result stream ends.
+// before it returns.
 class SpeechAnalyzerBackend final : public SpeechBackend {
 public:
     SpeechAnalyzerBackend(AudioStreamConfig config, std::string localeIdentifier, TranscriptionPreset preset,
@@ -24,18 +22,16 @@ public:
         : config_(config), localeIdentifier_(std::move(localeIdentifier)), preset_(preset),
           logger_(std::move(logger)), platform_(std::move(platform)) {}
 
-    AsyncStream<ResultPayload> run(AsyncStream<AudioPCMBuffer> bufferStream) const override;
+    void run(PCMBufferStream& buffers, const ResultHandler& onResult) const override;
 
     // The locale to transcribe: the supported equivalent of `requested`, else en-US,
     // else `requested` unchanged.
     std::string resolveLocale(const std::string& requested) const;
 
 private:
-    void runAnalyzer(AsyncStream<AudioPCMBuffer> bufferStream, Channel<ResultPayload>& output) const;
-    AsyncStream<AnalyzerInput> makeAnalyzerInputStream(AsyncStream<AudioPCMBuffer> bufferStream,
-                                                       std::shared_ptr<FrameCounter> counter) const;
-    void emitResults(const SpeechTranscriber& transcriber, Channel<ResultPayload>& output,
-                     const FrameCounter& counter, const std::atomic<bool>& cancelled) const;
+    // Feeds every buffer, then finishes.
+    void analyze(SpeechAnalyzer& analyzer, PCMBufferStream& buffers, const SpeechResultHandler& emit) const;
+    std::optional<AudioPCMBuffer> nextInput(PCMBufferStream& buffers) const;
 
     AudioStreamConfig config_;
     std::string localeIdentifier_;

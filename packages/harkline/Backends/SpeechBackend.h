@@ -1,18 +1,22 @@
 #pragma once
 
-#include "harkline/Audio/AudioPCMBuffer.h"
+#include <functional>
+
+#include "harkline/Audio/PCMBufferStreamBuilder.h"
 #include "harkline/Runtime/CLIMessages.h"
-#include "harkline/Streams/AsyncStream.h"
 
 namespace harkline {
 
-// Turns audio buffers into transcription results. Starts its own work when called and
-// consumes the buffer stream itself; every failure arrives as the error that ends the
-// returned stream.
+// Receives transcription results as they are made.
+using ResultHandler = std::function<void(ResultPayload)>;
+
+// Turns audio buffers into transcription results, on the calling thread: it takes the
+// buffers to their end and hands each result to `onResult` as soon as it has it. Every
+// failure is thrown, after the results made before it.
 class SpeechBackend {
 public:
     virtual ~SpeechBackend() = default;
-    virtual AsyncStream<ResultPayload> run(AsyncStream<AudioPCMBuffer> bufferStream) const = 0;
+    virtual void run(PCMBufferStream& buffers, const ResultHandler& onResult) const = 0;
 };
 
 }  // namespace harkline

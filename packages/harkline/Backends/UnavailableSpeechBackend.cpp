@@ -2,11 +2,9 @@
 
 namespace harkline {
 
-AsyncStream<ResultPayload> UnavailableSpeechBackend::run(AsyncStream<AudioPCMBuffer> bufferStream) const {
-    // The audio is not wanted: giving the buffer stream up here (as it goes out of scope)
-    // stops the builder and the reader instead of leaving them to run until exit.
-    bufferStream.cancel();
-    return AsyncStream<ResultPayload>::failed(std::make_exception_ptr(error_));
+void UnavailableSpeechBackend::run(PCMBufferStream& /*buffers*/, const ResultHandler& /*onResult*/) const {
+    // The audio is not wanted: the caller gives the buffers up, which stops the reader.
+    throw error_;
 }
 
 }  // namespace harkline

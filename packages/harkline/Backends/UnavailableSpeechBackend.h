@@ -5,12 +5,12 @@
 
 namespace harkline {
 
-// Used when there is no speech analyzer: every run ends at once with `error`.
+// Used when there is no speech analyzer: every run fails at once with `error`.
 class UnavailableSpeechBackend final : public SpeechBackend {
 public:
     explicit UnavailableSpeechBackend(CLIError error) : error_(std::move(error)) {}
 
-    AsyncStream<ResultPayload> run(AsyncStream<AudioPCMBuffer> bufferStream) const override;
+    void run(PCMBufferStream& buffers, const ResultHandler& onResult) const override;
 
     const CLIError& error() const { return error_; }
 

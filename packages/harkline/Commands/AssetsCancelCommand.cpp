@@ -5,7 +5,7 @@
 
 namespace harkline {
 
-void AssetsCancelCommand::run() {
+int AssetsCancelCommand::run() {
     context_.logger.info("执行 assets.cancel 指令");
     // Without a marker the download runs on; the answer stays the same, the log says why.
     if (auto failure = token_.requestCancel())
@@ -16,6 +16,7 @@ void AssetsCancelCommand::run() {
         .logPath = context_.emitter.logPath(),
         .data = DownloadStatusPayload{"unknown", 0},
     }));
+    return 0;
 }
 
 }  // namespace harkline

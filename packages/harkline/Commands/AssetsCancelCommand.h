@@ -12,7 +12,7 @@ class AssetsCancelCommand : public cli::CLIExecutableCommand {
 public:
     AssetsCancelCommand(CommandContext context, DownloadCancellationToken token)
         : context_(std::move(context)), token_(std::move(token)) {}
-    void run() override;
+    int run() override;
 
 private:
     CommandContext context_;

@@ -16,7 +16,7 @@ AssetsDownloadCommand::AssetsDownloadCommand(CommandContext context, const cli::
       manager_(context_.logger, context_.speechAssets),
       cancellationToken_(std::move(cancellationToken)) {}
 
-void AssetsDownloadCommand::run() {
+int AssetsDownloadCommand::run() {
     const auto& locale = target_.locale;
     context_.logger.info("执行 assets.download locale=" + locale);
     cancellationToken_.clear();
@@ -41,7 +41,7 @@ void AssetsDownloadCommand::run() {
         context_.diagnostics->updateDownload(std::nullopt);
         if (failure.errorCase() != CLIError::Case::downloadCancelled) {
             context_.emitter.emitFailure(failure, "apple_download_failed");
-            return;
+            return 0;
         }
         context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
             .stage = "download-cancelled",
@@ -53,6 +53,7 @@ void AssetsDownloadCommand::run() {
         context_.diagnostics->updateDownload(std::nullopt);
         context_.emitter.emitFailure(failure, "apple_download_failed");
     }
+    return 0;
 }
 
 // Records the fraction in the diagnostics, then writes its progress line.

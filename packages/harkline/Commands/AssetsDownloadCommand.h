@@ -17,7 +17,7 @@ public:
     // Throws CLIError assetsLocaleInvalid for an empty --locale.
     AssetsDownloadCommand(CommandContext context, const cli::CommandArguments& arguments,
                           DownloadCancellationToken cancellationToken);
-    void run() override;
+    int run() override;
 
 private:
     void report(double progress) const;

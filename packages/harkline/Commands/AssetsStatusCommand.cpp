@@ -10,7 +10,7 @@ AssetsStatusCommand::AssetsStatusCommand(CommandContext context, const cli::Comm
       target_(AssetCommandTarget::fromArguments(arguments, *context_.system)),
       manager_(context_.logger, context_.speechAssets) {}
 
-void AssetsStatusCommand::run() {
+int AssetsStatusCommand::run() {
     context_.logger.info("执行 assets.status locale=" + target_.locale);
     auto summary = manager_.status(target_.locale, target_.preset);
     context_.diagnostics->updateAssets({target_.locale, summary.status, summary.installed});
@@ -20,6 +20,7 @@ void AssetsStatusCommand::run() {
         .logPath = context_.emitter.logPath(),
         .data = AssetsStatusPayload{target_.locale, summary.status, summary.installed},
     }));
+    return 0;
 }
 
 }  // namespace harkline

@@ -14,7 +14,7 @@ class AssetsStatusCommand : public cli::CLIExecutableCommand {
 public:
     // Throws CLIError assetsLocaleInvalid for an empty --locale.
     AssetsStatusCommand(CommandContext context, const cli::CommandArguments& arguments);
-    void run() override;
+    int run() override;
 
 private:
     CommandContext context_;

@@ -1,6 +1,5 @@
 #include "harkline/Commands/CommandRouter.h"
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/AssetsCancelCommand.h"
 #include "harkline/Commands/AssetsDownloadCommand.h"
 #include "harkline/Commands/AssetsStatusCommand.h"
@@ -14,16 +13,16 @@
 
 namespace harkline {
 
-void CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments) {
+int CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments) {
     auto identifier = commandName ? commandIdentifier(*commandName) : std::nullopt;
     std::unique_ptr<cli::CLIExecutableCommand> command;
     try {
         command = makeCommand(identifier.value_or(CommandIdentifier::transcribe), cli::CommandArguments(arguments));
     } catch (const std::exception& failure) {
         context_.emitter.emitFailure(failure, "apple_cli_error");
-        cli::exitProcess(1);
+        return 1;
     }
-    command->run();
+    return command->run();
 }
 
 std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(CommandIdentifier identifier,

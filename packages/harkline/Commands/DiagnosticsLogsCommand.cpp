@@ -29,10 +29,10 @@ std::optional<std::int64_t> DiagnosticsLogsCommand::parseTailCount(const std::op
     return std::max<std::int64_t>(value, 0);
 }
 
-void DiagnosticsLogsCommand::run() {
+int DiagnosticsLogsCommand::run() {
     if (!context_.logFilePath) {
         context_.emitter.emitError("apple_logs_unavailable", "未配置日志路径");
-        return;
+        return 0;
     }
     DiagnosticsLogPayload payload{*context_.logFilePath, std::nullopt};
     if (tailCount_ && *tailCount_ >= 1) payload.tail = readLogTail(payload.path, static_cast<std::uint64_t>(*tailCount_));
@@ -41,6 +41,7 @@ void DiagnosticsLogsCommand::run() {
         .logPath = context_.emitter.logPath(),
         .data = payload,
     }));
+    return 0;
 }
 
 }  // namespace harkline

@@ -20,7 +20,7 @@ void to_json(cli::Json& json, const DiagnosticsLogPayload& payload);
 class DiagnosticsLogsCommand : public cli::CLIExecutableCommand {
 public:
     DiagnosticsLogsCommand(CommandContext context, const cli::CommandArguments& arguments);
-    void run() override;
+    int run() override;
 
     // "+5" → 5, "-3" → 0; empty, malformed or out-of-range text → absent.
     static std::optional<std::int64_t> parseTailCount(const std::optional<std::string>& text);

@@ -4,12 +4,13 @@
 
 namespace harkline {
 
-void DiagnosticsStateCommand::run() {
+int DiagnosticsStateCommand::run() {
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = "diagnostics-state",
         .logPath = context_.emitter.logPath(),
         .data = context_.diagnostics->currentSnapshot(),
     }));
+    return 0;
 }
 
 }  // namespace harkline

@@ -9,7 +9,7 @@ namespace harkline {
 class DiagnosticsStateCommand : public cli::CLIExecutableCommand {
 public:
     explicit DiagnosticsStateCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    int run() override;
 
 private:
     CommandContext context_;

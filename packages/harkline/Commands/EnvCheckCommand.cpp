@@ -14,7 +14,7 @@ std::string EnvCheckCommand::authorizationText(SpeechAuthorizationStatus status)
     return "unknown";
 }
 
-void EnvCheckCommand::run() {
+int EnvCheckCommand::run() {
     context_.logger.info("执行 env.check 指令");
     auto version = context_.system->operatingSystemVersion();
     EnvSnapshot env{
@@ -43,6 +43,7 @@ void EnvCheckCommand::run() {
         .logPath = context_.emitter.logPath(),
         .data = env,
     }));
+    return 0;
 }
 
 }  // namespace harkline

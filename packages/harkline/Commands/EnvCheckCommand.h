@@ -12,7 +12,7 @@ namespace harkline {
 class EnvCheckCommand : public cli::CLIExecutableCommand {
 public:
     explicit EnvCheckCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    int run() override;
 
     // "granted", "denied", "restricted", "not_determined" or "unknown".
     static std::string authorizationText(SpeechAuthorizationStatus status);

@@ -27,7 +27,7 @@ void to_json(cli::Json& json, const LocaleListPayload& payload) {
     for (const auto& metadata : payload.locales) json["locales"].push_back(metadata);
 }
 
-void SupportLocalesCommand::run() {
+int SupportLocalesCommand::run() {
     context_.logger.info("执行 support.locales 指令");
     auto supported = context_.speechAssets->supportedLocales();
     auto installedList = context_.speechAssets->installedLocales();
@@ -47,6 +47,7 @@ void SupportLocalesCommand::run() {
         .logPath = context_.emitter.logPath(),
         .data = payload,
     }));
+    return 0;
 }
 
 }  // namespace harkline

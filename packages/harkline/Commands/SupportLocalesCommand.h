@@ -32,7 +32,7 @@ void to_json(cli::Json& json, const LocaleListPayload& payload);
 class SupportLocalesCommand : public cli::CLIExecutableCommand {
 public:
     explicit SupportLocalesCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    int run() override;
 
 private:
     CommandContext context_;

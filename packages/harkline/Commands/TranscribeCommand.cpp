@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Backends/SpeechAnalyzerBackend.h"
 #include "harkline/Backends/UnavailableSpeechBackend.h"
 #include "harkline/Commands/SpeechPresetResolver.h"
@@ -27,13 +26,13 @@ std::shared_ptr<const SpeechBackend> TranscribeCommand::makeBackend(const Comman
     return std::make_shared<UnavailableSpeechBackend>(CLIError(CLIError::Case::backendUnavailable));
 }
 
-void TranscribeCommand::run() {
+int TranscribeCommand::run() {
     auto config = fixedConfig();
     CLIRuntime runtime(context_.emitter, StandardInputStream(STDIN_FILENO, context_.logger, queuedAudioSeconds * config.bytesPerSecond()),
                        TranscriptionPipeline(config, PCMBufferStreamBuilder(config, context_.logger),
                                              makeBackend(context_, config), context_.logger),
                        context_.logger);
-    if (runtime.run() == CLIRuntime::Outcome::failed) cli::exitProcess(1);
+    return runtime.run() == CLIRuntime::Outcome::failed ? 1 : 0;
 }
 
 }  // namespace harkline

@@ -15,8 +15,8 @@ class TranscribeCommand final : public cli::CLIExecutableCommand {
 public:
     explicit TranscribeCommand(CommandContext context) : context_(std::move(context)) {}
 
-    // Ends the process with status 1 after a failure.
-    void run() override;
+    // 1 after a failure.
+    int run() override;
 
     static AudioStreamConfig fixedConfig() { return AudioStreamConfig{16000.0, 1, 16, 2048}; }
     // The analyzer backend when the context has a speech layer with an analyzer, else the

@@ -20,15 +20,14 @@ CLIRuntime::Outcome CLIRuntime::run() const {
         logger_.info("输入流创建成功");
         emitter_.emit(cli::CLIMessage::status(StatusPayload{.stage = "ready", .logPath = emitter_.logPath()}));
 
-        auto results = pipeline_.process(std::move(input));
-        while (auto result = results.next()) {
-            logger_.debug(std::string("发送结果 isFinal=") + (result->isFinal ? "true" : "false") + " bytesProcessed=" +
-                          std::to_string(result->bytesProcessed.value_or(lastKnownByteCount)));
-            if (result->bytesProcessed) lastKnownByteCount = *result->bytesProcessed;
-            emitter_.emit(cli::CLIMessage::result(std::move(*result)));
-        }
+        pipeline_.process(std::move(input), [&](ResultPayload result) {
+            logger_.debug(std::string("发送结果 isFinal=") + (result.isFinal ? "true" : "false") + " bytesProcessed=" +
+                          std::to_string(result.bytesProcessed.value_or(lastKnownByteCount)));
+            if (result.bytesProcessed) lastKnownByteCount = *result.bytesProcessed;
+            emitter_.emit(cli::CLIMessage::result(std::move(result)));
+        });
     } catch (const std::exception& failure) {
-        // Every stage has been given up and stopped by now: the result stream is gone.
+        // Every stage has stopped by now, the reader included.
         logger_.error(std::string("CLIRuntime 捕获错误: ") + failure.what());
         emitter_.emitFailure(failure, "apple_transcribe_failed");
         return Outcome::failed;

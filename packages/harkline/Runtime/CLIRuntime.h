@@ -8,7 +8,9 @@
 namespace harkline {
 
 // Drives one transcription: "booting", "ready", a result line per result, then
-// "input-stream-closed" with the bytes processed, or a single error line.
+// "input-stream-closed" with the bytes processed, or a single error line. Standard input
+// is read on a thread of its own; framing, decoding and writing the lines happen on the
+// thread that calls run().
 class CLIRuntime {
 public:
     enum class Outcome { closed, failed };
@@ -19,7 +21,7 @@ public:
           logger_(std::move(logger)) {}
 
     // Never throws. On `failed` the error line is written and every stage has stopped;
-    // the caller ends the process with status 1.
+    // the command then ends with status 1.
     [[nodiscard]] Outcome run() const;
 
 private:

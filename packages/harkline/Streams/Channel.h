@@ -7,6 +7,7 @@
 #include <limits>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <utility>
 
 namespace harkline {
@@ -19,12 +20,10 @@ struct ChannelCapacity {
     std::function<std::size_t(const T&)> weigh;
 };
 
-// A thread-safe queue between one producer and one consumer. The producer sends values
+// A thread-safe queue from one producer thread to one consumer. The producer sends values
 // and then finishes, normally or with an error; while the queue is at its capacity a
-// send waits for the consumer (back-pressure). The consumer receives the values in
-// order and then sees the end (or the error). The consumer may give up (cancel): queued
-// values are dropped, a waiting send returns at once and later sends are refused, so a
-// producer can notice that nobody listens any more.
+// send waits for the consumer (back-pressure) or for a stop request. The consumer
+// receives the values in order and then sees the end (or the error).
 template <typename T>
 class Channel {
 public:
@@ -32,17 +31,16 @@ public:
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    // False when the channel has ended or was given up; the value is dropped then.
-    bool send(T value) {
+    // False when `stop` was requested before there was room; the value is dropped then.
+    bool send(T value, std::stop_token stop) {
         auto weight = weigh(value);
         {
             std::unique_lock lock(mutex_);
             // A value heavier than the whole capacity still passes through an empty queue.
-            space_.wait(lock, [&] {
-                return state_ != State::open || held_ == 0 ||
-                       (held_ < capacity_.limit && capacity_.limit - held_ >= weight);
+            bool room = space_.wait(lock, stop, [&] {
+                return held_ == 0 || (held_ < capacity_.limit && capacity_.limit - held_ >= weight);
             });
-            if (state_ != State::open) return false;
+            if (!room) return false;
             queue_.push_back(std::move(value));
             held_ += weight;
         }
@@ -50,18 +48,28 @@ public:
         return true;
     }
 
-    void finish() { terminate(State::finished, nullptr); }
-    void fail(std::exception_ptr error) { terminate(State::failed, std::move(error)); }
+    void finish() { end(nullptr); }
+    void fail(std::exception_ptr error) { end(std::move(error)); }
 
-    // The consumer gives up; a consumer blocked in receive() returns at once.
-    void cancel() { terminate(State::cancelled, nullptr); }
-
-    // Waits for the next value. Returns nullopt at the normal end and after cancel();
-    // throws the producer's error once the values sent before it have been received.
+    // Waits for the next value. Returns nullopt at the normal end; throws the producer's
+    // error once the values sent before it have been received.
     std::optional<T> receive() {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return !queue_.empty() || state_ != State::open; });
-        if (state_ == State::cancelled) return std::nullopt;
+        ready_.wait(lock, [this] { return !queue_.empty() || ended_; });
+        return take(lock);
+    }
+
+    // As receive(), without waiting: false, and `value` untouched, while nothing is queued
+    // and the channel goes on.
+    bool tryReceive(std::optional<T>& value) {
+        std::unique_lock lock(mutex_);
+        if (queue_.empty() && !ended_) return false;
+        value = take(lock);
+        return true;
+    }
+
+private:
+    std::optional<T> take(std::unique_lock<std::mutex>& lock) {
         if (!queue_.empty()) {
             T value = std::move(queue_.front());
             queue_.pop_front();
@@ -73,62 +81,30 @@ public:
             if (wakeProducer) space_.notify_one();
             return value;
         }
-        if (state_ == State::failed) std::rethrow_exception(error_);
+        if (error_) std::rethrow_exception(error_);
         return std::nullopt;
     }
 
-    bool isCancelled() const {
-        std::lock_guard lock(mutex_);
-        return state_ == State::cancelled;
-    }
-
-    // Runs `handler` once when the channel ends for any reason (finish, fail, cancel),
-    // on the thread that ends it; at once if it has already ended.
-    void onTermination(std::function<void()> handler) {
+    void end(std::exception_ptr error) {
         {
             std::lock_guard lock(mutex_);
-            if (state_ == State::open) {
-                terminationHandler_ = std::move(handler);
-                return;
-            }
-        }
-        handler();
-    }
-
-private:
-    enum class State { open, finished, failed, cancelled };
-
-    void terminate(State state, std::exception_ptr error) {
-        std::function<void()> handler;
-        std::deque<T> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            if (state_ != State::open) return;
-            state_ = state;
+            if (ended_) return;
+            ended_ = true;
             error_ = std::move(error);
-            if (state == State::cancelled) {
-                dropped.swap(queue_);
-                held_ = 0;
-            }
-            handler = std::move(terminationHandler_);
         }
         ready_.notify_all();
-        space_.notify_all();
-        // Outside the lock: the handler may end other channels or wake other threads.
-        if (handler) handler();
     }
 
     std::size_t weigh(const T& value) const { return capacity_.weigh ? capacity_.weigh(value) : 1; }
 
     const ChannelCapacity<T> capacity_;
-    mutable std::mutex mutex_;
+    std::mutex mutex_;
     std::condition_variable ready_;
-    std::condition_variable space_;
+    std::condition_variable_any space_;
     std::deque<T> queue_;
     std::size_t held_ = 0;
-    State state_ = State::open;
+    bool ended_ = false;
     std::exception_ptr error_;
-    std::function<void()> terminationHandler_;
 };
 
 }  // namespace harkline

@@ -7,35 +7,21 @@
 
 namespace harkline {
 
-AsyncStream<ResultPayload> TranscriptionPipeline::process(AsyncStream<ByteChunk> stream) const {
+void TranscriptionPipeline::process(AsyncStream<ByteChunk> stream, const ResultHandler& onResult) const {
     logger_.info("转写管线开始运行，sampleRate=" + formatFloatingPoint(config_.sampleRate) +
                  "，bytes/frame=" + std::to_string(config_.bytesPerFrame()));
-    std::optional<AsyncStream<AudioPCMBuffer>> buffers;
     try {
-        buffers.emplace(pcmBuilder_.makeStream(std::move(stream)));
+        auto buffers = pcmBuilder_.makeStream(std::move(stream));
+        backend_->run(buffers, [&](ResultPayload result) {
+            logger_.debug(std::string("接收到转写结果 isFinal=") + (result.isFinal ? "true" : "false") +
+                          " bytesProcessed=" + std::to_string(result.bytesProcessed.value_or(-1)));
+            onResult(std::move(result));
+        });
     } catch (const std::exception& failure) {
         logger_.error(std::string("转写管线出错: ") + failure.what());
-        return AsyncStream<ResultPayload>::failed(std::current_exception());
+        throw;
     }
-    auto backendResults = backend_->run(std::move(*buffers));
-    auto giveUpBackend = [backendChannel = backendResults.channel()] { backendChannel->cancel(); };
-    auto forward = [results = std::move(backendResults), logger = logger_](Channel<ResultPayload>& output) mutable {
-        auto backendStream = std::move(results);
-        try {
-            while (auto result = backendStream.next()) {
-                logger.debug(std::string("接收到转写结果 isFinal=") + (result->isFinal ? "true" : "false") +
-                             " bytesProcessed=" + std::to_string(result->bytesProcessed.value_or(-1)));
-                output.send(std::move(*result));
-            }
-            if (output.isCancelled()) return;
-            logger.info("转写管线正常结束");
-            output.finish();
-        } catch (const std::exception& failure) {
-            logger.error(std::string("转写管线出错: ") + failure.what());
-            output.fail(std::current_exception());
-        }
-    };
-    return AsyncStream<ResultPayload>::spawn(std::move(forward), std::move(giveUpBackend));
+    logger_.info("转写管线正常结束");
 }
 
 }  // namespace harkline

@@ -9,16 +9,17 @@
 
 namespace harkline {
 
-// Chunks of standard input -> PCM builder -> speech backend -> results, forwarded
-// unchanged and in order; the result stream ends exactly when the backend's does.
+// Chunks of standard input -> PCM builder -> speech backend -> results, handed on
+// unchanged and in order, on the calling thread; it returns exactly when the backend does.
 class TranscriptionPipeline {
 public:
     TranscriptionPipeline(AudioStreamConfig config, PCMBufferStreamBuilder pcmBuilder,
                           std::shared_ptr<const SpeechBackend> backend, cli::Logger logger)
         : config_(config), pcmBuilder_(std::move(pcmBuilder)), backend_(std::move(backend)), logger_(std::move(logger)) {}
 
-    // Never throws: a failure to build the stages ends the returned stream instead.
-    AsyncStream<ResultPayload> process(AsyncStream<ByteChunk> stream) const;
+    // Throws the failure that stopped the transcription (building the stages or the
+    // backend's), after the results made before it; the input has stopped by then.
+    void process(AsyncStream<ByteChunk> stream, const ResultHandler& onResult) const;
 
 private:
     AudioStreamConfig config_;

@@ -13,11 +13,6 @@ int main(int argc, char** argv) {
     auto stateStore =
         std::make_shared<StateStore>(startup.paths.applicationSupportDirectory() / "state.json", startup.logger);
     AudioController audioController(audiohw::makeSystemAudioHardware("hushline"), startup.logger);
-    {
-        CommandRouter router(CommandContext{startup.emitter, startup.logger, stateStore, audioController, startup.logPath});
-        router.run(startup.options.commandName, startup.options.arguments);
-    }
-    // Failures were reported as error lines; the host reads those, not the exit status,
-    // unless a line never reached it.
-    return cli::exitStatus(0);
+    CommandRouter router(CommandContext{startup.emitter, startup.logger, stateStore, audioController, startup.logPath});
+    return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
 }

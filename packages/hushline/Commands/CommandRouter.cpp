@@ -6,8 +6,8 @@
 
 namespace hushline {
 
-void CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& /*arguments*/) {
-    makeCommand(commandName)->run();
+int CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& /*arguments*/) {
+    return makeCommand(commandName)->run();
 }
 
 std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(

@@ -20,13 +20,13 @@ void to_json(cli::Json& json, const MutePayload& value) {
     json["previousVolumes"] = value.previousVolumes;
 }
 
-void MuteCommand::run() {
+int MuteCommand::run() {
     context_.logger.info("执行 mute 指令");
     StateStore& store = *context_.stateStore;
     const auto lock = store.lockAndReload();
     if (!lock) {
         context_.emitter.emitFailure(CLIError(CLIError::Case::muteFailed), "apple_audio_mute_failed");
-        return;
+        return 0;
     }
 
     AudioStateSnapshot present;
@@ -34,7 +34,7 @@ void MuteCommand::run() {
         present = context_.audioController.stateBeforeMute();
     } catch (const std::exception& failure) {
         context_.emitter.emitFailure(failure, "apple_audio_mute_failed");
-        return;
+        return 0;
     }
 
     // A snapshot still waiting for its restore holds the state before the first mute; the
@@ -47,7 +47,7 @@ void MuteCommand::run() {
         // The record goes first: without it a later restore could only guess the volume.
         context_.logger.error("静音快照未能保存，放弃本次静音");
         context_.emitter.emitFailure(CLIError(CLIError::Case::muteFailed), "apple_audio_mute_failed");
-        return;
+        return 0;
     }
 
     std::string method;
@@ -56,7 +56,7 @@ void MuteCommand::run() {
     } catch (const std::exception& failure) {
         if (!keepPending) takeBackSnapshot(pending, present);
         context_.emitter.emitFailure(failure, "apple_audio_mute_failed");
-        return;
+        return 0;
     }
 
     const AudioStateSnapshot& before = keepPending ? *pending : present;
@@ -66,6 +66,7 @@ void MuteCommand::run() {
         .data = MutePayload{before.deviceID, before.deviceName, method,
                             VolumeSnapshot{before.mainVolume, before.leftVolume, before.rightVolume, before.muted}},
     }));
+    return 0;
 }
 
 void MuteCommand::takeBackSnapshot(const std::optional<AudioStateSnapshot>& previous,

@@ -33,7 +33,8 @@ void to_json(cli::Json& json, const MutePayload& value);
 class MuteCommand : public cli::CLIExecutableCommand {
 public:
     explicit MuteCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    // 0 even after a failure: the host reads the error line, not the status.
+    int run() override;
 
 private:
     // Puts the store back as it was before this mute, unless the failed mute changed the device.

@@ -12,14 +12,14 @@ void to_json(cli::Json& json, const RestorePayload& value) {
     json["fallbackApplied"] = value.fallbackApplied;
 }
 
-void RestoreCommand::run() {
+int RestoreCommand::run() {
     context_.logger.info("执行 restore 指令");
     StateStore& store = *context_.stateStore;
     const auto lock = store.lockAndReload();
     if (!lock) {
         const CLIError error(CLIError::Case::restoreFailed);
         context_.emitter.emitError(error.errorCode(), error.message(), RestorePayload{});
-        return;
+        return 0;
     }
 
     const RestoreOutcome outcome = context_.audioController.restore(store.load());
@@ -34,13 +34,14 @@ void RestoreCommand::run() {
     if (outcome.error) {
         const CLIError error(*outcome.error);
         context_.emitter.emitError(error.errorCode(), error.message(), payload);
-        return;
+        return 0;
     }
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = "restored",
         .logPath = context_.emitter.logPath(),
         .data = payload,
     }));
+    return 0;
 }
 
 }  // namespace hushline

@@ -25,7 +25,8 @@ void to_json(cli::Json& json, const RestorePayload& value);
 class RestoreCommand : public cli::CLIExecutableCommand {
 public:
     explicit RestoreCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    // 0 even after a failure: the host reads the error line, not the status.
+    int run() override;
 
 private:
     CommandContext context_;

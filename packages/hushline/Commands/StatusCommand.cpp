@@ -15,7 +15,7 @@ void to_json(cli::Json& json, const AudioStatusPayload& value) {
     json["hasPendingSnapshot"] = value.hasPendingSnapshot;
 }
 
-void StatusCommand::run() {
+int StatusCommand::run() {
     context_.logger.info("执行 status 指令");
     const AudioStateSnapshot state = context_.audioController.currentState();
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
@@ -24,6 +24,7 @@ void StatusCommand::run() {
         .data = AudioStatusPayload{state.deviceID, state.deviceName, state.mainVolume, state.leftVolume,
                                    state.rightVolume, state.muted, context_.stateStore->load().has_value()},
     }));
+    return 0;
 }
 
 }  // namespace hushline

@@ -27,7 +27,7 @@ void to_json(cli::Json& json, const AudioStatusPayload& value);
 class StatusCommand : public cli::CLIExecutableCommand {
 public:
     explicit StatusCommand(CommandContext context) : context_(std::move(context)) {}
-    void run() override;
+    int run() override;
 
 private:
     CommandContext context_;

@@ -16,6 +16,5 @@ int main(int argc, char** argv) {
     if (!word || commandIdentifier(*word) != CommandIdentifier::watch) unblockStopSignals();
     std::shared_ptr<audiohw::AudioHardware> hardware = audiohw::makeSystemAudioHardware("portline");
     CommandRouter router(CommandContext{startup.emitter, startup.logger, startup.logPath, std::move(hardware)});
-    router.run(startup.options.commandName, startup.options.arguments);
-    return cli::exitStatus(0);
+    return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
 }

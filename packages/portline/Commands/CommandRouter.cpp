@@ -1,6 +1,5 @@
 #include "portline/Commands/CommandRouter.h"
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "portline/Commands/GetDefaultCommand.h"
 #include "portline/Commands/ListCommand.h"
 #include "portline/Commands/SetDefaultCommand.h"
@@ -9,20 +8,20 @@
 
 namespace portline {
 
-void CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments) {
+int CommandRouter::run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments) {
     const auto identifier = commandName ? commandIdentifier(*commandName) : std::nullopt;
     if (!identifier) {
         context_.emitter.emitFailure(CLIError(CLIError::Case::commandMissing), "INTERNAL_ERROR");
-        cli::exitProcess(1);
+        return 1;
     }
     std::unique_ptr<cli::CLIExecutableCommand> command;
     try {
         command = makeCommand(*identifier, arguments);
     } catch (const std::exception& failure) {
         context_.emitter.emitFailure(failure, "INTERNAL_ERROR");
-        cli::exitProcess(1);
+        return 1;
     }
-    command->run();
+    return command->run();
 }
 
 std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(CommandIdentifier identifier,

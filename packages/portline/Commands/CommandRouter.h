@@ -17,7 +17,8 @@ class CommandRouter {
 public:
     explicit CommandRouter(CommandContext context) : context_(std::move(context)) {}
 
-    void run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments);
+    // The exit status of the command.
+    int run(const std::optional<std::string>& commandName, const std::vector<std::string>& arguments);
 
     // Throws a CLIError (or any other failure) when the command cannot be built.
     std::unique_ptr<cli::CLIExecutableCommand> makeCommand(CommandIdentifier identifier,

@@ -1,6 +1,5 @@
 #include "portline/Commands/GetDefaultCommand.h"
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "portline/Audio/AudioDeviceManager.h"
 
 namespace portline {
@@ -10,11 +9,7 @@ void to_json(cli::Json& json, const GetDefaultResult& result) {
     json["device"] = result.device;
 }
 
-void GetDefaultCommand::run() {
-    if (const int status = execute(); status != 0) cli::exitProcess(status);
-}
-
-int GetDefaultCommand::execute() const {
+int GetDefaultCommand::run() {
     context_.logger.info("执行 get-default 命令");
     try {
         const AudioDeviceManager manager(*context_.audioHardware, context_.logger);

@@ -1,6 +1,5 @@
 #include "portline/Commands/ListCommand.h"
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "portline/Audio/AudioDeviceManager.h"
 
 namespace portline {
@@ -10,11 +9,7 @@ void to_json(cli::Json& json, const ListResult& result) {
     json["devices"] = result.devices;
 }
 
-void ListCommand::run() {
-    if (const int status = execute(); status != 0) cli::exitProcess(status);
-}
-
-int ListCommand::execute() const {
+int ListCommand::run() {
     context_.logger.info("执行 list 命令");
     try {
         const AudioDeviceManager manager(*context_.audioHardware, context_.logger);

@@ -19,10 +19,8 @@ class ListCommand final : public cli::CLIExecutableCommand {
 public:
     explicit ListCommand(CommandContext context) : context_(std::move(context)) {}
 
-    // Ends the process with status 1 after an error line.
-    void run() override;
-    // Writes the result or error line; the exit status the process should end with.
-    int execute() const;
+    // Writes the result or error line; 1 after an error line.
+    int run() override;
 
 private:
     CommandContext context_;

@@ -3,7 +3,6 @@
 #include <optional>
 #include <string_view>
 
-#include "cli-frame/Runtime/ToolStartup.h"
 #include "portline/Audio/AudioDeviceManager.h"
 #include "portline/Runtime/CLIError.h"
 
@@ -33,11 +32,7 @@ SetDefaultCommand::SetDefaultCommand(CommandContext context, const std::vector<s
     uid_ = std::move(*uid);
 }
 
-void SetDefaultCommand::run() {
-    if (const int status = execute(); status != 0) cli::exitProcess(status);
-}
-
-int SetDefaultCommand::execute() const {
+int SetDefaultCommand::run() {
     context_.logger.info("执行 set-default 命令, uid=" + uid_);
     try {
         const AudioDeviceManager manager(*context_.audioHardware, context_.logger);

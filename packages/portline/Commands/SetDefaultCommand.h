@@ -15,10 +15,8 @@ public:
     // CLIError invalidArgument when there is none or it is empty.
     SetDefaultCommand(CommandContext context, const std::vector<std::string>& arguments);
 
-    // Ends the process with status 1 after an error line.
-    void run() override;
-    // Writes the result or error line; the exit status the process should end with.
-    int execute() const;
+    // Writes the result or error line; 1 after an error line.
+    int run() override;
 
     const std::string& uid() const { return uid_; }
 

@@ -6,9 +6,10 @@
 
 namespace portline {
 
-void WatchCommand::run() {
+int WatchCommand::run() {
     context_.logger.info("执行 watch 命令");
     runWatchLoop();
+    return 0;
 }
 
 void WatchCommand::runWatchLoop() const {

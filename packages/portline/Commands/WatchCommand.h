@@ -11,8 +11,8 @@ class WatchCommand final : public cli::CLIExecutableCommand {
 public:
     explicit WatchCommand(CommandContext context) : context_(std::move(context)) {}
 
-    // Returns once a stop signal has arrived and the watch has ended.
-    void run() override;
+    // Returns 0 once a stop signal has arrived and the watch has ended.
+    int run() override;
 
 private:
     void runWatchLoop() const;

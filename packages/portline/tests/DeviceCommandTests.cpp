@@ -52,24 +52,24 @@ protected:
 // Results and most failures are checked against the real server; here what it cannot do.
 TEST_F(DeviceCommandTest, FailuresTheServerCannotProduceBecomeOneErrorLineWithTheLogPath) {
     hardware_->failReads(true);
-    EXPECT_EQ(ListCommand(context("/var/log/p.log")).execute(), 1);
+    EXPECT_EQ(ListCommand(context("/var/log/p.log")).run(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"ENUM_FAILED","message":"枚举音频设备失败","logPath":"/var/log/p.log"}})" "\n");
     EXPECT_EQ(log_.lines().front(), "INFO 执行 list 命令");
 
     hardware_->failReads(false);
     hardware_->update([](HardwareSnapshot& state) { state.defaultInput.reset(); });
-    EXPECT_EQ(GetDefaultCommand(context()).execute(), 1);
+    EXPECT_EQ(GetDefaultCommand(context()).run(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"NO_DEFAULT_DEVICE","message":"未找到默认输入设备"}})" "\n");
 
     // Asked for, but the server keeps its own default: a failure after a bounded wait.
     hardware_->ignoreDefaultInputChanges(true);
-    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).execute(), 1);
+    EXPECT_EQ(SetDefaultCommand(context(), {"--uid", "usb/1"}).run(), 1);
     EXPECT_EQ(output(), R"({"type":"error","payload":{"code":"SET_DEFAULT_FAILED","message":"设置默认设备失败"}})" "\n");
     EXPECT_TRUE(log_.contains("INFO 执行 set-default 命令, uid=usb/1"));
     EXPECT_TRUE(log_.contains("ERROR 默认输入设备未能切换到: usb/1"));
 
     hardware_->update([](HardwareSnapshot& state) { state.devices.resize(1); });
-    EXPECT_EQ(ListCommand(context()).execute(), 0);
+    EXPECT_EQ(ListCommand(context()).run(), 0);
     EXPECT_EQ(output(), R"({"type":"result","payload":{"devices":[]}})" "\n");
 }
 

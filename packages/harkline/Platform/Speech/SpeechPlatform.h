@@ -1,17 +1,16 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "harkline/Audio/AudioPCMBuffer.h"
 #include "harkline/Platform/Speech/TranscriptionPreset.h"
-#include "harkline/Streams/AsyncStream.h"
-#include "harkline/Streams/Channel.h"
 
 // The speech platform layer: the few operations the transcription core needs from a
-// speech engine, shaped after an analyzer that runs one transcriber module over a
-// sequence of audio buffers. Linux/ holds the Linux platform (its engines in
+// speech engine, shaped after an analyzer that runs one transcriber module over audio
+// buffers handed to it one at a time. Linux/ holds the Linux platform (its engines in
 // PocketSphinx/ and SherpaOnnx/, its model store in Models/), Testing/ a scripted double.
 // Locale identifiers are BCP 47 style, e.g. "en-US".
 
@@ -26,38 +25,37 @@ struct SpeechTranscriptionResult {
     bool operator==(const SpeechTranscriptionResult&) const = default;
 };
 
-// One unit of analyzer input.
-struct AnalyzerInput {
-    AudioPCMBuffer buffer;
-};
+// Receives the results of an analyzer as it makes them.
+using SpeechResultHandler = std::function<void(SpeechTranscriptionResult)>;
 
-// The transcription module: configured with a locale and a preset; its results
-// sequence ends after the analyzer has finalised (or fails with the engine's error).
+// The transcription module: the locale and the preset that the analyzer it is given to
+// transcribes with.
 class SpeechTranscriber {
 public:
-    virtual ~SpeechTranscriber() = default;
+    SpeechTranscriber(std::string locale, TranscriptionPreset preset) : locale_(std::move(locale)), preset_(preset) {}
 
-    virtual const std::string& locale() const = 0;
-    virtual TranscriptionPreset preset() const = 0;
-    // The same sequence on every call; one consumer.
-    virtual std::shared_ptr<Channel<SpeechTranscriptionResult>> results() const = 0;
+    const std::string& locale() const { return locale_; }
+    TranscriptionPreset preset() const { return preset_; }
+
+private:
+    std::string locale_;
+    TranscriptionPreset preset_;
 };
 
 // Runs its transcriber over audio. Calls come in this order, from one thread: load,
-// feed, finish. Each throws the engine's failure (a std::exception whose what()
-// describes it).
+// feed for each buffer, finish. Each hands the results it brings to `onResult`, in
+// order, before it returns, and throws the engine's failure (a std::exception whose
+// what() describes it), possibly after some results.
 class SpeechAnalyzer {
 public:
     virtual ~SpeechAnalyzer() = default;
 
     // Readies the engine (loads the model) for audio of this format.
     virtual void load(const AudioFormat& format) = 0;
-    // Consumes the input sequence to its end, producing results as it goes; throws the
-    // sequence's own error unchanged when it ends with one.
-    virtual void feed(AsyncStream<AnalyzerInput>& inputSequence) = 0;
-    // Completes the analysis through the end of the input (the last final results),
-    // then ends the transcriber's results sequence.
-    virtual void finish() = 0;
+    // Analyses the next buffer of the input.
+    virtual void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) = 0;
+    // Completes the analysis through the end of the input: the last final results.
+    virtual void finish(const SpeechResultHandler& onResult) = 0;
 };
 
 // Entry point of the layer. Safe to call from any thread.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "harkline/Platform/Speech/ChannelSpeechTranscriber.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
 
@@ -41,23 +40,18 @@ public:
         decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
     }
 
-    void feed(AsyncStream<AnalyzerInput>& inputSequence) override {
+    void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) override {
         if (!decoder_) throw std::logic_error("feed before load");
-        while (auto input = inputSequence.next()) {
-            const auto& buffer = input->buffer;
-            send(decoder_->feed(buffer.int16ChannelData(0), buffer.frameLength()));
-        }
+        handOn(decoder_->feed(buffer.int16ChannelData(0), buffer.frameLength()), onResult);
     }
 
-    void finish() override {
-        if (decoder_) send(decoder_->finish());
-        module_->results()->finish();
+    void finish(const SpeechResultHandler& onResult) override {
+        if (decoder_) handOn(decoder_->finish(), onResult);
     }
 
 private:
-    void send(std::vector<StreamingDecoder::Hypothesis> hypotheses) {
-        for (auto& hypothesis : hypotheses)
-            module_->results()->send(SpeechTranscriptionResult{std::move(hypothesis.text), hypothesis.isFinal});
+    static void handOn(std::vector<StreamingDecoder::Hypothesis> hypotheses, const SpeechResultHandler& onResult) {
+        for (auto& hypothesis : hypotheses) onResult(SpeechTranscriptionResult{std::move(hypothesis.text), hypothesis.isFinal});
     }
 
     std::optional<InstalledSpeechModel> model_;
@@ -119,7 +113,7 @@ std::optional<std::string> LinuxSpeechPlatform::supportedLocale(const std::strin
 
 std::shared_ptr<SpeechTranscriber> LinuxSpeechPlatform::makeTranscriber(const std::string& locale,
                                                                         TranscriptionPreset preset) const {
-    return std::make_shared<ChannelSpeechTranscriber>(locale, preset);
+    return std::make_shared<SpeechTranscriber>(locale, preset);
 }
 
 std::unique_ptr<SpeechAnalyzer> LinuxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {

@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 
-#include "harkline/Platform/Speech/ChannelSpeechTranscriber.h"
 
 namespace harkline {
 namespace {
@@ -11,8 +10,7 @@ using State = ScriptedSpeechPlatform::State;
 
 class ScriptedAnalyzer final : public SpeechAnalyzer {
 public:
-    ScriptedAnalyzer(std::shared_ptr<State> state, std::shared_ptr<SpeechTranscriber> module)
-        : state_(std::move(state)), module_(std::move(module)) {}
+    explicit ScriptedAnalyzer(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
     void load(const AudioFormat& format) override {
         note("load");
@@ -23,33 +21,25 @@ public:
         if (state_->script.loadFailure) throw std::runtime_error(*state_->script.loadFailure);
     }
 
-    void feed(AsyncStream<AnalyzerInput>& inputSequence) override {
-        note("feed");
-        std::size_t consumed = 0;
-        sendResultsAfter(consumed);
-        while (auto input = inputSequence.next()) {
-            ++consumed;
-            {
-                std::lock_guard lock(state_->mutex);
-                auto& buffer = input->buffer;
-                state_->record.inputFrameLengths.push_back(buffer.frameLength());
-                const auto* samples = buffer.int16ChannelData(0);
-                state_->record.samples.insert(state_->record.samples.end(), samples, samples + buffer.frameLength());
-            }
-            sendResultsAfter(consumed);
+    void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) override {
+        std::size_t consumed;
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->record.inputFrameLengths.empty()) state_->record.calls.emplace_back("feed");
+            state_->record.inputFrameLengths.push_back(buffer.frameLength());
+            const auto* samples = buffer.int16ChannelData(0);
+            state_->record.samples.insert(state_->record.samples.end(), samples, samples + buffer.frameLength());
+            consumed = state_->record.inputFrameLengths.size();
         }
         if (state_->script.feedFailure) throw std::runtime_error(*state_->script.feedFailure);
+        for (const auto& [after, result] : state_->script.resultsAfterInputs)
+            if (after == consumed) onResult(result);
     }
 
-    void finish() override {
+    void finish(const SpeechResultHandler& onResult) override {
         note("finish");
+        for (const auto& result : state_->script.resultsAtFinish) onResult(result);
         if (state_->script.finishFailure) throw std::runtime_error(*state_->script.finishFailure);
-        auto results = module_->results();
-        for (const auto& result : state_->script.resultsAtFinish) results->send(result);
-        if (state_->script.resultsFailure)
-            results->fail(std::make_exception_ptr(std::runtime_error(*state_->script.resultsFailure)));
-        else
-            results->finish();
     }
 
 private:
@@ -58,13 +48,7 @@ private:
         state_->record.calls.emplace_back(call);
     }
 
-    void sendResultsAfter(std::size_t consumed) {
-        for (const auto& [after, result] : state_->script.resultsAfterInputs)
-            if (after == consumed) module_->results()->send(result);
-    }
-
     std::shared_ptr<State> state_;
-    std::shared_ptr<SpeechTranscriber> module_;
 };
 
 }  // namespace
@@ -81,11 +65,11 @@ std::shared_ptr<SpeechTranscriber> ScriptedSpeechPlatform::makeTranscriber(const
     state_->record.calls.emplace_back("makeTranscriber");
     state_->record.transcriberLocale = locale;
     state_->record.preset = preset;
-    return std::make_shared<ChannelSpeechTranscriber>(locale, preset);
+    return std::make_shared<SpeechTranscriber>(locale, preset);
 }
 
-std::unique_ptr<SpeechAnalyzer> ScriptedSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
-    return std::make_unique<ScriptedAnalyzer>(state_, std::move(module));
+std::unique_ptr<SpeechAnalyzer> ScriptedSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> /*module*/) const {
+    return std::make_unique<ScriptedAnalyzer>(state_);
 }
 
 ScriptedSpeechPlatform::Record ScriptedSpeechPlatform::record() const {

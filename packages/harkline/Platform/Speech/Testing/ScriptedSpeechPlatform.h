@@ -23,20 +23,20 @@ public:
         bool transcriberAvailable = true;
         // Requested identifier -> the supported equivalent; anything else is unsupported.
         std::map<std::string, std::string> supportedLocales{{"en-US", "en-US"}};
-        // Results sent once the analyzer has consumed this many inputs.
+        // Results given once the analyzer has been fed this many buffers (from 1).
         std::vector<std::pair<std::size_t, SpeechTranscriptionResult>> resultsAfterInputs;
-        // Results sent while finalising.
+        // Results given while finalising.
         std::vector<SpeechTranscriptionResult> resultsAtFinish;
-        // Each, when set, makes that step throw std::runtime_error with this description.
+        // Each, when set, makes that step throw std::runtime_error with this description:
+        // feed at the first buffer, finish after its results.
         std::optional<std::string> loadFailure;
-        std::optional<std::string> feedFailure;     // thrown after every input is consumed
+        std::optional<std::string> feedFailure;
         std::optional<std::string> finishFailure;
-        std::optional<std::string> resultsFailure;   // ends the results sequence instead of finishing it
     };
 
     // What the platform saw.
     struct Record {
-        std::vector<std::string> calls;  // "makeTranscriber", "load", "feed", "finish"
+        std::vector<std::string> calls;  // "makeTranscriber", "load", "feed" (once), "finish"
         std::string transcriberLocale;
         std::optional<TranscriptionPreset> preset;
         std::optional<AudioFormat> loadedFormat;
