@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -141,6 +142,9 @@ struct FileManager {
     std::vector<std::string> command;  // the folder is appended
     std::map<std::string, std::optional<std::string>> environment;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const FileManager& fileManager, std::ostream* out) { *out << fileManager.busName; }
 
 class FileManagerTest : public DesktopTest, public ::testing::WithParamInterface<FileManager> {};
 
