@@ -12,6 +12,8 @@ namespace {
 
 // A watch starts within this, even when the server hangs.
 constexpr std::chrono::milliseconds kWatchStartTimeout{700};
+// A read on the event connection answers within this, like one on the query connection.
+constexpr std::chrono::milliseconds kEventReadTimeout{900};
 
 struct SuccessRequest : PulseRequest {
     bool succeeded = false;
@@ -85,9 +87,25 @@ PulseAudioHardware::~PulseAudioHardware() {
     events_.reset();
 }
 
+bool PulseAudioHardware::fetchLatest(PulseServerState& state) {
+    // While watching, read where the events are heard. PipeWire's pulse server answers each
+    // client from a view of its own that it updates separately: the query connection can
+    // still show the old default or list when the event connection has been told of the
+    // change. Answers on the event connection come after its events, so they show them.
+    {
+        std::lock_guard lock(eventsMutex_);
+        const auto deadline = std::chrono::steady_clock::now() + kEventReadTimeout;
+        const auto perform = [&](std::initializer_list<PulseOperation> operations) {
+            return events_->perform(operations, deadline);
+        };
+        if (events_ && PulseServerState::fetch(perform, state)) return true;
+    }
+    return PulseServerState::fetch(queries_, state);
+}
+
 std::optional<HardwareSnapshot> PulseAudioHardware::snapshot() {
     PulseServerState state;
-    if (!PulseServerState::fetch(queries_, state)) return std::nullopt;
+    if (!fetchLatest(state)) return std::nullopt;
     HardwareSnapshot snapshot;
     for (const SinkRecord& sink : state.sinks) snapshot.devices.push_back(outputDevice(sink));
     for (const SourceRecord& source : state.sources) snapshot.devices.push_back(inputDevice(source));

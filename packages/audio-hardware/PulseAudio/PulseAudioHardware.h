@@ -29,7 +29,8 @@ struct PulseAudioOptions {
 // Reads and writes run on the caller's thread, each one round trip to the server (a volume
 // write two: the sink's present volumes first), and give up after at most a second. The
 // first watch brings a second connection that follows the server's events on a thread of
-// its own; watchers run on another thread of this object, from which they may read.
+// its own; from then on snapshots are read over that connection. Watchers run on another thread of
+// this object, from which they may read.
 class PulseAudioHardware final : public AudioHardware {
 public:
     explicit PulseAudioHardware(PulseAudioOptions options = {});
@@ -46,11 +47,13 @@ public:
 private:
     // The sink as the server has it now; absent when it is not a sink or cannot be read.
     std::optional<SinkRecord> presentSink(DeviceID device);
+    // The server's state as seen after every event heard so far.
+    bool fetchLatest(PulseServerState& state);
 
     const PulseConnectionOptions options_;
     ChangeWatchers watchers_;
     PulseQueryConnection queries_;
-    std::mutex eventsMutex_;  // guards the creation of the two below
+    std::mutex eventsMutex_;  // guards the creation of the two below and reads over events_
     // The destructor stops deliveries first (a watcher may still be reading), then the
     // event connection, whose late posts are dropped.
     std::unique_ptr<NotificationThread> notifications_;

@@ -62,6 +62,8 @@ void PulseEventConnection::runMainloop() {
 
 int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long count, int timeout, void* userdata) {
     auto* self = static_cast<PulseEventConnection*>(userdata);
+    // Callbacks may have finished a waiter's requests: let waiters look before the thread sleeps.
+    self->wake_.notify_all();
     self->mutex_.unlock();
     const int result = poll(descriptors, count, timeout);
     self->mutex_.lock();
@@ -70,29 +72,32 @@ int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long
 
 void PulseEventConnection::synchronize(std::chrono::steady_clock::time_point deadline) {
     if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
-    std::unique_lock lock(mutex_);
-    while (state_ == State::connecting && !closing_) {
-        if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    {
+        std::unique_lock lock(mutex_);
+        while (state_ == State::connecting && !closing_) {
+            if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) return;
+        }
     }
-    if (state_ != State::ready || closing_) return;
-    struct Answer {
-        PulseEventConnection* self;
-        bool received = false;
-    } answer{this};
+    struct ServerInfoRequest : PulseRequest {
+    } answer;
     const auto answered = [](pa_context*, const pa_server_info*, void* data) {
-        auto* received = static_cast<Answer*>(data);
-        received->received = true;
-        received->self->wake_.notify_all();
+        static_cast<ServerInfoRequest*>(data)->finish();
     };
-    pa_operation* operation = pa_context_get_server_info(context_, answered, &answer);
-    if (operation == nullptr) return;
+    perform({{answer, [&](pa_context* context) { return pa_context_get_server_info(context, answered, &answer); }}},
+            deadline);
+}
+
+bool PulseEventConnection::perform(std::initializer_list<PulseOperation> operations,
+                                   std::chrono::steady_clock::time_point deadline) {
+    if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return false;
+    std::unique_lock lock(mutex_);
+    if (state_ != State::ready || closing_) return false;
+    const StartedOperations started(context_, operations);
     const std::uint64_t generation = generation_;
-    while (!answer.received && generation_ == generation && !closing_) {
+    while (!started.refused() && !started.allFinished() && generation_ == generation && !closing_) {
         if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    // Once cancelled under the lock, the callback can no longer reach `answer`.
-    if (!answer.received) pa_operation_cancel(operation);
-    pa_operation_unref(operation);
+    return !started.refused() && started.allFinished();
 }
 
 void PulseEventConnection::connect() {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -37,6 +38,10 @@ public:
     // deadline: the context subscribes before its first request, so one answered request
     // proves it.
     void synchronize(std::chrono::steady_clock::time_point deadline);
+    // Sends the operations on this connection and waits for their answers, which therefore
+    // reflect every event heard before. False when the connection is not up, refuses an
+    // operation, fails or does not answer by the deadline. Not for the mainloop's thread.
+    bool perform(std::initializer_list<PulseOperation> operations, std::chrono::steady_clock::time_point deadline);
 
 private:
     enum class State { connecting, ready, down };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "audio-hardware/PulseAudio/PulseLock.h"
 
@@ -14,6 +13,32 @@ namespace {
 constexpr std::chrono::milliseconds kAnswerTimeout{900};
 
 }  // namespace
+
+StartedOperations::StartedOperations(pa_context* context, std::initializer_list<PulseOperation> operations)
+    : operations_(operations) {
+    for (const PulseOperation& operation : operations_) {
+        // Answered before an earlier connection died: asking again would add to its answer.
+        if (operation.request.finished) continue;
+        pa_operation* running = operation.start(context);
+        if (running == nullptr) {
+            refused_ = true;
+            return;
+        }
+        running_.push_back(running);
+    }
+}
+
+StartedOperations::~StartedOperations() {
+    for (pa_operation* running : running_) {
+        if (pa_operation_get_state(running) == PA_OPERATION_RUNNING) pa_operation_cancel(running);
+        pa_operation_unref(running);
+    }
+}
+
+bool StartedOperations::allFinished() const {
+    return std::all_of(operations_.begin(), operations_.end(),
+                       [](const PulseOperation& operation) { return operation.request.finished; });
+}
 
 PulseQueryConnection::PulseQueryConnection(PulseConnectionOptions options)
     : options_(std::move(options)), mutex_(pulseMutex()) {
@@ -36,40 +61,21 @@ bool PulseQueryConnection::perform(std::initializer_list<PulseOperation> operati
     std::lock_guard lock(mutex_);
     if (mainloop_ == nullptr) return false;
     const Deadline deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
-    const auto allFinished = [&] {
-        return std::all_of(operations.begin(), operations.end(),
-                           [](const PulseOperation& operation) { return operation.request.finished; });
-    };
     // A connection made by an earlier call may have died with a server restart; that shows
     // only now, and then one fresh connection is tried.
     const bool reused = contextIsGood();
     for (int attempt = reused ? 0 : 1; attempt < 2; ++attempt) {
         if (!contextIsGood() && !connect(deadline)) return false;
-        std::vector<pa_operation*> started;
-        bool refused = false;
-        for (const PulseOperation& operation : operations) {
-            // Answered before the old connection died: asking again would add to its answer.
-            if (operation.request.finished) continue;
-            pa_operation* running = operation.start(context_);
-            if (running == nullptr) {
-                refused = true;
-                break;
+        {
+            const StartedOperations started(context_, operations);
+            if (started.refused()) {
+                if (contextIsGood()) return false;
+                continue;
             }
-            started.push_back(running);
-        }
-        if (!refused) {
-            while (!allFinished() && contextIsGood() && runOnce(deadline)) {
+            while (!started.allFinished() && contextIsGood() && runOnce(deadline)) {
             }
+            if (started.allFinished()) return true;
         }
-        for (pa_operation* running : started) {
-            if (pa_operation_get_state(running) == PA_OPERATION_RUNNING) pa_operation_cancel(running);
-            pa_operation_unref(running);
-        }
-        if (refused) {
-            if (contextIsGood()) return false;
-            continue;
-        }
-        if (allFinished()) return true;
         // A server that did not answer in time is not trusted with the next call either.
         const bool died = !contextIsGood();
         disconnect();

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace audiohw {
 
@@ -28,6 +29,25 @@ struct PulseRequest {
 struct PulseOperation {
     PulseRequest& request;
     std::function<pa_operation*(pa_context*)> start;
+};
+
+// Operations started together on one context, under the libpulse lock. Requests finished
+// already are not asked again. At its end, the operations still running are cancelled, so
+// no callback can reach their requests any more.
+class StartedOperations {
+public:
+    StartedOperations(pa_context* context, std::initializer_list<PulseOperation> operations);
+    ~StartedOperations();
+    StartedOperations(const StartedOperations&) = delete;
+    StartedOperations& operator=(const StartedOperations&) = delete;
+
+    bool refused() const { return refused_; }  // libpulse would not start one of them
+    bool allFinished() const;
+
+private:
+    std::initializer_list<PulseOperation> operations_;
+    std::vector<pa_operation*> running_;
+    bool refused_ = false;
 };
 
 // The connection that answers reads and writes. The calling thread runs the mainloop itself

@@ -62,12 +62,17 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userda
 }  // namespace
 
 bool PulseServerState::fetch(PulseQueryConnection& connection, PulseServerState& state) {
+    return fetch([&](std::initializer_list<PulseOperation> operations) { return connection.perform(operations); },
+                 state);
+}
+
+bool PulseServerState::fetch(const PerformOperations& perform, PulseServerState& state) {
     state = {};
     ServerInfoRequest server;
     SinkListRequest sinks;
     SourceListRequest sources;
     server.state = sinks.state = sources.state = &state;
-    const bool answered = connection.perform({
+    const bool answered = perform({
         {server, [&](pa_context* context) { return pa_context_get_server_info(context, onServerInfo, &server); }},
         {sinks, [&](pa_context* context) { return pa_context_get_sink_info_list(context, onSinkInfo, &sinks); }},
         {sources,

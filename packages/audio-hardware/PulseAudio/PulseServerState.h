@@ -3,6 +3,8 @@
 #include <pulse/pulseaudio.h>
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +39,9 @@ struct PulseServerState {
 
     // Asks for all three at once and waits for the answers together; false when they did not all come.
     static bool fetch(PulseQueryConnection& connection, PulseServerState& state);
+    // The same over any connection: `perform` sends the operations together and waits for their answers.
+    using PerformOperations = std::function<bool(std::initializer_list<PulseOperation>)>;
+    static bool fetch(const PerformOperations& perform, PulseServerState& state);
 };
 
 }  // namespace audiohw
