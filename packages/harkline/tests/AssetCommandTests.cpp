@@ -135,7 +135,7 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
     SpeechAssetManager manager(logger_, inventory_);
     std::vector<double> reports;
     std::thread canceller([&] {
-        std::this_thread::sleep_for(300ms);
+        inventory_->waitForInstallations(1);
         token_.requestCancel();
     });
     try {
@@ -156,7 +156,7 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
     SpeechAssetManager late(logger_, inventory_);
     reports.clear();
     std::thread lateCanceller([&] {
-        std::this_thread::sleep_for(100ms);
+        inventory_->waitForInstallations(1);
         token_.requestCancel();
     });
     EXPECT_THROW(late.downloadAssets("en-GB", {}, token_, [&](double value) { reports.push_back(value); }), CLIError);
@@ -261,7 +261,7 @@ TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNe
 TEST_F(AssetCommandTest, AssetsDownloadCancelledCarriesTheLastFractionAndFailuresBecomeErrorLines) {
     auto slow = context({.fractions = {0.3}, .stepDuration = 10s});
     std::thread canceller([&] {
-        std::this_thread::sleep_for(700ms);
+        std::this_thread::sleep_for(700ms);  // past the first progress report, which carries 0.3
         AssetsCancelCommand(slow, token_).run();
     });
     AssetsDownloadCommand(slow, arguments({"--locale", "en-GB"}), token_).run();

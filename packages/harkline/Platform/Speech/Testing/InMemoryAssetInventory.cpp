@@ -20,6 +20,7 @@ public:
         {
             std::lock_guard lock(state_->mutex);
             ++state_->record.installationsStarted;
+            state_->installationStarted.notify_all();
         }
         for (double fraction : script.fractions) {
             progress_.setFractionCompleted(fraction);
@@ -42,6 +43,11 @@ private:
 };
 
 }  // namespace
+
+void InMemoryAssetInventory::waitForInstallations(int count) const {
+    std::unique_lock lock(state_->mutex);
+    state_->installationStarted.wait(lock, [&] { return state_->record.installationsStarted >= count; });
+}
 
 AssetInventoryStatus InMemoryAssetInventory::status(const std::vector<SpeechAssetModule>& modules) const {
     std::lock_guard lock(state_->mutex);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,12 +54,16 @@ public:
         const std::vector<SpeechAssetModule>& modules) const override;
 
     Record record() const;
+    // Returns once `count` installations have started: a latch for tests that act on a
+    // running installation from another thread.
+    void waitForInstallations(int count) const;
 
     // Shared with the requests made, which may outlive the inventory.
     struct State {
         explicit State(Script scriptToPlay) : script(std::move(scriptToPlay)) {}
         const Script script;
         mutable std::mutex mutex;
+        mutable std::condition_variable installationStarted;
         std::map<std::string, AssetInventoryStatus> statuses = script.statuses;
         Record record;
     };
