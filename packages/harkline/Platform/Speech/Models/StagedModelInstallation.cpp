@@ -218,7 +218,11 @@ void StagedModelInstallation::downloadAndInstall() {
         auto copy = staged / file.path;
         if (fetched_) {
             copier.throwIfCancelled();
-            fs::create_hard_link(source_.source.directory / file.path, copy);
+            // A link keeps the download whole for a resume should this installation fail; a file
+            // system without hard links gets a copy instead.
+            fs::create_hard_link(source_.source.directory / file.path, copy, error);
+            if (error) fs::copy_file(source_.source.directory / file.path, copy, error);
+            if (error) throw std::system_error(error, "cannot stage " + file.path);
             syncPath(copy, 0);
             auto expected = fetched_->sha256.find(file.path);
             file.sha256 = expected == fetched_->sha256.end() ? "" : expected->second;
