@@ -115,13 +115,6 @@ std::optional<HardwareSnapshot> PulseAudioHardware::snapshot() {
 }
 
 bool PulseAudioHardware::setDefaultInput(const std::string& uid) {
-    // Only a source records. PipeWire's pulse server takes a sink's name here and makes its
-    // monitor the default, which would change the user's input to something that is no device.
-    PulseServerState state;
-    if (!PulseServerState::fetch(queries_, state)) return false;
-    const bool isSource = std::any_of(state.sources.begin(), state.sources.end(),
-                                      [&](const SourceRecord& each) { return each.name == uid; });
-    if (!isSource) return false;
     return perform(queries_, [&](pa_context* context, SuccessRequest& request) {
         return pa_context_set_default_source(context, uid.c_str(), onSuccess, &request);
     });

@@ -66,6 +66,9 @@ SetDefaultResult AudioDeviceManager::setDefaultInputDevice(const std::string& ui
 
     const Device* device = state.deviceWithUID(uid);
     if (device == nullptr) throw CLIError::deviceNotFound(uid);
+    // An output never records. Asked anyway, PipeWire's pulse server would make its monitor
+    // the default input, which is no device of ours.
+    if (device->direction != audiohw::Direction::input) throw CLIError(CLIError::Case::setDefaultFailed);
     if (!hardware_->setDefaultInput(uid)) throw CLIError(CLIError::Case::setDefaultFailed);
     if (!defaultInputBecomes(device->id)) {
         logger_.error("默认输入设备未能切换到: " + uid);

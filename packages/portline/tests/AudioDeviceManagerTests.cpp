@@ -99,7 +99,7 @@ TEST_F(AudioDeviceManagerTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed)
     unname(12);
     EXPECT_EQ(manager_.setDefaultInputDevice("mic").previousDevice, std::nullopt);
 
-    // UIDs are exact; every device is searched, and the hardware decides on an output.
+    // UIDs are exact; every device is searched, and an output is refused without a write.
     EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("MIC"); }), CLIError::Case::deviceNotFound);
     EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("speakers"); }), CLIError::Case::setDefaultFailed);
     hardware_.refuseWrites("default-input mic");
