@@ -13,15 +13,21 @@ AudioController::AudioController(std::shared_ptr<audiohw::AudioHardware> hardwar
 
 // --- Reading -----------------------------------------------------------------------------
 
+std::optional<audiohw::HardwareSnapshot> AudioController::readHardware() const {
+    auto state = hardware_->snapshot();
+    if (!state) logger_.error("声音服务器无法连接或没有应答");
+    return state;
+}
+
 Device AudioController::defaultOutputDevice() const {
-    const auto state = hardware_->snapshot();
+    const auto state = readHardware();
     const Device* device = state ? state->defaultOutputDevice() : nullptr;
     if (device == nullptr) throw CLIError(CLIError::Case::deviceUnavailable);
     return *device;
 }
 
 std::optional<Device> AudioController::presentDevice(audiohw::DeviceID deviceID) const {
-    const auto state = hardware_->snapshot();
+    const auto state = readHardware();
     const Device* device = state ? state->device(deviceID) : nullptr;
     return device == nullptr ? std::nullopt : std::optional<Device>(*device);
 }

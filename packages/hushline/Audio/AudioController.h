@@ -40,6 +40,9 @@ public:
 
 private:
     // The default output device as read now. Throws CLIError deviceUnavailable.
+    // One read of the hardware; logs when the sound server cannot be read at all, which
+    // would otherwise look like a machine without an output device.
+    std::optional<audiohw::HardwareSnapshot> readHardware() const;
     audiohw::Device defaultOutputDevice() const;
     // The device with this id as read now, or null.
     std::optional<audiohw::Device> presentDevice(audiohw::DeviceID deviceID) const;

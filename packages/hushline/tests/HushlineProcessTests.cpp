@@ -265,6 +265,8 @@ TEST_F(HushlineProcess, WithoutAWorkingServerARestoreKeepsTheRecordAndADamagedVa
     const testsupport::SilentSocket stalled(stalledSocket);
     for (const Environment& server : {Environment{}, Environment{{"PULSE_SERVER", "unix:" + stalledSocket.string()}}}) {
         EXPECT_EQ(run({"status"}, server).at("payload").at("data"), (Json{{"deviceId", 0}, {"hasPendingSnapshot", true}}));
+        EXPECT_NE(readFile(logFile()).find("[ERROR] 声音服务器无法连接或没有应答\n"), std::string::npos);
+        std::filesystem::remove(logFile());
         const Json restore = run({"restore"}, server).at("payload");
         EXPECT_EQ(restore.at("code"), "apple_audio_device_unavailable");
         EXPECT_EQ(restore.at("message"), "未找到默认输出设备。");
