@@ -8,7 +8,7 @@
 
 #include <curl/curl.h>
 
-#include "harkline/Platform/Speech/Download/SharedLibrary.h"
+#include "harkline/Platform/Linux/SharedLibrary.h"
 
 namespace harkline {
 namespace {
@@ -34,21 +34,25 @@ struct Curl {
 
     static const Curl& get() {
         static const Curl curl = [] {
-            static const SharedLibrary library("libcurl.so.4", "libcurl4");
             Curl loaded;
-            library.bind(loaded.globalInit, "curl_global_init");
-            library.bind(loaded.easyInit, "curl_easy_init");
-            library.bind(loaded.easyCleanup, "curl_easy_cleanup");
-            library.bind(loaded.easySetopt, "curl_easy_setopt");
-            library.bind(loaded.easyGetinfo, "curl_easy_getinfo");
-            library.bind(loaded.easyStrerror, "curl_easy_strerror");
-            library.bind(loaded.multiInit, "curl_multi_init");
-            library.bind(loaded.multiCleanup, "curl_multi_cleanup");
-            library.bind(loaded.multiAddHandle, "curl_multi_add_handle");
-            library.bind(loaded.multiRemoveHandle, "curl_multi_remove_handle");
-            library.bind(loaded.multiPerform, "curl_multi_perform");
-            library.bind(loaded.multiPoll, "curl_multi_poll");
-            library.bind(loaded.multiInfoRead, "curl_multi_info_read");
+            try {
+                static const SharedLibrary library("libcurl.so.4", "libcurl4");
+                library.bind(loaded.globalInit, "curl_global_init");
+                library.bind(loaded.easyInit, "curl_easy_init");
+                library.bind(loaded.easyCleanup, "curl_easy_cleanup");
+                library.bind(loaded.easySetopt, "curl_easy_setopt");
+                library.bind(loaded.easyGetinfo, "curl_easy_getinfo");
+                library.bind(loaded.easyStrerror, "curl_easy_strerror");
+                library.bind(loaded.multiInit, "curl_multi_init");
+                library.bind(loaded.multiCleanup, "curl_multi_cleanup");
+                library.bind(loaded.multiAddHandle, "curl_multi_add_handle");
+                library.bind(loaded.multiRemoveHandle, "curl_multi_remove_handle");
+                library.bind(loaded.multiPerform, "curl_multi_perform");
+                library.bind(loaded.multiPoll, "curl_multi_poll");
+                library.bind(loaded.multiInfoRead, "curl_multi_info_read");
+            } catch (const SharedLibraryError& error) {
+                throw ModelDownloadError(ModelDownloadFailure::library, error.what());
+            }
             if (loaded.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK)
                 throw ModelDownloadError(ModelDownloadFailure::library, "libcurl could not be initialised");
             return loaded;
