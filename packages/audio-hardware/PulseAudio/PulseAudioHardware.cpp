@@ -10,8 +10,11 @@ namespace audiohw {
 
 namespace {
 
-// A watch starts within this, even when the server hangs.
+// A watch starts within this, even when the server hangs...
 constexpr std::chrono::milliseconds kWatchStartTimeout{700};
+// ...and waits up to this for a server that has answered, so that its first changes are
+// heard: on a loaded machine PipeWire's pulse server has taken over 700 ms to subscribe.
+constexpr std::chrono::milliseconds kSlowServerWatchStartTimeout{3000};
 // A read on the event connection answers within this, like one on the query connection.
 constexpr std::chrono::milliseconds kEventReadTimeout{900};
 
@@ -149,7 +152,7 @@ bool PulseAudioHardware::setVolumes(DeviceID device, const VolumeChange& change)
 
 Watch PulseAudioHardware::watch(ChangeCallback onChange) {
     // One deadline for the whole start, however many steps wait for the server.
-    const auto deadline = std::chrono::steady_clock::now() + kWatchStartTimeout;
+    const auto started = std::chrono::steady_clock::now();
     Watch watch = watchers_.add(std::move(onChange));
     std::lock_guard lock(eventsMutex_);
     if (!events_) {
@@ -157,7 +160,7 @@ Watch PulseAudioHardware::watch(ChangeCallback onChange) {
         events_ = std::make_unique<PulseEventConnection>(
             options_, [this](Notification notification) { notifications_->post(std::move(notification)); });
     }
-    events_->synchronize(deadline);
+    events_->synchronize(started + kWatchStartTimeout, started + kSlowServerWatchStartTimeout);
     return watch;
 }
 

@@ -70,21 +70,27 @@ int PulseEventConnection::pollUnlocked(struct pollfd* descriptors, unsigned long
     return result;
 }
 
-void PulseEventConnection::synchronize(std::chrono::steady_clock::time_point deadline) {
+void PulseEventConnection::synchronize(std::chrono::steady_clock::time_point deadline,
+                                      std::chrono::steady_clock::time_point slowServerDeadline) {
     if (mainloop_ == nullptr || std::this_thread::get_id() == thread_.get_id()) return;
-    {
-        std::unique_lock lock(mutex_);
-        while (state_ == State::connecting && !closing_) {
-            if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) return;
-        }
+    std::unique_lock lock(mutex_);
+    const auto until = [&] { return serverAnswered_ ? slowServerDeadline : deadline; };
+    while (state_ == State::connecting && !closing_ && std::chrono::steady_clock::now() < until()) {
+        wake_.wait_until(lock, until());
     }
-    struct ServerInfoRequest : PulseRequest {
-    } answer;
-    const auto answered = [](pa_context*, const pa_server_info*, void* data) {
-        static_cast<ServerInfoRequest*>(data)->finish();
-    };
-    perform({{answer, [&](pa_context* context) { return pa_context_get_server_info(context, answered, &answer); }}},
-            deadline);
+    if (state_ == State::ready) {
+        struct ServerInfoRequest : PulseRequest {
+        } answer;
+        const auto answered = [](pa_context*, const pa_server_info*, void* data) {
+            static_cast<ServerInfoRequest*>(data)->finish();
+        };
+        const auto limit = until();
+        lock.unlock();
+        perform({{answer, [&](pa_context* context) { return pa_context_get_server_info(context, answered, &answer); }}},
+                limit);
+        lock.lock();
+    }
+    if (state_ != State::ready && !announcedDown_) listOwed_ = true;
 }
 
 bool PulseEventConnection::perform(std::initializer_list<PulseOperation> operations,
@@ -108,6 +114,7 @@ void PulseEventConnection::connect() {
         pa_context_unref(context_);
     }
     state_ = State::connecting;
+    serverAnswered_ = false;
     context_ = pa_context_new(pa_mainloop_get_api(mainloop_), options_.applicationName.c_str());
     if (context_ == nullptr) {
         handleFailure();
@@ -145,7 +152,12 @@ void PulseEventConnection::handleReady() {
     // What later events are compared with: which sources are monitors, and the defaults,
     // asked for in this order so that a restored connection is told before what changed.
     Notification afterRestart;
-    if (restored) afterRestart = {HardwareChange::serverRestored, HardwareChange::devices};
+    if (restored) {
+        afterRestart = {HardwareChange::serverRestored, HardwareChange::devices};
+    } else if (listOwed_) {
+        afterRestart = {HardwareChange::devices};
+    }
+    listOwed_ = false;
     PendingEvent& sources = enqueue(PendingEvent::Kind::initialSources, std::move(afterRestart));
     if (pa_operation* operation = pa_context_get_source_info_list(context_, onSourceInfo, &sources)) {
         pa_operation_unref(operation);
@@ -236,6 +248,11 @@ void PulseEventConnection::onStateChange(pa_context* context, void* userdata) {
     auto* self = static_cast<PulseEventConnection*>(userdata);
     if (context != self->context_) return;
     switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_SETTING_NAME:
+            // The server answered the authentication: it is there, however slow.
+            self->serverAnswered_ = true;
+            self->wake_.notify_all();
+            break;
         case PA_CONTEXT_READY:
             self->handleReady();
             break;

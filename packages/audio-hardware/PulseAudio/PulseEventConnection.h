@@ -36,8 +36,12 @@ public:
 
     // Returns once the subscription is active, or the server cannot be reached, or at the
     // deadline: the context subscribes before its first request, so one answered request
-    // proves it.
-    void synchronize(std::chrono::steady_clock::time_point deadline);
+    // proves it. A server that has answered the connection's handshake by `deadline` is
+    // alive, only slow, and is waited for until `slowServerDeadline`. When it returns before
+    // the first connection is up, that connection reports the device list once it is: what
+    // changed in between was not heard.
+    void synchronize(std::chrono::steady_clock::time_point deadline,
+                     std::chrono::steady_clock::time_point slowServerDeadline);
     // Sends the operations on this connection and waits for their answers, which therefore
     // reflect every event heard before. False when the connection is not up, refuses an
     // operation, fails or does not answer by the deadline. Not for the mainloop's thread.
@@ -90,6 +94,8 @@ private:
     std::uint64_t generation_ = 0;  // counts failures; waiters on a failed context give up
     bool closing_ = false;
     bool announcedDown_ = false;  // "lost" was posted and "restored" is owed
+    bool serverAnswered_ = false;  // the present context's handshake has had an answer
+    bool listOwed_ = false;  // a watch started before the first connection was up
     std::list<PendingEvent> pending_;  // a list, so callbacks may hold an element's address
     std::set<std::uint32_t> monitorSources_;
     // The server's defaults as last heard, kept while it is away to tell what changed meanwhile.
