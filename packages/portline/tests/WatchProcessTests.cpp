@@ -118,6 +118,26 @@ TEST_F(WatchProcess, GoesOnAfterTheSoundServerRestarts) {
     EXPECT_NE(log.find("[INFO] 已重新连接音频服务"), std::string::npos) << log;
 }
 
+// A server that is up but answers only after the watch has said ready: a change made in
+// between is not lost but shows in the list the watch writes once it is connected.
+TEST_F(WatchProcess, AServerThatAnswersAfterReadyIsReportedAsTheListItThenShows) {
+    const std::string relaySocket = (home_.path() / "relay").string();
+    testsupport::ChildProcess relay("/usr/bin/python3",
+                                    {{HELD_BACK_RELAY, relaySocket, server_.address().substr(5), "2"}, {}});
+    ASSERT_EQ(relay.readLine(kLineTimeout), "ready");
+    // The relay passes bytes, not the descriptors of libpulse's shared memory.
+    const auto clientConfig = home_.path() / "relayed-client.conf";
+    testsupport::writeFile(clientConfig, "autospawn = no\nenable-shm = no\n");
+    auto watch = startWatch({{"PULSE_SERVER", "unix:" + relaySocket}, {"PULSE_CLIENTCONFIG", clientConfig.string()}});
+    pactl({"set-default-source", "test_source_b"});
+    const auto connected = nextLine(*watch);
+    ASSERT_EQ(eventOf(connected), "device-list-changed");
+    EXPECT_EQ(connected.at("payload").at("data").at("devices").dump(),
+              R"([{"uid":"test_source_a","name":"Test Microphone A","isDefault":false},)"
+              R"({"uid":"test_source_b","name":"Test Microphone B","isDefault":true}])");
+    expectStopsCleanly(*watch, SIGINT);
+}
+
 TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComes) {
     server_.stop();
     auto watch = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
