@@ -116,10 +116,11 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheR
     auto resumed = harkline({"assets.download", "--locale", "zh-CN"});
     auto lines = resumed.lines();
     ASSERT_GE(lines.size(), 3u) << resumed.standardOutput;
-    // The start line's 0, then at once what was kept.
+    // The start line's 0, then at once what was kept (or more, should the fetch be quicker
+    // than the first report).
     EXPECT_EQ(payloadOf(lines[0]).at("data").at("progress").dump(), "0");
-    EXPECT_DOUBLE_EQ(payloadOf(lines[1]).at("data").at("progress").get<double>(),
-                     static_cast<double>(keptInFolder) / static_cast<double>(totalBytes()));
+    EXPECT_GE(payloadOf(lines[1]).at("data").at("progress").get<double>(),
+              static_cast<double>(keptInFolder) / static_cast<double>(totalBytes()));
     EXPECT_EQ(payloadOf(lines[lines.size() - 2]).at("data").at("progress").dump(), "1");
     EXPECT_EQ(payloadOf(lines.back()).at("stage"), "assets-ready") << resumed.standardOutput;
     // The rest of the encoder once, give or take the server's last pieces (100 bytes at
