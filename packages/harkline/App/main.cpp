@@ -1,5 +1,5 @@
+#include <cstdlib>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "cli-frame/Runtime/ToolStartup.h"
@@ -16,7 +16,7 @@
 int main(int argc, char** argv) {
     using namespace harkline;
     // An installation's trial load of a model runs in a child of its own.
-    if (argc == 3 && std::string_view(argv[1]) == SpeechModelTrial::argument) return SpeechModelTrial::run(argv[2]);
+    if (const char* directory = std::getenv(SpeechModelTrial::environmentVariable)) return SpeechModelTrial::run(directory);
 
     auto startup = cli::ToolStartup::begin(harklineTool(), argc, argv);
     // Every start records where this invocation logs, whatever the command.

@@ -22,13 +22,16 @@ int AssetsDownloadCommand::run() {
     cancellationToken_.clear();
     DownloadProgressStore progressStore;
     progressStore.update(0);
-    report(0);
+    // The start line goes out first, then the diagnostics record the download.
+    writeProgressLine(0);
+    recordProgress(0);
 
     try {
         auto summary = manager_.downloadAssets(locale, target_.preset, cancellationToken_, [&](double fraction) {
             double value = std::isfinite(fraction) ? fraction : 0;
             progressStore.update(value);
-            report(value);
+            recordProgress(value);
+            writeProgressLine(value);
         });
         context_.diagnostics->updateDownload(std::nullopt);
         context_.diagnostics->updateAssets({locale, summary.status, summary.installed});
@@ -56,9 +59,11 @@ int AssetsDownloadCommand::run() {
     return 0;
 }
 
-// Records the fraction in the diagnostics, then writes its progress line.
-void AssetsDownloadCommand::report(double progress) const {
+void AssetsDownloadCommand::recordProgress(double progress) const {
     context_.diagnostics->updateDownload(DownloadSnapshot{target_.locale, progress, "downloading", secondsSinceReferenceDate()});
+}
+
+void AssetsDownloadCommand::writeProgressLine(double progress) const {
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = "downloading-assets",
         .logPath = context_.emitter.logPath(),

@@ -20,7 +20,9 @@ public:
     int run() override;
 
 private:
-    void report(double progress) const;
+    // The diagnostics "download" section with this fraction.
+    void recordProgress(double progress) const;
+    void writeProgressLine(double progress) const;
 
     CommandContext context_;
     AssetCommandTarget target_;

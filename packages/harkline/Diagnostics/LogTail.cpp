@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "cli-frame/Json/Utf8.h"
@@ -22,6 +24,30 @@ public:
 
 private:
     int fd_;
+};
+
+// Checks text given in pieces that may split a character. Text cut before a byte that
+// begins a character is valid exactly when both parts are, so each piece is checked up to
+// its last such byte and the rest waits for the next piece.
+class Utf8Check {
+public:
+    bool add(std::string_view piece) {
+        pending_.append(piece);
+        auto cut = pending_.size();
+        for (std::size_t back = 1; back <= std::min<std::size_t>(4, pending_.size()); ++back) {
+            auto byte = static_cast<unsigned char>(pending_[pending_.size() - back]);
+            if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
+            if (byte >= 0xC0) cut = pending_.size() - back;  // a character that may go on
+            break;
+        }
+        if (!cli::isValidUtf8(std::string_view(pending_).substr(0, cut))) return false;
+        pending_.erase(0, cut);
+        return true;
+    }
+    bool finish() const { return cli::isValidUtf8(pending_); }
+
+private:
+    std::string pending_;
 };
 
 bool readExactly(int fd, char* buffer, std::size_t size, off_t offset) {
@@ -61,9 +87,20 @@ std::optional<std::string> readLogTail(const std::filesystem::path& path, std::u
         }
         blockEnd = blockStart;
     }
-    std::string tail(static_cast<std::size_t>(end - tailStart), '\0');
-    if (!tail.empty() && !readExactly(file.get(), tail.data(), tail.size(), tailStart)) return std::nullopt;
-    if (!cli::isValidUtf8(tail)) return std::nullopt;
+    // A log that cannot be read as UTF-8 text has no tail, wherever its bad byte lies: the
+    // whole file is checked, forwards, keeping the tail on the way.
+    std::string tail;
+    Utf8Check check;
+    for (off_t blockStart = 0; blockStart < end; blockStart += blockSize) {
+        auto size = static_cast<std::size_t>(std::min(blockSize, end - blockStart));
+        if (!readExactly(file.get(), block.data(), size, blockStart) || !check.add(std::string_view(block.data(), size)))
+            return std::nullopt;
+        if (blockStart + static_cast<off_t>(size) > tailStart) {
+            auto from = static_cast<std::size_t>(std::max<off_t>(tailStart - blockStart, 0));
+            tail.append(block.data() + from, size - from);
+        }
+    }
+    if (!check.finish()) return std::nullopt;
     return tail;
 }
 

@@ -237,7 +237,22 @@ TEST_F(AssetCommandTest, AssetsStatusWritesItsLineAndDiagnosticsAndTakesTheCurre
 TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNewState) {
     auto nan = std::numeric_limits<double>::quiet_NaN();
     auto ready = context({.statuses = {{"en-GB", Status::supported}}, .fractions = {nan, 0.5}, .stepDuration = 300ms});
+    // The order of the start line and its diagnostics write, told by their log lines: a
+    // store whose file cannot be written logs each write.
+    std::mutex orderMutex;
+    std::vector<std::string> order;
+    cli::Logger orderLogger([&](cli::LogLevel, std::string_view line) {
+        std::lock_guard lock(orderMutex);
+        order.emplace_back(line.substr(0, line.find(':')));
+    }, {});
+    testsupport::writeFile(home_.path() / "blocked", "a file where a folder should be");
+    ready.emitter = cli::CLIMessageEmitter(orderLogger, "/logs/h.log", outputFd_);
+    diagnostics_ = std::make_shared<DiagnosticsStore>(home_.path() / "blocked" / "diagnostics.json", orderLogger);
+    ready.diagnostics = diagnostics_;
     AssetsDownloadCommand(ready, arguments({"--locale", "en-GB"}), token_).run();
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order[0], "写入消息 type=status");
+    EXPECT_EQ(order[1], "写入诊断信息失败");
     auto output = lines();
     ASSERT_GE(output.size(), 4u);
     EXPECT_EQ(output.front().dump(),

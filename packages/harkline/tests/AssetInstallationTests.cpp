@@ -114,16 +114,19 @@ TEST_F(AssetInstallationTest, InventoryStatusFollowsSourcesStoreAndRunningInstal
     }
     EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::supported);
 
-    // An older model is installed, but differs from the source: it can be replaced.
+    // An older model is installed, but differs from the source: not installed until the
+    // source's model replaces it.
     installOldModel("en-GB");
-    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::installed);
-    EXPECT_EQ(inventory.installedLocales(), std::vector<std::string>{"en-GB"});
+    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::supported);
+    EXPECT_TRUE(inventory.installedLocales().empty());
     auto request = inventory.assetInstallationRequest({{"en-GB"}});
     ASSERT_TRUE(request);
     request->downloadAndInstall();
     EXPECT_EQ(request->progress().fractionCompleted(), 1.0);
     EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
     EXPECT_EQ(inventory.assetInstallationRequest({{"en-GB"}}), nullptr);
+    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::installed);
+    EXPECT_EQ(inventory.installedLocales(), std::vector<std::string>{"en-GB"});
 
     // A model without a source is kept, and there is nothing to install for it.
     installOldModel("fr-FR");

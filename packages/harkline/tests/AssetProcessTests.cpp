@@ -128,9 +128,12 @@ TEST_F(AssetProcess, DownloadAndCancelMeetThroughTheMarkerAndTheOldModelSurvives
     double reported = awaitCopying(*download);
     ASSERT_GT(reported, 0);
 
-    // While it runs, other processes see the download.
+    // While it runs, other processes see the download, and none takes the locale for installed.
     EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("data").dump(),
               R"({"locale":"en-GB","status":"assets-downloading","installed":false})");
+    auto listed = payloadOf(run({"support.locales"}).standardOutput).at("data").at("locales");
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed[0].dump(), R"j({"locale":"en-GB","displayName":"English (United Kingdom)","needsDownload":true,"isDefault":false})j");
     auto running = diagnosticsState();
     EXPECT_EQ(running.at("download").at("locale"), "en-GB");
     EXPECT_EQ(running.at("download").at("status"), "downloading");
@@ -191,9 +194,10 @@ TEST_F(AssetProcess, AKilledDownloadLeavesTheOldModelAndTheNextStartsClean) {
     auto leftOver = modelFolderNames();
     ASSERT_EQ(leftOver.size(), 3u);
     EXPECT_TRUE(leftOver[1].starts_with(".en-GB.staging-")) << leftOver[1];
-    // The killed process could not clear its section; its lock went with it.
+    // The killed process could not clear its section; its lock went with it. The old model
+    // still serves, but the source's is yet to be installed.
     EXPECT_EQ(diagnosticsState().at("download").at("locale"), "en-GB");
-    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("stage"), "assets-ready");
+    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("stage"), "assets-available");
 
     offerEnglishFilesAs("en-GB");
     expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");

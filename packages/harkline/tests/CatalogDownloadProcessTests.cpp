@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
+#include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
+#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
@@ -36,6 +38,7 @@ protected:
     fs::path models() const { return home_.dataHome() / "tessaryn" / "harkline" / "models"; }
     fs::path downloadFolder() const { return models() / ".zh-CN.download"; }
     SpeechModelStore store() const { return SpeechModelStore(models()); }
+    std::uintmax_t totalBytes() const { return SpeechModelCatalog::load(catalog()).model("zh-CN")->totalBytes(); }
 
     static ProcessResult script(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), SPEECH_TEST_MODEL_SCRIPT);
@@ -104,12 +107,20 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheR
     EXPECT_GT(kept, keptAfterCancel);
     EXPECT_LT(kept, encoderSize);
     EXPECT_FALSE(store().installedModel("zh-CN"));
+    std::uintmax_t keptInFolder = 0;
+    for (const auto& entry : fs::directory_iterator(downloadFolder()))
+        if (entry.path().filename() != ".lock") keptInFolder += entry.file_size();
 
     control("_fault");
     control("_reset");
     auto resumed = harkline({"assets.download", "--locale", "zh-CN"});
     auto lines = resumed.lines();
     ASSERT_GE(lines.size(), 3u) << resumed.standardOutput;
+    // The start line's 0, then at once what was kept (or more, should the fetch be quicker
+    // than the first report).
+    EXPECT_EQ(payloadOf(lines[0]).at("data").at("progress").dump(), "0");
+    EXPECT_GE(payloadOf(lines[1]).at("data").at("progress").get<double>(),
+              static_cast<double>(keptInFolder) / static_cast<double>(totalBytes()));
     EXPECT_EQ(payloadOf(lines[lines.size() - 2]).at("data").at("progress").dump(), "1");
     EXPECT_EQ(payloadOf(lines.back()).at("stage"), "assets-ready") << resumed.standardOutput;
     // The rest of the encoder once, give or take the server's last pieces (100 bytes at
@@ -153,10 +164,45 @@ TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTh
     EXPECT_EQ(failureOf("en-US"), "HTTP 404 for " + base_ + "encoder.onnx");
 
     EXPECT_EQ(store().installedModel("zh-CN")->manifest, installed);
+    // Both locales have a model to download, while the models in place serve.
     EXPECT_EQ(payloadOf(harkline({"assets.status", "--locale", "en-US"}).lines().back()).at("data").dump(),
-              R"({"locale":"en-US","status":"assets-ready","installed":true})");
+              R"({"locale":"en-US","status":"assets-available","installed":false})");
+    auto locales = payloadOf(harkline({"support.locales"}).lines().back()).at("data").at("locales");
+    EXPECT_EQ(locales.size(), 2u);
+    for (const auto& entry : locales) EXPECT_TRUE(entry.at("needsDownload").get<bool>()) << entry.dump();
     control("_fault");
     EXPECT_EQ(finalTexts("你好"), std::vector<std::string>{"你好"});
+}
+
+// In this process, a verifier in place of the trial load.
+TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsOnlyItsDamagedFilesAgain) {
+    std::vector<double> atVerification;
+    LinuxSpeechAssetInventory inventory(
+        store(), {}, {},
+        [&](const InstalledSpeechModel&, const AssetInstallationProgress& progress) {
+            atVerification.push_back(progress.fractionCompleted());
+        },
+        [this] { return SpeechModelCatalog::load(catalog()); });
+    auto request = inventory.assetInstallationRequest({{"zh-CN"}});
+    ASSERT_TRUE(request);
+    request->downloadAndInstall();
+    EXPECT_EQ(atVerification, std::vector<double>{1.0});
+    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::installed);
+
+    auto encoder = testsupport::readFile(models() / "zh-CN" / "encoder.onnx");
+    encoder[encoder.size() / 2] ^= 0x55;
+    testsupport::writeFile(models() / "zh-CN" / "encoder.onnx", encoder);
+    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::supported);
+    control("_reset");
+    request = inventory.assetInstallationRequest({{"zh-CN"}});
+    ASSERT_TRUE(request);
+    // The intact files count from the first report.
+    EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
+                     static_cast<double>(totalBytes() - encoder.size()) / static_cast<double>(totalBytes()));
+    request->downloadAndInstall();
+    EXPECT_EQ(cli::Json::parse(control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
+    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::installed);
+    EXPECT_FALSE(fs::exists(downloadFolder()));
 }
 
 }  // namespace

@@ -108,6 +108,11 @@ TEST(LogTail, ReturnsTheLastPiecesSplitAtLineFeeds) {
 
     writeFile(path, "ok\nbad \xff\n");
     EXPECT_EQ(readLogTail(path, 5), std::nullopt);
+    // A bad byte far before the tail, and a character cut at the end, count as much.
+    writeFile(path, "bad \xff\n" + big);
+    EXPECT_EQ(readLogTail(path, 2), std::nullopt);
+    writeFile(path, big + "cut \xe6\x97");
+    EXPECT_EQ(readLogTail(path, 1), std::nullopt);
     EXPECT_EQ(readLogTail(home.path() / "missing.log", 5), std::nullopt);
 }
 

@@ -36,7 +36,7 @@ TEST_F(SpeechModelStoreTest, AnInstalledModelIsFoundWithItsComponentsAndEveryDam
     auto source = englishModelSource();
     ASSERT_TRUE(source.isPresent()) << "pocketsphinx-en-us is not installed";
     EXPECT_EQ(store_.installedModel("en-US"), std::nullopt);
-    EXPECT_TRUE(store_.installedLocales().empty());
+    EXPECT_TRUE(store_.recordedLocales().empty());
 
     installSpeechModel(store_, source);
     auto directory = home_.dataHome() / "tessaryn" / "harkline" / "models" / "en-US";
@@ -48,7 +48,7 @@ TEST_F(SpeechModelStoreTest, AnInstalledModelIsFoundWithItsComponentsAndEveryDam
     EXPECT_EQ(model->component("languageModel"), directory / "en-us.lm.bin");
     EXPECT_TRUE(fs::is_regular_file(directory / "en-us" / "mdef"));
     EXPECT_EQ(model->component("nothing"), std::nullopt);
-    EXPECT_EQ(store_.installedLocales(), std::vector<std::string>{"en-US"});
+    EXPECT_EQ(store_.recordedLocales(), std::vector<std::string>{"en-US"});
 
     auto manifestText = testsupport::readFile(directory / "model.json");
     auto restore = [&] { writeFile(directory / "model.json", manifestText); };
@@ -80,7 +80,7 @@ TEST_F(SpeechModelStoreTest, AnInstalledModelIsFoundWithItsComponentsAndEveryDam
 
     fs::remove(directory / "model.json");
     EXPECT_EQ(store_.installedModel("en-US"), std::nullopt);
-    EXPECT_TRUE(store_.installedLocales().empty());
+    EXPECT_TRUE(store_.recordedLocales().empty());
 }
 
 TEST_F(SpeechModelStoreTest, LocaleFoldersAreOnlyEverNamedByLocales) {

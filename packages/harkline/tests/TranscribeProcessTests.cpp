@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +43,17 @@ std::string wavSamples(const std::filesystem::path& path) {
 
 class TranscribeProcess : public testing::Test {
 protected:
-    // Nothing installed: Debian's en-US model serves where it lies.
-    testsupport::ProcessOptions options() const { return {{"transcribe"}, home_.environment()}; }
+    // Nothing installed, the built-in catalogue: Debian's en-US model serves where it lies.
+    testsupport::ProcessOptions options(std::vector<std::string> arguments = {"transcribe"}) const {
+        auto environment = home_.environment();
+        environment["TESSARYN_SPEECH_MODEL_CATALOG"] = std::nullopt;
+        environment["TESSARYN_SPEECH_MODEL_SOURCES"] = std::nullopt;
+        return {std::move(arguments), environment};
+    }
+    cli::Json payloadOf(std::vector<std::string> arguments) const {
+        return cli::Json::parse(testsupport::runProcess(HARKLINE_BINARY, options(std::move(arguments))).standardOutput)
+            .at("payload");
+    }
     std::string logPath() const { return (home_.stateHome() / "tessaryn" / "harkline.log").string(); }
 
     static std::vector<cli::Json> parse(const ProcessResult& result) {
@@ -103,6 +113,15 @@ TEST_F(TranscribeProcess, ARecordingIsTranscribedWithPartialResultsThenTheFinalO
     auto log = testsupport::readFile(logPath());
     EXPECT_NE(log.find("[INFO] Locale 匹配失败，回退到 en-US\n"), std::string::npos);
     EXPECT_NE(log.find("[INFO] CLIRuntime 正常结束 bytesProcessed=" + std::to_string(audio.size()) + "\n"), std::string::npos);
+
+    // Meanwhile the catalogue's better en-US model is there to download, and both answers say so.
+    auto status = payloadOf({"assets.status", "--locale", "en-US"});
+    EXPECT_EQ(status.value("code", ""), "apple_assets_missing");
+    EXPECT_EQ(status.at("data").dump(), R"({"locale":"en-US","status":"assets-available","installed":false})");
+    auto locales = payloadOf({"support.locales"}).at("data").at("locales");
+    auto english = std::find_if(locales.begin(), locales.end(), [](const cli::Json& entry) { return entry.at("locale") == "en-US"; });
+    ASSERT_NE(english, locales.end()) << locales.dump();
+    EXPECT_TRUE(english->at("needsDownload").get<bool>());
 }
 
 TEST_F(TranscribeProcess, AudioFedInRealTimeGivesPartialResultsWhileItArrives) {
@@ -145,7 +164,8 @@ TEST_F(TranscribeProcess, AudioFedInRealTimeGivesPartialResultsWhileItArrives) {
 }
 
 TEST_F(TranscribeProcess, EmptyInputAndAnOddByteCountCloseWithTheBytesHandedOn) {
-    auto empty = testsupport::runProcess(HARKLINE_BINARY, options(), "", 60s);
+    // An unknown first word is routed to transcription too, even one that looks like an option.
+    auto empty = testsupport::runProcess(HARKLINE_BINARY, options({"--trial-load-speech-model", home_.path().string()}), "", 60s);
     EXPECT_EQ(empty.exitStatus, 0);
     EXPECT_TRUE(checkedResults(parse(empty), 0).empty());
 

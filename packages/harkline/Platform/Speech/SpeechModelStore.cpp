@@ -6,9 +6,13 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "cli-frame/Files/AtomicFile.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
+#include "harkline/Platform/Speech/Models/FileDigest.h"
 
 namespace harkline {
 namespace {
@@ -38,17 +42,58 @@ std::optional<std::string> readSmallFile(const fs::path& path) {
     return contents.str();
 }
 
-// Why a listed file does not match the manifest; empty when it does.
-std::string fileMismatch(const fs::path& directory, const SpeechModelFile& file) {
+// Replaces the manifest the model was read from with `retimed`, through a descriptor of
+// the model's folder: should an installation swap another model into the locale's place
+// meanwhile, the times land with the model they were taken from, never in the other's
+// manifest. Best effort: a store that cannot be written is checked again next time.
+void recordTimes(const InstalledSpeechModel& model, const SpeechModelManifest& retimed) {
+    int folder = ::open(model.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return;
+    auto manifestPath = fs::path("/proc/self/fd") / std::to_string(folder) / SpeechModelStore::manifestFileName;
+    try {
+        auto contents = readSmallFile(manifestPath);
+        if (contents && cli::Json::parse(*contents).get<SpeechModelManifest>() == model.manifest)
+            cli::writeFileAtomically(manifestPath, cli::Json(retimed).dump());
+    } catch (const std::exception&) {
+        // Not recorded: the next check hashes the file again.
+    }
+    ::close(folder);
+}
+
+// Why a listed file does not pass its checks; empty when it does. A file whose time alone
+// changed (a backup restored, a copy to another disk) is no damage: its bytes decide, and
+// when they are intact its new time is put in `file`, to be recorded.
+std::string checkFile(const fs::path& directory, SpeechModelFile& file) {
     auto path = directory / file.path;
     std::error_code error;
     auto status = fs::status(path, error);
     if (error || !fs::is_regular_file(status)) return file.path + " is missing";
     auto size = fs::file_size(path, error);
     if (error || size != file.size) return file.path + " changed size since the model was installed";
-    if (file.modified && modificationTimeOf(path) != file.modified)
-        return file.path + " was modified since the model was installed";
+    if (!file.modified) return {};
+    auto modified = modificationTimeOf(path);
+    if (modified == file.modified) return {};
+    auto changed = file.path + " was modified since the model was installed";
+    if (!file.sha256 || !modified) return changed;
+    try {
+        if (Sha256::ofFile(path) != *file.sha256) return changed;
+    } catch (const std::exception&) {
+        return changed;  // unreadable: no better than changed
+    }
+    // Changed again while it was read: what was hashed may not be what is there now.
+    if (modificationTimeOf(path) != modified) return changed;
+    file.modified = modified;
     return {};
+}
+
+// Checks every listed file of the model: the reason each fails (empty for those that
+// pass), in the manifest's order. New times of intact files are recorded.
+std::vector<std::string> checkFiles(const InstalledSpeechModel& model) {
+    auto checked = model.manifest;
+    std::vector<std::string> reasons;
+    for (auto& file : checked.files) reasons.push_back(checkFile(model.directory, file));
+    if (checked != model.manifest) recordTimes(model, checked);
+    return reasons;
 }
 
 // A component is either a listed file or a folder under which files are listed.
@@ -139,9 +184,16 @@ std::optional<fs::path> InstalledSpeechModel::component(const std::string& role)
 }
 
 void InstalledSpeechModel::verifyFiles() const {
-    for (const auto& file : manifest.files)
-        if (auto mismatch = fileMismatch(directory, file); !mismatch.empty())
-            throw std::runtime_error("speech model for " + manifest.locale + " is damaged: " + mismatch);
+    for (const auto& reason : checkFiles(*this))
+        if (!reason.empty()) throw std::runtime_error("speech model for " + manifest.locale + " is damaged: " + reason);
+}
+
+std::vector<SpeechModelFile> InstalledSpeechModel::intactFiles() const {
+    auto reasons = checkFiles(*this);
+    std::vector<SpeechModelFile> intact;
+    for (std::size_t index = 0; index < reasons.size(); ++index)
+        if (reasons[index].empty()) intact.push_back(manifest.files[index]);
+    return intact;
 }
 
 fs::path SpeechModelStore::localeDirectory(const std::string& locale) const {
@@ -175,25 +227,17 @@ std::optional<InstalledSpeechModel> SpeechModelStore::recordedModel(const std::s
 std::optional<InstalledSpeechModel> SpeechModelStore::installedModel(const std::string& locale) const {
     auto model = recordedModel(locale);
     if (!model) return std::nullopt;
-    for (const auto& file : model->manifest.files)
-        if (!fileMismatch(model->directory, file).empty()) return std::nullopt;
+    for (const auto& reason : checkFiles(*model))
+        if (!reason.empty()) return std::nullopt;
     return model;
 }
 
-std::vector<std::string> SpeechModelStore::installedLocales() const {
-    return localesWhere([this](const std::string& locale) { return installedModel(locale).has_value(); });
-}
-
 std::vector<std::string> SpeechModelStore::recordedLocales() const {
-    return localesWhere([this](const std::string& locale) { return recordedModel(locale).has_value(); });
-}
-
-std::vector<std::string> SpeechModelStore::localesWhere(const std::function<bool(const std::string&)>& accepted) const {
     std::vector<std::string> result;
     std::error_code error;
     for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error)) {
         auto name = entry->path().filename().string();
-        if (canonicalLocaleIdentifier(name) == name && accepted(name)) result.push_back(name);
+        if (canonicalLocaleIdentifier(name) == name && recordedModel(name)) result.push_back(name);
     }
     std::sort(result.begin(), result.end());
     return result;

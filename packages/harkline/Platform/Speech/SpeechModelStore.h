@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,12 +18,14 @@
 //       cmudict-en-us.dict
 //       model.json                                     the manifest, written last
 //
-// A locale counts as installed only when model.json is present, decodes, names the
-// locale of its folder, and every file it lists exists with the listed size (and, where
-// recorded, modification time: a model changed since its installation no longer counts,
-// and the engines refuse it with a message saying so). So an
-// installation copies the files first and writes the manifest last (atomically); an
-// interrupted one leaves no manifest and is simply not installed. Manifest example:
+// A model is whole only when model.json is present, decodes, names the locale of its
+// folder, and every file it lists exists with the listed size and, where recorded, the
+// listed content. A file whose modification time differs from the recorded one (a backup
+// restored, a copy to another disk) has its SHA-256 checked once: intact, its new time is
+// recorded in the manifest (rewritten atomically); changed, the model is damaged, no longer
+// counts, and the engines refuse it with a message saying so. So an installation copies
+// the files first and writes the manifest last (atomically); an interrupted one leaves no
+// manifest and is simply not installed. Manifest example:
 //
 //   {"locale":"en-US","engine":"pocketsphinx",
 //    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
@@ -95,11 +96,14 @@ struct InstalledSpeechModel {
     // Absolute path of a component; none when the manifest does not name the role.
     std::optional<std::filesystem::path> component(const std::string& role) const;
     // Throws std::runtime_error naming the first listed file that is missing or differs
-    // from the manifest in size or modification time.
+    // from the manifest in size or content.
     void verifyFiles() const;
+    // The listed files that pass the checks of verifyFiles.
+    std::vector<SpeechModelFile> intactFiles() const;
 };
 
-// Knows the layout above. Reads only; the installer writes.
+// Knows the layout above. Installers write the models; the store only records the new
+// times of files whose content it found intact.
 class SpeechModelStore {
 public:
     static constexpr const char* manifestFileName = "model.json";
@@ -118,7 +122,7 @@ public:
         return localeDirectory(locale) / manifestFileName;
     }
 
-    // The installed model of a locale, or none (not a locale, not installed, or damaged).
+    // The whole model of a locale, or none (not a locale, not installed, or damaged).
     std::optional<InstalledSpeechModel> installedModel(const std::string& locale) const;
     // The model a locale's manifest describes, its files unchecked: a model whose files
     // were damaged or changed since is still found here, so that using it fails with a
@@ -126,12 +130,8 @@ public:
     std::optional<InstalledSpeechModel> recordedModel(const std::string& locale) const;
     // Canonical identifiers of every locale with a readable manifest, sorted.
     std::vector<std::string> recordedLocales() const;
-    // Canonical identifiers of every installed locale, sorted.
-    std::vector<std::string> installedLocales() const;
 
 private:
-    std::vector<std::string> localesWhere(const std::function<bool(const std::string&)>& accepted) const;
-
     std::filesystem::path modelsDirectory_;
 };
 

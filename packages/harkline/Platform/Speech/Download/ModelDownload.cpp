@@ -18,8 +18,10 @@ namespace fs = std::filesystem;
 // Counts the bytes of the model that are in place, for the progress callback.
 class DownloadCounter {
 public:
-    DownloadCounter(const ModelDownload::ProgressCallback& progress, std::uintmax_t total)
-        : progress_(progress), total_(total) {}
+    DownloadCounter(const ModelDownload::ProgressCallback& progress, std::uintmax_t total, std::uintmax_t kept)
+        : progress_(progress), total_(total) {
+        report(kept);
+    }
 
     void add(std::uintmax_t bytes) { report(done_ + bytes); }
     void takeBack(std::uintmax_t bytes) { report(done_ - bytes); }
@@ -151,6 +153,7 @@ private:
         fs::remove(path_, ignored);
     }
 
+    // Kept bytes were counted when the download started.
     void hashExistingBytes() {
         std::vector<char> buffer(readChunkSize);
         std::uintmax_t hashed = 0;
@@ -162,7 +165,6 @@ private:
             if (count == 0) break;
             hash_.update(buffer.data(), static_cast<std::size_t>(count));
             hashed += static_cast<std::uintmax_t>(count);
-            counter_.add(static_cast<std::uintmax_t>(count));
         }
         if (::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0) failWithErrno("read", path_, file_.name);
     }
@@ -202,6 +204,18 @@ void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part) {
     }
 }
 
+std::uintmax_t ModelDownload::keptBytes(const fs::path& folder, const CatalogModel& model) {
+    std::uintmax_t kept = 0;
+    for (const auto& file : model.files) {
+        std::error_code error;
+        auto size = fs::file_size(folder / file.name, error);
+        if (error) size = fs::file_size(folder / partialName(file.name), error);
+        // A part longer than the file is started over.
+        if (!error && size <= file.size) kept += size;
+    }
+    return kept;
+}
+
 fs::path ModelDownload::folderFor(const fs::path& modelsDirectory, const std::string& locale) {
     return modelsDirectory / ("." + locale + ".download");
 }
@@ -211,7 +225,7 @@ void ModelDownload::run(const ProgressCallback& progress, const CancellationChec
     fs::create_directories(folder_, error);
     if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + folder_.string() + ": " + error.message());
     FolderLock lock(folder_);
-    DownloadCounter counter(progress, model_.totalBytes());
+    DownloadCounter counter(progress, model_.totalBytes(), keptBytes(folder_, model_));
     for (const auto& file : model_.files) fetchFile(file, counter, cancelled);
 }
 

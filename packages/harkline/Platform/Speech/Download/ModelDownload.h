@@ -20,7 +20,8 @@ namespace harkline {
 // and kept bytes that turn out wrong (a power loss) make the file start over once.
 class ModelDownload {
 public:
-    // Bytes of all the model's files that are in the folder so far, and their total.
+    // Bytes of all the model's files that are in the folder so far, and their total; the
+    // first report counts what earlier runs kept, before it is checked again.
     using ProgressCallback = std::function<void(std::uintmax_t doneBytes, std::uintmax_t totalBytes)>;
     // Asked often (at least every 50 ms); true ends the download with ModelDownloadCancelled.
     using CancellationCheck = std::function<bool()>;
@@ -33,6 +34,9 @@ public:
     // fetched, except a file whose bytes turned out wrong, which is removed.
     void run(const ProgressCallback& progress, const CancellationCheck& cancelled);
 
+    // Bytes of the model's files that the folder already holds (whole files, and what was
+    // kept of the others): where a download into it starts counting.
+    static std::uintmax_t keptBytes(const std::filesystem::path& folder, const CatalogModel& model);
     // The folder a locale's download resumes from: "<models>/.<locale>.download".
     static std::filesystem::path folderFor(const std::filesystem::path& modelsDirectory, const std::string& locale);
     static std::string partialName(const std::string& name) { return name + ".part"; }

@@ -1,6 +1,7 @@
 #include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
@@ -13,6 +14,8 @@
 
 namespace harkline {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Every module of a request needs its locale's model; the order of statuses below is
 // from least to most ready, so a list is as ready as its least ready module.
@@ -41,6 +44,30 @@ bool isCatalogModel(const SpeechModelManifest& installed, const CatalogModel& mo
                       [](const SpeechModelFile& a, const SpeechModelFile& b) { return a.sha256 == b.sha256; });
 }
 
+// The files of the locale's recorded model that pass their checks and are the catalogue's
+// (same name, size and SHA-256) are linked into the download folder, so that a damaged
+// model is repaired by fetching only the files that fail; a file system without hard links
+// gets copies.
+void keepIntactFiles(const SpeechModelStore& store, const std::string& locale, const CatalogModel& model,
+                     const fs::path& folder) {
+    auto recorded = store.recordedModel(locale);
+    if (!recorded) return;
+    for (const auto& file : recorded->intactFiles()) {
+        bool pinned = std::any_of(model.files.begin(), model.files.end(), [&](const CatalogModelFile& offered) {
+            return offered.name == file.path && offered.size == file.size && offered.sha256 == file.sha256;
+        });
+        std::error_code error;
+        if (!pinned || fs::exists(folder / file.path, error)) continue;
+        fs::create_directories(folder, error);
+        fs::create_hard_link(recorded->directory / file.path, folder / file.path, error);
+        if (error) fs::copy_file(recorded->directory / file.path, folder / file.path, error);
+    }
+}
+
+double fractionOf(std::uintmax_t done, std::uintmax_t total) {
+    return total == 0 ? 0.0 : static_cast<double>(done) / static_cast<double>(total);
+}
+
 }  // namespace
 
 std::vector<std::string> LinuxSpeechAssetInventory::supportedLocales() const {
@@ -61,10 +88,13 @@ std::vector<std::string> LinuxSpeechAssetInventory::supportedLocales() const {
 }
 
 std::vector<std::string> LinuxSpeechAssetInventory::installedLocales() const {
-    auto locales = store_.installedLocales();
+    auto candidates = store_.recordedLocales();
     for (const auto& model : systemModels_)
-        if (model.isPresent()) locales.push_back(model.locale);
-    sortUnique(locales);
+        if (model.isPresent()) candidates.push_back(model.locale);
+    sortUnique(candidates);
+    std::vector<std::string> locales;
+    for (const auto& locale : candidates)
+        if (isInstalled(locale, presentSource(locale), catalogModelIfReadable(locale))) locales.push_back(locale);
     return locales;
 }
 
@@ -85,18 +115,12 @@ std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::assetInstal
     auto locale = canonicalLocaleIdentifier(requested);
     if (!locale) throw std::invalid_argument("\"" + requested + "\" is not a locale identifier");
 
-    auto installed = store_.installedModel(*locale);
     auto source = presentSource(*locale);
-    if (!source) {
-        if (auto model = catalogModel(*locale)) {
-            if (installed && isCatalogModel(installed->manifest, *model)) return nullptr;
-            return downloadInstallation(*locale, *model);
-        }
-        if (isInstalled(*locale)) return nullptr;
-        throw std::runtime_error("no speech model source for " + *locale + " on this machine");
-    }
-    if (installed && sameModelFiles(installed->manifest, source->source.manifest())) return nullptr;
-    return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
+    auto offered = source ? std::nullopt : catalogModel(*locale);
+    if (isInstalled(*locale, source, offered)) return nullptr;
+    if (source) return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
+    if (offered) return downloadInstallation(*locale, *offered);
+    throw std::runtime_error("no speech model source for " + *locale + " on this machine");
 }
 
 AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& requested) const {
@@ -104,13 +128,26 @@ AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& 
     if (!locale) return AssetInventoryStatus::unsupported;
     if (ModelInstallationLock::isHeld(ModelInstallationLock::path(store_.modelsDirectory(), *locale)))
         return AssetInventoryStatus::downloading;
-    if (isInstalled(*locale)) return AssetInventoryStatus::installed;
-    if (presentSource(*locale) || catalogModelIfReadable(*locale)) return AssetInventoryStatus::supported;
+    auto source = presentSource(*locale);
+    auto offered = source ? std::nullopt : catalogModelIfReadable(*locale);
+    if (isInstalled(*locale, source, offered)) return AssetInventoryStatus::installed;
+    if (source || offered) return AssetInventoryStatus::supported;
     return AssetInventoryStatus::unsupported;
 }
 
-bool LinuxSpeechAssetInventory::isInstalled(const std::string& locale) const {
-    return store_.installedModel(locale).has_value() || systemModel(systemModels_, locale).has_value();
+bool LinuxSpeechAssetInventory::isInstalled(const std::string& locale,
+                                            const std::optional<InstallableSpeechModelSource>& source,
+                                            const std::optional<CatalogModel>& offered) const {
+    auto installed = store_.installedModel(locale);
+    if (source) {
+        try {
+            return installed && sameModelFiles(installed->manifest, source->source.manifest());
+        } catch (const std::filesystem::filesystem_error&) {
+            return false;  // the source changed while it was listed: installing it will tell
+        }
+    }
+    if (offered) return installed && isCatalogModel(installed->manifest, *offered);
+    return installed || systemModel(systemModels_, locale);
 }
 
 std::optional<InstallableSpeechModelSource> LinuxSpeechAssetInventory::presentSource(const std::string& locale) const {
@@ -140,22 +177,25 @@ std::optional<CatalogModel> LinuxSpeechAssetInventory::catalogModelIfReadable(co
 std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::downloadInstallation(const std::string& locale,
                                                                                          const CatalogModel& model) const {
     auto folder = ModelDownload::folderFor(store_.modelsDirectory(), locale);
+    keepIntactFiles(store_, locale, model, folder);
     InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}, std::nullopt};
     FetchedModelSource fetched;
     for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
     fetched.fetch = [folder, model](AssetInstallationProgress& progress) {
         CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
         try {
-            // 1 is for the model in place, after its trial.
             ModelDownload(fetcher, folder, model)
-                .run([&](std::uintmax_t done, std::uintmax_t total) {
-                    progress.setFractionCompleted(std::min(0.999, static_cast<double>(done) / static_cast<double>(total)));
-                }, [&] { return progress.isCancelled(); });
+                .run([&](std::uintmax_t done, std::uintmax_t total) { progress.setFractionCompleted(fractionOf(done, total)); },
+                     [&] { return progress.isCancelled(); });
         } catch (const ModelDownloadCancelled&) {
             throw AssetInstallationCancelled();
         }
     };
-    return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(source), verify_, std::move(fetched));
+    auto installation =
+        std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(source), verify_, std::move(fetched));
+    // A resumed download's first report is what it kept, not a 0 before it counted.
+    installation->progress().setFractionCompleted(fractionOf(ModelDownload::keptBytes(folder, model), model.totalBytes()));
+    return installation;
 }
 
 }  // namespace harkline

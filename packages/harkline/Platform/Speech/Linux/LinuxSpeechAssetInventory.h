@@ -15,14 +15,18 @@ namespace harkline {
 // The model assets of the Linux speech engines: a locale's assets are its model in the
 // per-user store, installed from a local source (a folder named by a descriptor, the
 // user's own choice, which wins) or else downloaded as the model catalogue pins it, or a
-// system model where it lies (Debian's pocketsphinx en-US), which counts as installed
-// and stays in use until a model is in the store. The preset does not change which
-// model a locale needs.
+// system model where it lies (Debian's pocketsphinx en-US), which serves until a model is
+// in the store. The preset does not change which model a locale needs.
+//
+// Installed, for every question asked here: the model that would serve the locale is in
+// place and nothing better is offered for it. So a locale with a present source is
+// installed when the store holds that source's model; else, one the catalogue offers when
+// the store holds the catalogue's model; else, when a model serves it at all (the store's,
+// or a system model). Installed is exactly when assetInstallationRequest has nothing to do.
 //
 // Status: "downloading" while an installation of the locale holds its lock (in any
-// process), else "installed" when the store has a whole model or a system model is
-// present, else "supported" when a source is present or the catalogue offers the
-// locale, else "unsupported".
+// process), else "installed" as above, else "supported" when a source is present or the
+// catalogue offers the locale, else "unsupported".
 class LinuxSpeechAssetInventory final : public SpeechAssetInventory {
 public:
     LinuxSpeechAssetInventory(SpeechModelStore store, std::vector<InstallableSpeechModelSource> sources,
@@ -38,15 +42,17 @@ public:
     std::vector<std::string> supportedLocales() const override;
     std::vector<std::string> installedLocales() const override;
     AssetInventoryStatus status(const std::vector<SpeechAssetModule>& modules) const override;
-    // None when the installed model already equals its source's or the catalogue's (or
-    // there is neither but a model is installed). Throws for a text that is not a locale
-    // identifier, a locale without a source, or a catalogue that cannot be read.
+    // None when the locale is installed. Throws for a text that is not a locale identifier,
+    // a locale without a source, or a catalogue that cannot be read.
     std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(
         const std::vector<SpeechAssetModule>& modules) const override;
 
 private:
     AssetInventoryStatus localeStatus(const std::string& locale) const;
-    bool isInstalled(const std::string& canonicalLocale) const;
+    // `offered` is what the catalogue offers for the locale, asked for by the caller, who
+    // decides what an unreadable catalogue means.
+    bool isInstalled(const std::string& canonicalLocale, const std::optional<InstallableSpeechModelSource>& source,
+                     const std::optional<CatalogModel>& offered) const;
     std::optional<InstallableSpeechModelSource> presentSource(const std::string& canonicalLocale) const;
     // Throws SpeechModelCatalogError for a catalogue that cannot be read.
     std::optional<CatalogModel> catalogModel(const std::string& canonicalLocale) const;

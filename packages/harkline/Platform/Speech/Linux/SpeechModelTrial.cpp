@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -54,6 +55,16 @@ std::string firstLine(const std::string& text) {
     return {};
 }
 
+// This process's environment, with the variable that makes the child a trial of `directory`.
+std::vector<std::string> trialEnvironment(const fs::path& directory) {
+    std::string prefix = std::string(SpeechModelTrial::environmentVariable) + "=";
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable; ++variable)
+        if (!std::string_view(*variable).starts_with(prefix)) environment.emplace_back(*variable);
+    environment.push_back(prefix + directory.string());
+    return environment;
+}
+
 class ChildProcess {
 public:
     ChildProcess(const fs::path& executable, const fs::path& directory) {
@@ -65,9 +76,13 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, pipe[1], STDERR_FILENO);
-        std::string program = executable.string(), folder = directory.string();
-        char* arguments[] = {program.data(), const_cast<char*>(SpeechModelTrial::argument), folder.data(), nullptr};
-        int error = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments, environ);
+        std::string program = executable.string();
+        char* arguments[] = {program.data(), nullptr};
+        auto environment = trialEnvironment(directory);
+        std::vector<char*> variables;
+        for (auto& variable : environment) variables.push_back(variable.data());
+        variables.push_back(nullptr);
+        int error = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, arguments, variables.data());
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipe[1]);
         if (error != 0) {

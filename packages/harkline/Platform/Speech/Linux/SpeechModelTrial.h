@@ -13,11 +13,12 @@ namespace harkline {
 // process serving the host must never be the one that ends.
 class SpeechModelTrial {
 public:
-    // The first argument that makes harkline run a trial instead of a command; the second
-    // is the folder holding the model and its manifest.
-    static constexpr const char* argument = "--trial-load-speech-model";
+    // Set in the child's environment to the folder holding the model and its manifest: it
+    // makes harkline run a trial instead of a command. A variable rather than an argument,
+    // so that no command line a host writes can start a trial.
+    static constexpr const char* environmentVariable = "TESSARYN_SPEECH_MODEL_TRIAL";
 
-    // `executable` is harkline itself (a program whose main hands `argument` to run()).
+    // `executable` is harkline itself (a program whose main hands the variable's value to run()).
     SpeechModelTrial(std::filesystem::path executable, cli::Logger logger)
         : executable_(std::move(executable)), logger_(std::move(logger)) {}
 
