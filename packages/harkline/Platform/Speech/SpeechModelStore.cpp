@@ -1,22 +1,18 @@
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
 #include <sys/stat.h>
 
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 
 namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Manifests are small; anything bigger is not one of ours.
-constexpr std::uintmax_t maximumManifestSize = 1 << 20;
 
 bool isSafeRelativePath(const std::string& path) {
     if (path.empty() || path.front() == '/') return false;
@@ -26,24 +22,22 @@ bool isSafeRelativePath(const std::string& path) {
     return true;
 }
 
-std::optional<std::string> readSmallFile(const fs::path& path) {
-    std::error_code error;
-    auto size = fs::file_size(path, error);
-    if (error || size > maximumManifestSize) return std::nullopt;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    if (!stream && !stream.eof()) return std::nullopt;
-    return contents.str();
+std::optional<std::string> readManifest(const fs::path& path) {
+    try {
+        return cli::readBoundedFile(path, SpeechModelStore::largestManifest);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 // Why a listed file does not match the manifest; empty when it does.
 std::string fileMismatch(const fs::path& directory, const SpeechModelFile& file) {
     auto path = directory / file.path;
     std::error_code error;
-    auto status = fs::status(path, error);
-    if (error || !fs::is_regular_file(status)) return file.path + " is missing";
+    // A link in the store is not the installed file, whatever it names.
+    auto status = fs::symlink_status(path, error);
+    if (error || !fs::exists(status)) return file.path + " is missing";
+    if (!fs::is_regular_file(status)) return file.path + " is not a regular file";
     auto size = fs::file_size(path, error);
     if (error || size != file.size) return file.path + " changed size since the model was installed";
     if (file.modified && modificationTimeOf(path) != file.modified)
@@ -154,7 +148,7 @@ std::optional<InstalledSpeechModel> SpeechModelStore::recordedModel(const std::s
     auto canonical = canonicalLocaleIdentifier(locale);
     if (!canonical) return std::nullopt;
     auto directory = modelsDirectory_ / *canonical;
-    auto contents = readSmallFile(directory / manifestFileName);
+    auto contents = readManifest(directory / manifestFileName);
     if (!contents) return std::nullopt;
 
     SpeechModelManifest manifest;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <system_error>
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
@@ -13,6 +14,8 @@
 
 namespace harkline {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Every module of a request needs its locale's model; the order of statuses below is
 // from least to most ready, so a list is as ready as its least ready module.
@@ -89,14 +92,28 @@ std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::assetInstal
     auto source = presentSource(*locale);
     if (!source) {
         if (auto model = catalogModel(*locale)) {
-            if (installed && isCatalogModel(installed->manifest, *model)) return nullptr;
+            if (installed && isCatalogModel(installed->manifest, *model)) return nothingToInstall(*locale);
             return downloadInstallation(*locale, *model);
         }
-        if (isInstalled(*locale)) return nullptr;
+        if (isInstalled(*locale)) return nothingToInstall(*locale);
         throw std::runtime_error("no speech model source for " + *locale + " on this machine");
     }
-    if (installed && sameModelFiles(installed->manifest, source->source.manifest())) return nullptr;
+    if (installed && sameModelFiles(installed->manifest, source->source.manifest())) return nothingToInstall(*locale);
     return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
+}
+
+// Nothing to install, but a killed installation may have left a whole model in staging
+// (one killed right after its swap leaves the old one): free that space when the lock is ours.
+std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::nothingToInstall(const std::string& locale) const {
+    std::error_code error;
+    if (!fs::is_directory(store_.modelsDirectory(), error)) return nullptr;
+    try {
+        if (auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(store_.modelsDirectory(), locale)))
+            StagedModelInstallation::removeStaleStagingFolders(store_.modelsDirectory(), locale);
+    } catch (const std::system_error&) {
+        // A store that cannot be written keeps its leftovers; the model in it still serves.
+    }
+    return nullptr;
 }
 
 AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& requested) const {
