@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli-frame/Json/Utf8.h"
@@ -42,10 +43,24 @@ std::shared_ptr<FileLoggerWriter> FileLoggerWriter::open(const std::string& path
         reportToStandardError(toolName, " logger 初始化失败: ", error.message());
         return nullptr;
     }
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0 || ::lseek(fd, 0, SEEK_END) < 0) {
-        reportToStandardError(toolName, " logger 初始化失败: ", std::generic_category().message(errno));
-        if (fd >= 0) ::close(fd);
+    // Only a regular file is a log: a FIFO or a device would block or swallow the lines,
+    // and a symbolic link is never followed, so that a planted one cannot make the tool
+    // append to a file it names.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        // ENXIO: a FIFO that nobody reads.
+        reportToStandardError(toolName, " logger 初始化失败: ",
+                              errno == ELOOP   ? path + " is a symbolic link"
+                              : errno == ENXIO ? path + " is not a regular file"
+                                               : std::generic_category().message(errno));
+        return nullptr;
+    }
+    struct stat status {};
+    bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (!regular || ::lseek(fd, 0, SEEK_END) < 0) {
+        reportToStandardError(toolName, " logger 初始化失败: ",
+                              regular ? std::generic_category().message(errno) : path + " is not a regular file");
+        ::close(fd);
         return nullptr;
     }
     return std::shared_ptr<FileLoggerWriter>(new FileLoggerWriter(fd, std::filesystem::absolute(file).string(), std::move(toolName)));

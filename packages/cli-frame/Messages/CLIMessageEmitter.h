@@ -26,6 +26,7 @@ public:
     void emitError(std::string code, std::string message, std::optional<AnyEncodable> details = std::nullopt) const;
 
     const std::optional<std::string>& logPath() const { return logPath_; }
+    int outputFd() const { return outputFd_; }
 
     // Whether any emitter of this process failed to write a line.
     static bool hasLostOutput();

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     SpeechModelTrial trial("/proc/self/exe", startup.logger);
     auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, startup.logger, trial);
     auto speechAssets = std::make_shared<LinuxSpeechAssetInventory>(
-        store, installableSpeechModelSources(startup.logger), std::move(systemModels), trial, &SpeechModelCatalog::current);
+        store, installableSpeechModelSources(&LinuxSpeechPlatform::isKnownEngine, startup.logger), std::move(systemModels),
+        trial, &SpeechModelCatalog::current);
     auto system = std::make_shared<LinuxSystemInfo>([speech] { return speech->isTranscriberAvailable(); });
 
     CommandRouter router(

@@ -5,8 +5,14 @@ namespace harkline {
 void DownloadCancellationState::monitorForCancellation(const DownloadCancellationToken& token, const cli::Logger& logger,
                                                        const std::function<void()>& cancelProgress,
                                                        const StopSignal& stop) {
+    bool strangeMarkerLogged = false;
     while (!stop.stopRequested()) {
-        if (!token.isRequested()) {
+        auto marker = token.marker();
+        if (marker == DownloadCancellationToken::Marker::notAFile && !strangeMarkerLogged) {
+            logger.error("忽略不是普通文件的下载取消标记: " + token.fileURL().string());
+            strangeMarkerLogged = true;
+        }
+        if (marker != DownloadCancellationToken::Marker::present) {
             stop.sleepFor(pollInterval);
             continue;
         }

@@ -22,7 +22,8 @@ public:
 
     // The cancellation watcher: polls for the marker until it appears or `stop` is
     // requested. On the marker it records the cancel, logs it and calls `cancelProgress`,
-    // in that order, once; the marker stays where it is.
+    // in that order, once; the marker stays where it is. Something in the marker's place
+    // that is not a file is logged once and otherwise ignored.
     void monitorForCancellation(const DownloadCancellationToken& token, const cli::Logger& logger,
                                 const std::function<void()>& cancelProgress, const StopSignal& stop);
 

@@ -19,9 +19,11 @@ std::string utcTimestampNow() {
 
 }  // namespace
 
-bool DownloadCancellationToken::isRequested() const {
+DownloadCancellationToken::Marker DownloadCancellationToken::marker() const {
     std::error_code error;
-    return std::filesystem::exists(fileURL_, error);
+    auto status = std::filesystem::symlink_status(fileURL_, error);
+    if (error || !std::filesystem::exists(status)) return Marker::absent;
+    return std::filesystem::is_regular_file(status) ? Marker::present : Marker::notAFile;
 }
 
 std::optional<std::string> DownloadCancellationToken::requestCancel() const noexcept {

@@ -19,8 +19,17 @@ public:
         return DownloadCancellationToken(applicationSupportDirectory / fileName);
     }
 
+    enum class Marker {
+        absent,
+        present,
+        notAFile,  // something else has the marker's name: a folder, a FIFO, a link
+    };
+
     const std::filesystem::path& fileURL() const { return fileURL_; }
-    bool isRequested() const;
+    // Only a regular file is a request: markers are written as one, and nothing else in
+    // its place (say, a folder that cannot be removed) may cancel every download.
+    Marker marker() const;
+    bool isRequested() const { return marker() == Marker::present; }
 
     // Writes the marker atomically. A failure (the cancel then has no effect) is returned
     // as its description for the caller to log; none when the marker was written.

@@ -1,9 +1,7 @@
 #include "harkline/Diagnostics/DiagnosticsStore.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Files/BoundedFile.h"
 #include "cli-frame/Json/JsonWriter.h"
 
 namespace harkline {
@@ -15,15 +13,9 @@ struct LoadedSnapshot {
 };
 
 std::optional<LoadedSnapshot> loadSnapshot(const std::filesystem::path& path) {
-    std::error_code error;
-    auto size = std::filesystem::file_size(path, error);
-    if (error || size > DiagnosticsStore::largestReadableFile) return std::nullopt;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << stream.rdbuf();
     try {
-        return LoadedSnapshot{decodeDiagnosticsSnapshot(cli::Json::parse(bytes.str())), bytes.str()};
+        auto bytes = cli::readBoundedFile(path, DiagnosticsStore::largestReadableFile);
+        return LoadedSnapshot{decodeDiagnosticsSnapshot(cli::Json::parse(bytes)), bytes};
     } catch (const std::exception&) {
         return std::nullopt;
     }

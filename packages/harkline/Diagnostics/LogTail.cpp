@@ -1,6 +1,7 @@
 #include "harkline/Diagnostics/LogTail.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,8 +64,11 @@ bool readExactly(int fd, char* buffer, std::size_t size, off_t offset) {
 }  // namespace
 
 std::optional<std::string> readLogTail(const std::filesystem::path& path, std::uint64_t count) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // The path is the user's: a FIFO or a device in its place must not hold the command.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) return std::nullopt;
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
     off_t end = ::lseek(file.get(), 0, SEEK_END);
     if (end < 0) return std::nullopt;
 

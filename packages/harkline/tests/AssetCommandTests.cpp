@@ -128,6 +128,15 @@ TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAl
     EXPECT_EQ(reports.back(), 1.0);
     EXPECT_EQ(reports.front(), 0.25);
     for (std::size_t index = 0; index + 1 < reports.size(); ++index) EXPECT_LT(reports[index], 1.0);
+
+    // A folder by the marker's name, which cannot be cleared away, cancels nothing.
+    testsupport::writeFile(token_.fileURL() / "something", "");
+    context({.statuses = {{"en-GB", Status::supported}}, .fractions = {0.5}, .stepDuration = 300ms});
+    SpeechAssetManager again(logger_, inventory_);
+    EXPECT_EQ(again.downloadAssets("en-GB", {}, token_, [](double) {}), (AssetStatusSummary{"assets-ready", true}));
+    auto logged = logLines();
+    auto expected = "ERROR 忽略不是普通文件的下载取消标记: " + token_.fileURL().string();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), expected), 1);
 }
 
 TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfterASuccess) {

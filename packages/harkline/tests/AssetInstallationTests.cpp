@@ -3,6 +3,7 @@
 #include <thread>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -61,34 +62,49 @@ protected:
 
 TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTheirReason) {
     auto folder = home_.path() / "sources";
+    auto other = home_.path() / "other";
+    writeFile(folder / "files" / "d.dict", "");
+    writeFile(other / "d", "");
     writeFile(folder / "a.json",
               R"({"locale":"en_gb","engine":"pocketsphinx","directory":"files","components":{"dictionary":"d.dict"},"readBytesPerSecond":1000})");
-    writeFile(folder / "b.json", R"({"locale":"en-US","engine":"pocketsphinx","directory":"/x","components":{"d":"d"}})");
+    writeFile(folder / "b.json", R"({"locale":"en-US","engine":"pocketsphinx","directory":")" + other.string() +
+                                     R"(","components":{"d":"d"}})");
+    writeFile(folder / "unknown-engine.json",
+              R"({"locale":"de-DE","engine":"e","directory":"files","components":{"d":"d.dict"}})");
+    writeFile(folder / "missing.json",
+              R"({"locale":"de-DE","engine":"pocketsphinx","directory":"files","components":{"d":"d.txt"}})");
     writeFile(folder / "broken.json", R"({"locale":"en-GB")");
     writeFile(folder / "bad-locale.json", R"({"locale":"../etc","engine":"e","directory":"/","components":{"d":"d"}})");
     writeFile(folder / "escape.json", R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"../../etc/passwd"}})");
     writeFile(folder / "zero-rate.json",
               R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"d"},"readBytesPerSecond":0})");
     writeFile(folder / "notes.txt", "not a descriptor");
+    ASSERT_EQ(::mkfifo((folder / "fifo.json").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "zero.json");
     std::vector<std::string> logged;
     cli::Logger logger([&](cli::LogLevel, std::string_view line) { logged.emplace_back(line); }, {});
 
-    auto sources = loadSpeechModelSourceFolder(folder, logger);
+    auto isKnownEngine = [](const std::string& engine) { return engine == "pocketsphinx"; };
+    auto sources = loadSpeechModelSourceFolder(folder, isKnownEngine, logger);
     ASSERT_EQ(sources.size(), 2u);
     EXPECT_EQ(sources[0].source.locale, "en-GB");
     EXPECT_EQ(sources[0].source.directory, folder / "files");
     EXPECT_EQ(sources[0].readBytesPerSecond, 1000u);
     EXPECT_EQ(sources[1].readBytesPerSecond, std::nullopt);
-    ASSERT_EQ(logged.size(), 4u);
+    ASSERT_EQ(logged.size(), 8u);
     EXPECT_TRUE(logged[0].starts_with("忽略无效的语音模型来源 " + (folder / "bad-locale.json").string() + ": "));
+    EXPECT_TRUE(logged[3].ends_with("fifo.json is not a regular file")) << logged[3];
+    EXPECT_TRUE(logged[4].ends_with(": component \"d\" is missing: " + (folder / "files" / "d.txt").string())) << logged[4];
+    EXPECT_TRUE(logged[5].ends_with(": no engine \"e\" in this harkline")) << logged[5];
+    EXPECT_TRUE(logged[7].ends_with("zero.json is not a regular file")) << logged[7];
 
     // The variable names the folder; system models are no source (they are used where they lie).
     ::setenv(speechModelSourcesVariable, folder.c_str(), 1);
-    auto all = installableSpeechModelSources(cli::Logger());
+    auto all = installableSpeechModelSources(isKnownEngine, cli::Logger());
     ::unsetenv(speechModelSourcesVariable);
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].source.locale, "en-GB");
-    EXPECT_EQ(all[1].source.directory, "/x");
+    EXPECT_EQ(all[1].source.directory, other);
 }
 
 TEST_F(AssetInstallationTest, InventoryStatusFollowsSourcesStoreAndRunningInstallations) {

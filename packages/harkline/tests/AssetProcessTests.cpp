@@ -203,6 +203,13 @@ TEST_F(AssetProcess, AKilledDownloadLeavesTheOldModelAndTheNextStartsClean) {
     expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");
     EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
     EXPECT_FALSE(diagnosticsState().contains("download"));
+
+    // Killed right after the swap: the old model is left in staging. A run that finds the
+    // model installed has nothing to install, and still frees that space.
+    writeFile(store().modelsDirectory() / ".en-GB.staging-a1B2c3" / "en-GB" / "model.json", "{}");
+    auto nothingToDo = run({"assets.download", "--locale", "en-GB"});
+    EXPECT_EQ(payloadOf(nothingToDo.lines().back()).at("stage"), "assets-ready") << nothingToDo.standardOutput;
+    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
 }
 
 TEST_F(AssetProcess, LocalesEnvironmentAndDiagnosticsAgreeWithTheInstalledModels) {

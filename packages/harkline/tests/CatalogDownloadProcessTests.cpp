@@ -205,5 +205,41 @@ TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsO
     EXPECT_FALSE(fs::exists(downloadFolder()));
 }
 
+// Links planted where the download writes: each run fails with its reason and no byte
+// reaches a file outside the store; once they are gone the download installs the model.
+TEST_F(CatalogDownloadProcess, APlantedLinkFailsTheDownloadAndNothingOutsideTheStoreIsWritten) {
+    auto victim = home_.path() / "victim.txt";
+    auto victimFolder = home_.path() / "victim-folder";
+    testsupport::writeFile(victim, "the user's own words\n");
+    fs::create_directories(victimFolder);
+    auto failureOf = [&] {
+        auto lines = harkline({"assets.download", "--locale", "zh-CN"}).lines();
+        auto error = payloadOf(lines.back());
+        EXPECT_EQ(error.value("code", ""), "apple_download_failed") << lines.back();
+        return error.value("message", "");
+    };
+
+    for (const char* name : {"encoder.onnx.part", "tokens.txt.part", "encoder.onnx", "tokens.txt"}) {
+        fs::remove_all(downloadFolder());
+        fs::create_directories(downloadFolder());
+        fs::create_symlink(victim, downloadFolder() / name);
+        EXPECT_EQ(failureOf(),
+                  (downloadFolder() / name).string() + " is a symbolic link: harkline writes only files of its own there");
+        EXPECT_TRUE(fs::is_symlink(downloadFolder() / name));
+    }
+    fs::remove_all(downloadFolder());
+    fs::create_directory_symlink(victimFolder, downloadFolder());
+    EXPECT_EQ(failureOf(), downloadFolder().string() +
+                               " is a symbolic link or not a folder: harkline downloads only into a folder of its own");
+    EXPECT_TRUE(fs::is_empty(victimFolder));
+    EXPECT_EQ(testsupport::readFile(victim), "the user's own words\n");
+    EXPECT_FALSE(store().installedModel("zh-CN"));
+
+    fs::remove(downloadFolder());
+    EXPECT_EQ(payloadOf(harkline({"assets.download", "--locale", "zh-CN"}).lines().back()).at("stage"), "assets-ready");
+    for (const auto& entry : fs::recursive_directory_iterator(models()))
+        EXPECT_FALSE(entry.is_symlink()) << entry.path();
+}
+
 }  // namespace
 }  // namespace harkline

@@ -1,6 +1,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "harkline/Commands/DiagnosticsLogsCommand.h"
@@ -53,6 +55,11 @@ TEST(DiagnosticsStore, IgnoresFilesThatAreNotWholeSnapshots) {
         writeFile(path, contents);
         EXPECT_EQ(DiagnosticsStore(path, {}).currentSnapshot(), DiagnosticsSnapshot{}) << contents.substr(0, 80);
     }
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(DiagnosticsStore(path, {}).currentSnapshot(), DiagnosticsSnapshot{}) << "a FIFO is not waited on";
+    EXPECT_EQ(readLogTail(path, 1), std::nullopt);
+    std::filesystem::remove(path);
     writeFile(path, R"({"env":{"macOSVersion":"1.2.3","speechApi":"unavailable","authorization":"unknown",)"
                     R"("reason":"speech_api_unavailable"},"assets":null,"extra":1})");
     auto snapshot = DiagnosticsStore(path, {}).currentSnapshot();

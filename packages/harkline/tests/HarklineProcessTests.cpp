@@ -3,6 +3,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
@@ -96,6 +98,24 @@ TEST_F(HarklineProcess, AnUnopenableLogIsReportedOnStandardErrorAndTheToolGoesOn
     auto payload = cli::Json::parse(result.standardOutput).at("payload");
     EXPECT_EQ(payload.at("logPath"), badLog);
     EXPECT_EQ(payload.at("data").at("lastLogPath"), badLog);
+
+    // Only a regular file is a log: a FIFO (which would block the start) and a link (which
+    // could name any file of the user) are refused the same way.
+    auto fifo = home_.path() / "fifo.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto target = home_.path() / "notes.txt";
+    writeFile(target, "mine\n");
+    auto link = home_.path() / "link.log";
+    std::filesystem::create_symlink(target, link);
+    for (const auto& [logFile, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
+             {fifo, " is not a regular file"}, {"/dev/null", " is not a regular file"}, {link, " is a symbolic link"}}) {
+        auto refused = run({"diagnostics.state"}, {{"SPEECH_CLI_LOG_PATH", logFile.string()}});
+        EXPECT_FALSE(refused.timedOut) << logFile;
+        EXPECT_EQ(refused.exitStatus, 0);
+        EXPECT_EQ(refused.standardError, "harkline logger 初始化失败: " + logFile.string() + reason + "\n");
+        EXPECT_EQ(cli::Json::parse(refused.standardOutput).at("payload").at("logPath"), logFile.string());
+    }
+    EXPECT_EQ(readFile(target), "mine\n");
 }
 
 TEST_F(HarklineProcess, DiagnosticsLogsReportsThePathAndTheTailOnRequest) {

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -84,6 +85,17 @@ TEST(SpeechModelCatalog, ParsesPinnedModelsAndSaysWhatIsWrongWithABadOne) {
     EXPECT_EQ(SpeechModelCatalog::current().models(), good.models());
     ::setenv(SpeechModelCatalog::environmentVariable, (home.path() / "missing.json").c_str(), 1);
     EXPECT_THROW(SpeechModelCatalog::current(), SpeechModelCatalogError);
+    // Neither endless nor blocking files are read.
+    ASSERT_EQ(::mkfifo((home.path() / "fifo.json").c_str(), 0600), 0);
+    testsupport::writeFile(home.path() / "large.json", std::string(SpeechModelCatalog::largestCatalog + 1, ' '));
+    for (const auto& [catalogFile, reason] : std::vector<std::pair<std::string, std::string>>{
+             {"/dev/zero", "/dev/zero is not a regular file"},
+             {(home.path() / "fifo.json").string(), "fifo.json is not a regular file"},
+             {(home.path() / "large.json").string(), "large.json is larger than 1048576 bytes"}}) {
+        ::setenv(SpeechModelCatalog::environmentVariable, catalogFile.c_str(), 1);
+        std::string failure = failureOf<SpeechModelCatalogError>([] { SpeechModelCatalog::current(); }).what();
+        EXPECT_TRUE(failure.ends_with(reason)) << failure;
+    }
     ::unsetenv(SpeechModelCatalog::environmentVariable);
     EXPECT_EQ(SpeechModelCatalog::current().models(), builtIn.models());
 }
@@ -241,7 +253,7 @@ TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile)
     EXPECT_EQ(partialSize(file.name), 600'000u);
 }
 
-// A real full disk: a small tmpfs as the download folder.
+// A real full disk: a small tmpfs as the download folder. What was fetched goes.
 TEST_F(ModelDownloadTest, AFullDiskEndsWithNoSpaceLeftOnDevice) {
     auto file = serve("encoder.int8.onnx", 6'000'000);
     fs::create_directories(folder());
@@ -254,6 +266,7 @@ TEST_F(ModelDownloadTest, AFullDiskEndsWithNoSpaceLeftOnDevice) {
     auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file})); });
     EXPECT_EQ(error.failure(), ModelDownloadFailure::noSpace);
     EXPECT_TRUE(std::string(error.what()).starts_with("no space left on device for encoder.int8.onnx")) << error.what();
+    EXPECT_FALSE(fs::exists(folder() / "encoder.int8.onnx.part")) << "a resume is not worth a full disk";
 }
 
 }  // namespace

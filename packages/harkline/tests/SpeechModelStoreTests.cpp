@@ -1,5 +1,7 @@
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
@@ -59,6 +61,13 @@ TEST_F(SpeechModelStoreTest, AnInstalledModelIsFoundWithItsComponentsAndEveryDam
     fs::copy_file(source.directory / "cmudict-en-us.dict", directory / "cmudict-en-us.dict",
                   fs::copy_options::overwrite_existing);
     ASSERT_TRUE(store_.installedModel("en-US"));
+    // A link to an identical file is still not the installed file.
+    fs::rename(directory / "cmudict-en-us.dict", home_.path() / "elsewhere.dict");
+    fs::create_symlink(home_.path() / "elsewhere.dict", directory / "cmudict-en-us.dict");
+    EXPECT_EQ(store_.installedModel("en-US"), std::nullopt);
+    fs::remove(directory / "cmudict-en-us.dict");
+    fs::rename(home_.path() / "elsewhere.dict", directory / "cmudict-en-us.dict");
+    ASSERT_TRUE(store_.installedModel("en-US"));
 
     auto manifest = cli::Json::parse(manifestText);
     auto withChange = [&](auto change) {
@@ -80,6 +89,8 @@ TEST_F(SpeechModelStoreTest, AnInstalledModelIsFoundWithItsComponentsAndEveryDam
 
     fs::remove(directory / "model.json");
     EXPECT_EQ(store_.installedModel("en-US"), std::nullopt);
+    ASSERT_EQ(::mkfifo((directory / "model.json").c_str(), 0600), 0);
+    EXPECT_EQ(store_.installedModel("en-US"), std::nullopt) << "and does not wait for a writer";
     EXPECT_TRUE(store_.recordedLocales().empty());
 }
 

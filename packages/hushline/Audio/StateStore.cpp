@@ -8,11 +8,10 @@
 #include <string_view>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Files/BoundedFile.h"
 #include "cli-frame/Json/Json.h"
 #include "cli-frame/Json/JsonWriter.h"
 
@@ -24,27 +23,11 @@ using cli::Json;
 // The whole file, or nothing when it is missing, not a regular file (a FIFO would block)
 // or larger than any snapshot can be.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat status {};
-    std::optional<std::string> contents;
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::uintmax_t>(status.st_size) <= StateStore::largestReadableFile) {
-        std::string bytes;
-        char buffer[4096];
-        while (bytes.size() <= StateStore::largestReadableFile) {
-            const ssize_t count = ::read(fd, buffer, sizeof buffer);
-            if (count < 0 && errno == EINTR) continue;
-            if (count < 0) break;
-            if (count == 0) {
-                contents = std::move(bytes);
-                break;
-            }
-            bytes.append(buffer, static_cast<std::size_t>(count));
-        }
+    try {
+        return cli::readBoundedFile(path, StateStore::largestReadableFile);
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
-    ::close(fd);
-    return contents;
 }
 
 constexpr std::array<std::string_view, 4> kNonFiniteLiterals = {"NaN", "-NaN", "Infinity", "-Infinity"};

@@ -16,16 +16,19 @@ FileDetector::Result FileDetector::detect() {
     if (!application || !platform_.isFileManager(*application)) return NotFinder{};
     auto selection = platform_.fileManagerSelection(*application);
     if (selection.failure) return Failure{*selection.failure};
-    FolderItemResolver folder(selection.folder);
-    std::vector<std::string> paths;
-    for (const auto& item : selection.items) {
-        if (item.empty()) continue;
-        if (auto path = folder.resolve(item)) paths.push_back(std::move(*path));
-        // pickline keeps no log file: what it leaves out is told on standard error.
-        else std::cerr << "pickline: left out \"" << item << "\": no entry of " << selection.folder << " matches it\n";
+    auto resolution = FolderItemResolver(selection.folder).resolve(selection.items);
+    // pickline keeps no log file: what it leaves out is told on standard error.
+    for (const auto& item : resolution.leftOut) {
+        std::cerr << "pickline: left out \"" << item.label << "\": ";
+        if (item.matchingEntries == 0) {
+            std::cerr << "no entry of " << selection.folder << " matches it\n";
+        } else {
+            std::cerr << item.matchingEntries << " entries of " << selection.folder
+                      << " show it, and the selection does not tell which\n";
+        }
     }
-    if (paths.empty()) return NoSelection{};
-    return Success{std::move(paths)};
+    if (resolution.paths.empty()) return NoSelection{};
+    return Success{std::move(resolution.paths)};
 }
 
 }  // namespace pickline

@@ -1,9 +1,13 @@
 #include "pickline/Detection/FolderItemResolver.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
+#include <map>
+#include <sstream>
 #include <string_view>
 #include <system_error>
+
+#include "cli-frame/Files/BoundedFile.h"
 
 namespace pickline {
 namespace {
@@ -42,9 +46,19 @@ std::string comparable(std::string_view text) {
     return result;
 }
 
-// The Name of a desktop entry's main group, as file managers show the entry.
+// Desktop entries are a few lines; a larger file is not read as one.
+constexpr std::uintmax_t largestDesktopEntry = 64 * 1024;
+
+// The Name of a desktop entry's main group, as file managers show the entry. The file may
+// be anything, a FIFO or a device named like an entry among them: it is read without
+// blocking, and only when it is a small regular file.
 std::optional<std::string> desktopEntryName(const std::filesystem::path& path) {
-    std::ifstream file(path);
+    std::istringstream file;
+    try {
+        file.str(cli::readBoundedFile(path, largestDesktopEntry));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
     std::string line;
     bool inMainGroup = false;
     for (int lines = 0; lines < 200 && std::getline(file, line); ++lines) {
@@ -67,26 +81,42 @@ const std::vector<FolderItemResolver::Entry>& FolderItemResolver::entries() {
         if (entry.name.ends_with(".desktop")) entry.desktopName = desktopEntryName(it->path());
         entries_->push_back(std::move(entry));
     }
+    // Entries that show the same label are handed out in one order, whatever the listing's.
+    std::sort(entries_->begin(), entries_->end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return *entries_;
 }
 
-std::optional<std::string> FolderItemResolver::resolve(const std::string& label) {
-    std::filesystem::path folder(folder_);
-    std::error_code error;
-    if (!label.empty() && label.find('/') == std::string::npos && label != "." && label != ".." &&
-        std::filesystem::symlink_status(folder / label, error).type() != std::filesystem::file_type::not_found &&
-        !error)
-        return (folder / label).string();
-
+std::vector<const FolderItemResolver::Entry*> FolderItemResolver::entriesShowing(const std::string& label) {
     std::string wanted = comparable(label);
-    const Entry* match = nullptr;
-    for (const auto& entry : entries()) {
-        if (entry.shownName != wanted && entry.desktopName != label) continue;
-        if (match != nullptr) return std::nullopt;  // several entries look the same: none is certain
-        match = &entry;
+    std::vector<const Entry*> showing;
+    for (const auto& entry : entries())
+        if (entry.shownName == wanted || entry.desktopName == label) showing.push_back(&entry);
+    return showing;
+}
+
+FolderItemResolver::Resolution FolderItemResolver::resolve(const std::vector<std::string>& labels) {
+    struct Candidates {
+        std::vector<const Entry*> showing;
+        std::size_t selected = 0;
+        std::size_t handedOut = 0;
+    };
+    std::map<std::string, Candidates> byLabel;
+    for (const auto& label : labels)
+        if (!label.empty()) ++byLabel[label].selected;
+    for (auto& [label, candidates] : byLabel) candidates.showing = entriesShowing(label);
+
+    Resolution resolution;
+    std::filesystem::path folder(folder_);
+    for (const auto& label : labels) {
+        if (label.empty()) continue;
+        auto& candidates = byLabel[label];
+        if (candidates.showing.empty() || candidates.showing.size() != candidates.selected) {
+            resolution.leftOut.push_back({label, candidates.showing.size()});
+            continue;
+        }
+        resolution.paths.push_back((folder / candidates.showing[candidates.handedOut++]->name).string());
     }
-    if (match == nullptr) return std::nullopt;
-    return (folder / match->name).string();
+    return resolution;
 }
 
 }  // namespace pickline

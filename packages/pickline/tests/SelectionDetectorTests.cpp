@@ -1,5 +1,7 @@
 #include <sstream>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -94,6 +96,22 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
                                             R"({"path":")" + prefix + R"(/caf%E9%20old.log","text":"x"},)"
                                             R"({"path":")" + prefix + R"(/photo.png"}]}})"));
     EXPECT_NE(output.str().find(R"("file:\/\/)"), std::string::npos);
+
+    // An entry that shows another's name: one of the two selected is no file selection at
+    // all, both are each reported once; a FIFO named like an entry is not waited on.
+    testsupport::writeFile(folder.path() / "readme.txt", "read me");
+    testsupport::writeFile(folder.path() / "imposter.desktop", "[Desktop Entry]\nName=readme.txt\n");
+    ASSERT_EQ(::mkfifo((folder.path() / "fifo.desktop").c_str(), 0600), 0);
+    platform.fileSelection = {folder.path().string(), {"readme.txt"}, std::nullopt};
+    platform.systemWide->focusedElement.reset();
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(output.str(), noneLine);
+    platform.fileSelection = {folder.path().string(), {"readme.txt", "photo.png", "readme.txt"}, std::nullopt};
+    EXPECT_EQ(detect(), 0);
+    EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
+                                            R"({"path":")" + prefix + R"(/imposter.desktop"},)"
+                                            R"({"path":")" + prefix + R"(/photo.png"},)"
+                                            R"({"path":")" + prefix + R"(/readme.txt","text":"read me"}]}})"));
 }
 
 TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionFallsBackToText) {

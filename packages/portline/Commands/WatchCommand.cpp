@@ -8,11 +8,10 @@ namespace portline {
 
 int WatchCommand::run() {
     context_.logger.info("执行 watch 命令");
-    runWatchLoop();
-    return 0;
+    return runWatchLoop();
 }
 
-void WatchCommand::runWatchLoop() const {
+int WatchCommand::runWatchLoop() const {
     // main has blocked them already; this covers a watch started elsewhere, before the
     // monitor's threads start.
     blockStopSignals();
@@ -25,10 +24,12 @@ void WatchCommand::runWatchLoop() const {
     });
     emitter.emit(cli::CLIMessage::status(StatusPayload{.stage = "ready", .logPath = emitter.logPath(), .message = "监听已启动"}));
 
-    waitForStopSignal();
+    const bool readerGone = waitForStopSignalOrGoneReader(emitter.outputFd()) == 0;
+    if (readerGone) context_.logger.error("标准输出已无读取方，停止监听");
 
     monitor.stopMonitoring();
     emitter.emit(cli::CLIMessage::status(StatusPayload{.stage = "stopped", .logPath = emitter.logPath(), .message = "监听已停止"}));
+    return readerGone ? 1 : 0;
 }
 
 }  // namespace portline

@@ -8,7 +8,9 @@ namespace portline {
 // they still end those at once.
 void blockStopSignals();    // in the calling thread and the threads it starts afterwards
 void unblockStopSignals();  // in the calling thread
-// Waits until SIGINT or SIGTERM arrives (they must be blocked) and returns which.
-int waitForStopSignal();
+// Waits until SIGINT or SIGTERM arrives (they must be blocked) and returns which, or until
+// nobody reads `outputFd` any more (the other end of its pipe or socket closed) and
+// returns 0. Sleeps in the kernel all the while.
+int waitForStopSignalOrGoneReader(int outputFd);
 
 }  // namespace portline

@@ -91,6 +91,22 @@ TEST_F(WatchProcess, WritesOneLinePerChangeInOrderAndStopsOnSIGINTAndSIGTERM) {
     }
 }
 
+// The host stops reading: the watch ends with status 1 at once rather than run on with
+// every line failing.
+TEST_F(WatchProcess, EndsWithStatusOneOnceNobodyReadsItsLines) {
+    auto logFile = home_.path() / "portline.log";
+    const auto result = testsupport::runProcess(
+        "/bin/bash", {{"-c", std::string(PORTLINE_BINARY) + R"( watch --log-file "$0" | head -n 1; echo "${PIPESTATUS[0]}")",
+                       logFile.string()},
+                      environment()});
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.lines(), (std::vector<std::string>{
+                                  R"({"type":"status","payload":{"stage":"ready","logPath":")" + logFile.string() +
+                                      R"(","message":"监听已启动"}})",
+                                  "1"}));
+    EXPECT_NE(testsupport::readFile(logFile).find("[ERROR] 标准输出已无读取方，停止监听"), std::string::npos);
+}
+
 TEST_F(WatchProcess, GoesOnAfterTheSoundServerRestarts) {
     const auto logFile = (home_.path() / "watch.log").string();
     auto watch = std::make_unique<testsupport::ChildProcess>(

@@ -1,8 +1,6 @@
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -11,6 +9,7 @@
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/FileDigest.h"
 
@@ -18,9 +17,6 @@ namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Manifests are small; anything bigger is not one of ours.
-constexpr std::uintmax_t maximumManifestSize = 1 << 20;
 
 bool isSafeRelativePath(const std::string& path) {
     if (path.empty() || path.front() == '/') return false;
@@ -30,16 +26,12 @@ bool isSafeRelativePath(const std::string& path) {
     return true;
 }
 
-std::optional<std::string> readSmallFile(const fs::path& path) {
-    std::error_code error;
-    auto size = fs::file_size(path, error);
-    if (error || size > maximumManifestSize) return std::nullopt;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    if (!stream && !stream.eof()) return std::nullopt;
-    return contents.str();
+std::optional<std::string> readManifest(const fs::path& path) {
+    try {
+        return cli::readBoundedFile(path, SpeechModelStore::largestManifest);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 // Replaces the manifest the model was read from with `retimed`, through a descriptor of
@@ -51,7 +43,7 @@ void recordTimes(const InstalledSpeechModel& model, const SpeechModelManifest& r
     if (folder < 0) return;
     auto manifestPath = fs::path("/proc/self/fd") / std::to_string(folder) / SpeechModelStore::manifestFileName;
     try {
-        auto contents = readSmallFile(manifestPath);
+        auto contents = readManifest(manifestPath);
         if (contents && cli::Json::parse(*contents).get<SpeechModelManifest>() == model.manifest)
             cli::writeFileAtomically(manifestPath, cli::Json(retimed).dump());
     } catch (const std::exception&) {
@@ -66,8 +58,10 @@ void recordTimes(const InstalledSpeechModel& model, const SpeechModelManifest& r
 std::string checkFile(const fs::path& directory, SpeechModelFile& file) {
     auto path = directory / file.path;
     std::error_code error;
-    auto status = fs::status(path, error);
-    if (error || !fs::is_regular_file(status)) return file.path + " is missing";
+    // A link in the store is not the installed file, whatever it names.
+    auto status = fs::symlink_status(path, error);
+    if (error || !fs::exists(status)) return file.path + " is missing";
+    if (!fs::is_regular_file(status)) return file.path + " is not a regular file";
     auto size = fs::file_size(path, error);
     if (error || size != file.size) return file.path + " changed size since the model was installed";
     if (!file.modified) return {};
@@ -206,7 +200,7 @@ std::optional<InstalledSpeechModel> SpeechModelStore::recordedModel(const std::s
     auto canonical = canonicalLocaleIdentifier(locale);
     if (!canonical) return std::nullopt;
     auto directory = modelsDirectory_ / *canonical;
-    auto contents = readSmallFile(directory / manifestFileName);
+    auto contents = readManifest(directory / manifestFileName);
     if (!contents) return std::nullopt;
 
     SpeechModelManifest manifest;

@@ -107,6 +107,8 @@ struct InstalledSpeechModel {
 class SpeechModelStore {
 public:
     static constexpr const char* manifestFileName = "model.json";
+    // Manifests are a line per file; anything bigger is not one of ours.
+    static constexpr std::uintmax_t largestManifest = 1 << 20;
 
     explicit SpeechModelStore(std::filesystem::path modelsDirectory) : modelsDirectory_(std::move(modelsDirectory)) {}
     // The store of the harkline Application Support folder: its "models" subfolder.

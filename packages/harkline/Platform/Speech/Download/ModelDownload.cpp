@@ -49,17 +49,91 @@ constexpr std::size_t readChunkSize = 1 << 20;
     throw ModelDownloadError(ModelDownloadFailure::file, "cannot " + what + " " + path.string() + ": " + std::strerror(error));
 }
 
+constexpr const char* ownFilesOnly = ": harkline writes only files of its own there";
+constexpr const char* ownFolderOnly = ": harkline downloads only into a folder of its own";
+
+ModelDownloadError notOurOwn(const fs::path& path, const std::string& what, const char* why) {
+    return ModelDownloadError(ModelDownloadFailure::file, path.string() + " is " + what + why);
+}
+
+bool isOwnedByUser(const struct stat& status) { return status.st_uid == ::geteuid(); }
+
+}  // namespace
+
+// The download folder, opened once: every file in it is reached through this descriptor
+// and never through a link, so nothing planted in the folder redirects a write outside it.
+class DownloadFolder {
+public:
+    explicit DownloadFolder(fs::path path) : path_(std::move(path)) {
+        std::error_code error;
+        fs::create_directories(path_, error);
+        if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + path_.string() + ": " + error.message());
+        fd_ = ::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd_ < 0 && (errno == ELOOP || errno == ENOTDIR))
+            throw notOurOwn(path_, "a symbolic link or not a folder", ownFolderOnly);
+        if (fd_ < 0) failWithErrno("open", path_, path_.filename());
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0 || !isOwnedByUser(status)) {
+            ::close(fd_);
+            throw notOurOwn(path_, "not a folder of this user", ownFolderOnly);
+        }
+    }
+    ~DownloadFolder() { ::close(fd_); }
+    DownloadFolder(const DownloadFolder&) = delete;
+    DownloadFolder& operator=(const DownloadFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path pathOf(const std::string& name) const { return path_ / name; }
+
+    // A regular file of this user, created when missing; a link or anything else is refused.
+    int openFile(const std::string& name, const std::string& shownName) const {
+        int fd = ::openat(fd_, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == ELOOP) throw notOurOwn(pathOf(name), "a symbolic link", ownFilesOnly);
+        if (fd < 0) failWithErrno("create", pathOf(name), shownName);
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || !isOwnedByUser(status)) {
+            ::close(fd);
+            throw notOurOwn(pathOf(name), "not a regular file of this user", ownFilesOnly);
+        }
+        return fd;
+    }
+
+    // Whether `name` is there; anything but a regular file of this user is refused.
+    bool holdsFile(const std::string& name) const {
+        struct stat status {};
+        if (::fstatat(fd_, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) return false;
+            failWithErrno("read", pathOf(name), name);
+        }
+        if (S_ISLNK(status.st_mode)) throw notOurOwn(pathOf(name), "a symbolic link", ownFilesOnly);
+        if (!S_ISREG(status.st_mode) || !isOwnedByUser(status))
+            throw notOurOwn(pathOf(name), "not a regular file of this user", ownFilesOnly);
+        return true;
+    }
+
+    void rename(const std::string& from, const std::string& to, const std::string& shownName) const {
+        if (::renameat(fd_, from.c_str(), fd_, to.c_str()) != 0) failWithErrno("rename", pathOf(from), shownName);
+    }
+
+    void remove(const std::string& name) const { ::unlinkat(fd_, name.c_str(), 0); }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+};
+
+namespace {
+
 // Held while a download writes into the folder: two at once would interleave their bytes
 // in the same partial files. The kernel lets go of it when the process ends, however.
 class FolderLock {
 public:
-    explicit FolderLock(const fs::path& folder) {
-        auto path = folder / ".lock";
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) failWithErrno("create", path, path.filename());
+    explicit FolderLock(const DownloadFolder& folder) {
+        fd_ = folder.openFile(".lock", ".lock");
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             ::close(fd_);
-            throw ModelDownloadError(ModelDownloadFailure::file, "another download into " + folder.string() + " is running");
+            throw ModelDownloadError(ModelDownloadFailure::file,
+                                     "another download into " + folder.path().string() + " is running");
         }
     }
     ~FolderLock() { ::close(fd_); }
@@ -79,11 +153,15 @@ void throwIfCancelled(const ModelDownload::CancellationCheck& cancelled) {
 // One file being fetched: NAME.part with the running hash of its bytes.
 class PartialFile final : public FetchedBodyReceiver {
 public:
-    PartialFile(const fs::path& path, const CatalogModelFile& file, DownloadCounter& counter,
+    PartialFile(const DownloadFolder& folder, const CatalogModelFile& file, DownloadCounter& counter,
                 const ModelDownload::CancellationCheck& cancelled)
-        : path_(path), file_(file), counter_(counter), cancelled_(cancelled) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) failWithErrno("create", path_, file_.name);
+        : folder_(folder),
+          name_(ModelDownload::partialName(file.name)),
+          path_(folder.pathOf(name_)),
+          file_(file),
+          counter_(counter),
+          cancelled_(cancelled) {
+        fd_ = folder_.openFile(name_, file_.name);
         struct stat status {};
         if (::fstat(fd_, &status) != 0) failWithErrno("read", path_, file_.name);
         size_ = static_cast<std::uintmax_t>(status.st_size);
@@ -124,7 +202,7 @@ public:
 
     // Checks the whole file and gives it its final name. No sync: every run hashes what
     // the folder holds again, and the installation syncs what it puts in the store.
-    void complete(const fs::path& destination) {
+    void complete() {
         if (size_ != file_.size)
             throw wrongBytes("ended after " + std::to_string(size_) + " of the " + std::to_string(file_.size) + " bytes");
         if (hash_.hexDigest() != file_.sha256) {
@@ -133,7 +211,7 @@ public:
         }
         ::close(fd_);
         fd_ = -1;
-        if (::rename(path_.c_str(), destination.c_str()) != 0) failWithErrno("rename", path_, file_.name);
+        folder_.rename(name_, file_.name, file_.name);
     }
 
     // Bytes that are not the catalogue's file: nothing of them is worth resuming from.
@@ -148,10 +226,7 @@ private:
         if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) failWithErrno("truncate", path_, file_.name);
     }
 
-    void discard() {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
+    void discard() { folder_.remove(name_); }
 
     // Kept bytes were counted when the download started.
     void hashExistingBytes() {
@@ -183,6 +258,8 @@ private:
         }
     }
 
+    const DownloadFolder& folder_;
+    std::string name_;
     fs::path path_;
     const CatalogModelFile& file_;
     DownloadCounter& counter_;
@@ -206,12 +283,18 @@ void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part) {
 
 std::uintmax_t ModelDownload::keptBytes(const fs::path& folder, const CatalogModel& model) {
     std::uintmax_t kept = 0;
-    for (const auto& file : model.files) {
+    // A link is no file of ours: it counts for nothing, and the download refuses it.
+    const auto sizeOf = [](const fs::path& path) -> std::optional<std::uintmax_t> {
         std::error_code error;
-        auto size = fs::file_size(folder / file.name, error);
-        if (error) size = fs::file_size(folder / partialName(file.name), error);
+        if (!fs::is_regular_file(fs::symlink_status(path, error))) return std::nullopt;
+        const auto size = fs::file_size(path, error);
+        return error ? std::nullopt : std::optional<std::uintmax_t>(size);
+    };
+    for (const auto& file : model.files) {
+        auto size = sizeOf(folder / file.name);
+        if (!size) size = sizeOf(folder / partialName(file.name));
         // A part longer than the file is started over.
-        if (!error && size <= file.size) kept += size;
+        if (size && *size <= file.size) kept += *size;
     }
     return kept;
 }
@@ -221,25 +304,25 @@ fs::path ModelDownload::folderFor(const fs::path& modelsDirectory, const std::st
 }
 
 void ModelDownload::run(const ProgressCallback& progress, const CancellationCheck& cancelled) {
-    std::error_code error;
-    fs::create_directories(folder_, error);
-    if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot create " + folder_.string() + ": " + error.message());
-    FolderLock lock(folder_);
+    DownloadFolder folder(folder_);
+    FolderLock lock(folder);
     DownloadCounter counter(progress, model_.totalBytes(), keptBytes(folder_, model_));
-    for (const auto& file : model_.files) fetchFile(file, counter, cancelled);
+    try {
+        for (const auto& file : model_.files) fetchFile(folder, file, counter, cancelled);
+    } catch (const ModelDownloadError& failure) {
+        // A resume is not worth a full disk.
+        if (failure.failure() == ModelDownloadFailure::noSpace)
+            for (const auto& file : model_.files) folder.remove(partialName(file.name));
+        throw;
+    }
 }
 
-void ModelDownload::fetchFile(const CatalogModelFile& file, DownloadCounter& counter, const CancellationCheck& cancelled) {
-    auto complete = folder_ / file.name;
-    auto partial = folder_ / partialName(file.name);
-    std::error_code error;
+void ModelDownload::fetchFile(const DownloadFolder& folder, const CatalogModelFile& file, DownloadCounter& counter,
+                              const CancellationCheck& cancelled) {
     // A file that has its final name was verified when it got it; check it again, as it
     // may have been changed since, and fetch it again when it was.
-    if (fs::exists(complete, error)) {
-        fs::rename(complete, partial, error);
-        if (error) throw ModelDownloadError(ModelDownloadFailure::file, "cannot rename " + complete.string() + ": " + error.message());
-    }
-    PartialFile part(partial, file, counter, cancelled);
+    if (folder.holdsFile(file.name)) folder.rename(file.name, partialName(file.name), file.name);
+    PartialFile part(folder, file, counter, cancelled);
     bool keptFromEarlierRun = part.size() > 0;
     fetchRest(file, part);
     // What an earlier run kept went bad (say, a power loss before the disk had it all):
@@ -248,7 +331,7 @@ void ModelDownload::fetchFile(const CatalogModelFile& file, DownloadCounter& cou
         part.truncate();
         fetchRest(file, part);
     }
-    part.complete(complete);
+    part.complete();
 }
 
 }  // namespace harkline

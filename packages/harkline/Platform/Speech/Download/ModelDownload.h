@@ -31,7 +31,9 @@ public:
 
     // Returns once every file is whole and verified in the folder. Throws
     // ModelDownloadError, ModelDownloadCancelled or std::system_error, keeping what was
-    // fetched, except a file whose bytes turned out wrong, which is removed.
+    // fetched, except a file whose bytes turned out wrong, which is removed, and every
+    // partial file when the disk is full. A folder or file in it that is a link, or not
+    // the user's own, is refused and left as it is.
     void run(const ProgressCallback& progress, const CancellationCheck& cancelled);
 
     // Bytes of the model's files that the folder already holds (whole files, and what was
@@ -42,7 +44,8 @@ public:
     static std::string partialName(const std::string& name) { return name + ".part"; }
 
 private:
-    void fetchFile(const CatalogModelFile& file, class DownloadCounter& counter, const CancellationCheck& cancelled);
+    void fetchFile(const class DownloadFolder& folder, const CatalogModelFile& file, class DownloadCounter& counter,
+                   const CancellationCheck& cancelled);
     void fetchRest(const CatalogModelFile& file, class PartialFile& part);
 
     ModelFileFetcher& fetcher_;

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <numeric>
 #include <set>
-#include <sstream>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
+
+#include "cli-frame/Files/BoundedFile.h"
 
 namespace harkline {
 namespace {
@@ -114,11 +115,16 @@ SpeechModelCatalog SpeechModelCatalog::parse(const std::string& text, const std:
 }
 
 SpeechModelCatalog SpeechModelCatalog::load(const std::filesystem::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream) throw SpeechModelCatalogError("cannot read the speech model catalogue " + file.string());
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return parse(text.str(), file.string());
+    std::string text;
+    try {
+        text = cli::readBoundedFile(file, largestCatalog);
+    } catch (const std::system_error& failure) {
+        throw SpeechModelCatalogError("cannot read the speech model catalogue " + file.string() + ": " +
+                                      failure.code().message());
+    } catch (const std::exception& failure) {
+        throw SpeechModelCatalogError(std::string("cannot read the speech model catalogue: ") + failure.what());
+    }
+    return parse(text, file.string());
 }
 
 SpeechModelCatalog SpeechModelCatalog::builtIn() { return parse(builtInSpeechModelCatalogText, "built into harkline"); }

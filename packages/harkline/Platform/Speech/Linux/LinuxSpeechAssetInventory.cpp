@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
@@ -117,10 +118,24 @@ std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::assetInstal
 
     auto source = presentSource(*locale);
     auto offered = source ? std::nullopt : catalogModel(*locale);
-    if (isInstalled(*locale, source, offered)) return nullptr;
+    if (isInstalled(*locale, source, offered)) return nothingToInstall(*locale);
     if (source) return std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(*source), verify_);
     if (offered) return downloadInstallation(*locale, *offered);
     throw std::runtime_error("no speech model source for " + *locale + " on this machine");
+}
+
+// Nothing to install, but a killed installation may have left a whole model in staging
+// (one killed right after its swap leaves the old one): free that space when the lock is ours.
+std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::nothingToInstall(const std::string& locale) const {
+    std::error_code error;
+    if (!fs::is_directory(store_.modelsDirectory(), error)) return nullptr;
+    try {
+        if (auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(store_.modelsDirectory(), locale)))
+            StagedModelInstallation::removeStaleStagingFolders(store_.modelsDirectory(), locale);
+    } catch (const std::system_error&) {
+        // A store that cannot be written keeps its leftovers; the model in it still serves.
+    }
+    return nullptr;
 }
 
 AssetInventoryStatus LinuxSpeechAssetInventory::localeStatus(const std::string& requested) const {

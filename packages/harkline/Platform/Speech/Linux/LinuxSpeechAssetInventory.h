@@ -59,6 +59,7 @@ private:
     // Without the catalogue's errors: for questions that only ask what could be installed.
     std::optional<CatalogModel> catalogModelIfReadable(const std::string& canonicalLocale) const;
     std::unique_ptr<AssetInstallationRequest> downloadInstallation(const std::string& locale, const CatalogModel& model) const;
+    std::unique_ptr<AssetInstallationRequest> nothingToInstall(const std::string& locale) const;
 
     SpeechModelStore store_;
     std::vector<InstallableSpeechModelSource> sources_;

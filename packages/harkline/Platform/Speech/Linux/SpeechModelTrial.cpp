@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -19,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
 
 extern char** environ;
@@ -154,11 +154,8 @@ void SpeechModelTrial::operator()(const InstalledSpeechModel& model, const Asset
 
 int SpeechModelTrial::run(const fs::path& directory) {
     try {
-        std::ifstream input(directory / SpeechModelStore::manifestFileName, std::ios::binary);
-        std::ostringstream text;
-        text << input.rdbuf();
-        if (!input) throw std::runtime_error("cannot read the manifest in " + directory.string());
-        InstalledSpeechModel model{cli::Json::parse(text.str()).get<SpeechModelManifest>(), directory};
+        auto text = cli::readBoundedFile(directory / SpeechModelStore::manifestFileName, SpeechModelStore::largestManifest);
+        InstalledSpeechModel model{cli::Json::parse(text).get<SpeechModelManifest>(), directory};
         // The engine's own words go straight to the parent, even when it ends this process.
         auto decoder = LinuxSpeechPlatform::loadDecoder(model, cli::Logger(), EngineOutput::asIs);
         auto audio = trialAudio();

@@ -50,7 +50,8 @@ std::string Sha256::hexDigest() const {
 }
 
 std::string Sha256::ofFile(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A link is never taken for the file it names: what is hashed is what was installed.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
     Sha256 digest;
     std::vector<char> buffer(128 * 1024);

@@ -20,7 +20,8 @@ public:
     std::string hexDigest() const;
     void reset();
 
-    // Of a whole file; throws std::system_error when it cannot be read.
+    // Of a whole regular file, never of one a link names; throws std::system_error when
+    // it cannot be read.
     static std::string ofFile(const std::filesystem::path& path);
 
 private:

@@ -16,7 +16,8 @@ std::filesystem::path ModelInstallationLock::path(const std::filesystem::path& m
 }
 
 std::optional<ModelInstallationLock> ModelInstallationLock::tryAcquire(const std::filesystem::path& lockFile) {
-    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a link: a planted one would have us create the file it names.
+    int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + lockFile.string());
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int error = errno;
@@ -29,7 +30,7 @@ std::optional<ModelInstallationLock> ModelInstallationLock::tryAcquire(const std
 }
 
 bool ModelInstallationLock::isHeld(const std::filesystem::path& lockFile) {
-    int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(lockFile.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     int result;
     do {

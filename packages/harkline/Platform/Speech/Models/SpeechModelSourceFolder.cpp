@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 
 namespace harkline {
@@ -24,13 +23,8 @@ bool isPlainRelativePath(const std::string& path) {
                         [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
 }
 
-InstallableSpeechModelSource decodeDescriptor(const fs::path& file) {
-    if (fs::file_size(file) > largestDescriptor) throw std::runtime_error("larger than a descriptor can be");
-    std::ifstream stream(file, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    if (!stream) throw std::runtime_error("cannot be read");
-    auto json = cli::Json::parse(text.str());
+InstallableSpeechModelSource decodeDescriptor(const fs::path& file, const KnownEngine& isKnownEngine) {
+    auto json = cli::Json::parse(cli::readBoundedFile(file, largestDescriptor));
 
     InstallableSpeechModelSource result;
     auto locale = canonicalLocaleIdentifier(json.at("locale").get<std::string>());
@@ -43,6 +37,15 @@ InstallableSpeechModelSource decodeDescriptor(const fs::path& file) {
     if (result.source.components.empty()) throw std::runtime_error("\"components\" is empty");
     for (const auto& [role, path] : result.source.components)
         if (!isPlainRelativePath(path)) throw std::runtime_error("component \"" + role + "\" is not a relative path");
+    if (!isKnownEngine(result.source.engine))
+        throw std::runtime_error("no engine \"" + result.source.engine + "\" in this harkline");
+    for (const auto& [role, path] : result.source.components) {
+        std::error_code error;
+        auto component = result.source.directory / path;
+        bool present = fs::exists(component, error);
+        if (error) throw std::runtime_error("component \"" + role + "\" " + component.string() + ": " + error.message());
+        if (!present) throw std::runtime_error("component \"" + role + "\" is missing: " + component.string());
+    }
     if (auto rate = json.find("readBytesPerSecond"); rate != json.end()) {
         result.readBytesPerSecond = rate->get<std::uintmax_t>();
         if (*result.readBytesPerSecond == 0) throw std::runtime_error("\"readBytesPerSecond\" is 0");
@@ -52,7 +55,9 @@ InstallableSpeechModelSource decodeDescriptor(const fs::path& file) {
 
 }  // namespace
 
-std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::path& folder, const cli::Logger& logger) {
+std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::path& folder,
+                                                                      const KnownEngine& isKnownEngine,
+                                                                      const cli::Logger& logger) {
     std::vector<fs::path> descriptors;
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
@@ -63,7 +68,7 @@ std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::
     std::vector<InstallableSpeechModelSource> sources;
     for (const auto& descriptor : descriptors) {
         try {
-            sources.push_back(decodeDescriptor(descriptor));
+            sources.push_back(decodeDescriptor(descriptor, isKnownEngine));
         } catch (const std::exception& failure) {
             logger.error("忽略无效的语音模型来源 " + descriptor.string() + ": " + failure.what());
         }
@@ -71,10 +76,11 @@ std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::
     return sources;
 }
 
-std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger) {
+std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
+                                                                       const cli::Logger& logger) {
     std::vector<InstallableSpeechModelSource> sources;
     if (const char* folder = std::getenv(speechModelSourcesVariable); folder && *folder) {
-        for (auto& candidate : loadSpeechModelSourceFolder(folder, logger)) {
+        for (auto& candidate : loadSpeechModelSourceFolder(folder, isKnownEngine, logger)) {
             bool named = std::any_of(sources.begin(), sources.end(), [&](const auto& known) {
                 return known.source.locale == candidate.source.locale;
             });

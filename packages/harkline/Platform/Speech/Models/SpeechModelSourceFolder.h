@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "cli-frame/Logging/Logger.h"
@@ -29,13 +31,17 @@ inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL
 //    "components":{"encoder":"encoder.int8.onnx","decoder":"decoder.onnx","joiner":"joiner.int8.onnx",
 //                  "tokens":"tokens.txt","hotwords":"hotwords.txt"}}
 // A relative "directory" is taken from `folder`; "readBytesPerSecond" may be left out.
-// A descriptor that cannot be read or decoded, or whose locale or component paths are
-// not acceptable, is skipped with an ERROR log line naming it.
+// A descriptor that cannot be read or decoded, whose locale or component paths are not
+// acceptable, whose engine is not known or whose components are not all there, is
+// skipped with an ERROR log line naming it and the reason.
+using KnownEngine = std::function<bool(const std::string& engine)>;
 std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const std::filesystem::path& folder,
+                                                                      const KnownEngine& isKnownEngine,
                                                                       const cli::Logger& logger);
 
 // The sources of the folder named by the variable above when it is set; for a locale
 // named twice, the first source counts.
-std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const cli::Logger& logger);
+std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
+                                                                       const cli::Logger& logger);
 
 }  // namespace harkline

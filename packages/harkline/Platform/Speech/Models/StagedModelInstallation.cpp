@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
@@ -84,8 +85,12 @@ public:
 
     // Returns the SHA-256 of the bytes read.
     std::string copy(const fs::path& from, const fs::path& to, std::uintmax_t expectedSize) {
-        FileDescriptor input(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        // The source is the user's: a FIFO or a device in a file's place must not hold the copy.
+        FileDescriptor input(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (input.get() < 0) failWithErrno("cannot open " + from.string());
+        struct stat status {};
+        if (::fstat(input.get(), &status) != 0) failWithErrno("cannot read " + from.string());
+        if (!S_ISREG(status.st_mode)) throw std::runtime_error(from.string() + " is not a regular file");
         FileDescriptor output(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (output.get() < 0) failWithErrno("cannot create " + to.string());
 
@@ -173,13 +178,13 @@ std::string StagedModelInstallation::stagingFolderLocale(const std::string& name
 
 // A staging folder is stale when no installation of its locale runs: installations hold
 // their locale's lock from before they create the folder until after they remove it.
-void StagedModelInstallation::removeStaleStagingFolders() const {
+void StagedModelInstallation::removeStaleStagingFolders(const fs::path& modelsDirectory, const std::string& lockedLocale) {
     std::error_code error;
     std::vector<fs::path> stale;
-    for (fs::directory_iterator entry(modelsDirectory_, error), end; !error && entry != end; entry.increment(error)) {
+    for (fs::directory_iterator entry(modelsDirectory, error), end; !error && entry != end; entry.increment(error)) {
         auto locale = stagingFolderLocale(entry->path().filename().string());
         if (locale.empty()) continue;
-        if (locale == source_.source.locale || !ModelInstallationLock::isHeld(ModelInstallationLock::path(modelsDirectory_, locale)))
+        if (locale == lockedLocale || !ModelInstallationLock::isHeld(ModelInstallationLock::path(modelsDirectory, locale)))
             stale.push_back(entry->path());
     }
     for (const auto& folder : stale) fs::remove_all(folder, error);
@@ -194,7 +199,7 @@ void StagedModelInstallation::downloadAndInstall() {
     auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(modelsDirectory_, locale));
     if (!lock) throw std::runtime_error("another installation of the " + locale + " speech model is running");
     // Holding the lock, every staging folder of this locale was left by an installation that died.
-    removeStaleStagingFolders();
+    removeStaleStagingFolders(modelsDirectory_, locale);
 
     if (fetched_) fetched_->fetch(progress_);
     auto manifest = source_.source.manifest();
@@ -220,8 +225,11 @@ void StagedModelInstallation::downloadAndInstall() {
             copier.throwIfCancelled();
             // A link keeps the download whole for a resume should this installation fail; a file
             // system without hard links gets a copy instead.
-            fs::create_hard_link(source_.source.directory / file.path, copy, error);
-            if (error) fs::copy_file(source_.source.directory / file.path, copy, error);
+            auto fetchedFile = source_.source.directory / file.path;
+            if (!fs::is_regular_file(fs::symlink_status(fetchedFile, error)))
+                throw std::runtime_error(fetchedFile.string() + " is not a regular file: it is left alone");
+            fs::create_hard_link(fetchedFile, copy, error);
+            if (error) fs::copy_file(fetchedFile, copy, error);
             if (error) throw std::system_error(error, "cannot stage " + file.path);
             syncPath(copy, 0);
             auto expected = fetched_->sha256.find(file.path);

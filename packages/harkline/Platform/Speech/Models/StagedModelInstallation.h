@@ -50,10 +50,11 @@ public:
     static bool isStagingFolderName(const std::string& name, const std::string& locale);
     // The locale of a staging folder's name; empty for any other name.
     static std::string stagingFolderLocale(const std::string& name);
+    // Removes the staging folders that killed installations left: those of `lockedLocale`,
+    // whose lock the caller holds, and those of locales whose lock nobody holds.
+    static void removeStaleStagingFolders(const std::filesystem::path& modelsDirectory, const std::string& lockedLocale);
 
 private:
-    void removeStaleStagingFolders() const;
-
     std::filesystem::path modelsDirectory_;
     InstallableSpeechModelSource source_;
     StagedModelVerifier verify_;
