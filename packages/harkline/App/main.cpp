@@ -1,5 +1,9 @@
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <memory>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "cli-frame/Runtime/ToolStartup.h"
@@ -10,6 +14,7 @@
 #include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 #include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
 #include "harkline/Runtime/HarklineTool.h"
 
@@ -27,7 +32,17 @@ int main(int argc, char** argv) {
     auto store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory());
     auto systemModels = pocketSphinxModelSources();
     SpeechModelTrial trial("/proc/self/exe", startup.logger);
-    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, startup.logger, trial);
+    // The speech gate's model lies in share/tessaryn/ beside the bin/ folder of the program,
+    // where it is installed (and where the build puts it in the build tree). Audio that is
+    // no speech but should be decoded all the same (the fabricated test model's tones, an
+    // ungated benchmark) needs the gate switched off.
+    std::optional<std::filesystem::path> speechGateModel;
+    if (const char* gate = std::getenv("TESSARYN_SPEECH_GATE"); !gate || std::string_view(gate) != "off") {
+        std::error_code unknown;
+        auto program = std::filesystem::read_symlink("/proc/self/exe", unknown);
+        speechGateModel = program.parent_path().parent_path() / "share/tessaryn" / SileroSpeechGate::modelFileName;
+    }
+    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, speechGateModel, startup.logger, trial);
     auto speechAssets = std::make_shared<LinuxSpeechAssetInventory>(
         store, installableSpeechModelSources(&LinuxSpeechPlatform::isKnownEngine, startup.logger), std::move(systemModels),
         trial, &SpeechModelCatalog::current);

@@ -6,6 +6,7 @@
 #include "harkline/Runtime/CharacterCount.h"
 #include "harkline/Runtime/CLIError.h"
 #include "harkline/Runtime/NumberFormatting.h"
+#include "harkline/Transcription/GatedSpeechAnalyzer.h"
 
 namespace harkline {
 namespace {
@@ -22,7 +23,7 @@ void SpeechAnalyzerBackend::run(PCMBufferStream& buffers, const ResultHandler& o
     auto locale = resolveLocale(localeIdentifier_);
     logger_.info("AppleSpeechAnalyzer 启动，locale=" + locale + " preset=" + describe(preset_));
     auto transcriber = platform_->makeTranscriber(locale, preset_);
-    auto analyzer = platform_->makeAnalyzer(transcriber);
+    auto analyzer = withSpeechGate(platform_->makeAnalyzer(transcriber));
 
     logger_.info("调用 prepareToAnalyze，sampleRate=" + formatFloatingPoint(config_.sampleRate));
     analyzer->load(AudioFormat{AudioCommonFormat::pcmFormatInt16, config_.sampleRate, config_.channels, false});
@@ -31,6 +32,8 @@ void SpeechAnalyzerBackend::run(PCMBufferStream& buffers, const ResultHandler& o
     // Each result carries the bytes of audio handed on to the analyzer when it came,
     // those cut ahead of the buffer it decodes included.
     auto emit = [&](SpeechTranscriptionResult result) {
+        // An empty final tells the host nothing, and a host may paste it.
+        if (result.isFinal && result.text.empty()) return;
         auto byteCount = buffers.bytesCut();
         logger_.debug(std::string("收到结果 isFinal=") + boolText(result.isFinal) +
                       " bytesProcessed=" + std::to_string(byteCount) +
@@ -62,6 +65,20 @@ void SpeechAnalyzerBackend::analyze(SpeechAnalyzer& analyzer, PCMBufferStream& b
     logger_.info("音频输入发送完成，调用 finalizeAndFinishThroughEndOfInput");
     analyzer.finish(emit);
     logger_.info("finalizeAndFinishThroughEndOfInput 完成，等待结果流结束");
+}
+
+std::unique_ptr<SpeechAnalyzer> SpeechAnalyzerBackend::withSpeechGate(std::unique_ptr<SpeechAnalyzer> analyzer) const {
+    std::unique_ptr<SpeechGate> gate;
+    try {
+        gate = platform_->makeSpeechGate();
+    } catch (const std::exception& failure) {
+        // Noise may then make words, but the dictation goes on.
+        logger_.error(std::string("语音门控不可用，转写不经门控继续: ") + failure.what());
+        return analyzer;
+    }
+    if (!gate) return analyzer;
+    logger_.info("语音门控已启用");
+    return std::make_unique<GatedSpeechAnalyzer>(std::move(analyzer), std::move(gate), logger_);
 }
 
 std::optional<AudioPCMBuffer> SpeechAnalyzerBackend::nextInput(PCMBufferStream& buffers) const {

@@ -11,10 +11,10 @@
 namespace harkline {
 
 // The backend that recognises speech: it runs the speech platform's analyzer with one
-// transcriber over the audio buffers, turns each transcription result into a
-// ResultPayload carrying the bytes of audio handed to the analyzer so far, and
-// finalises the analysis at the end of input so that the last final results arrive
-// before it returns.
+// transcriber, behind the platform's speech gate, over the audio buffers, turns each
+// transcription result into a ResultPayload carrying the bytes of audio handed to the
+// analyzer so far (empty final results are dropped), and finalises the analysis at the
+// end of input so that the last final results arrive before it returns.
 class SpeechAnalyzerBackend final : public SpeechBackend {
 public:
     SpeechAnalyzerBackend(AudioStreamConfig config, std::string localeIdentifier, TranscriptionPreset preset,
@@ -32,6 +32,9 @@ private:
     // Feeds every buffer, then finishes.
     void analyze(SpeechAnalyzer& analyzer, PCMBufferStream& buffers, const SpeechResultHandler& emit) const;
     std::optional<AudioPCMBuffer> nextInput(PCMBufferStream& buffers) const;
+    // The analyzer behind the platform's speech gate; the analyzer alone when the
+    // platform has no gate or its gate cannot be used.
+    std::unique_ptr<SpeechAnalyzer> withSpeechGate(std::unique_ptr<SpeechAnalyzer> analyzer) const;
 
     AudioStreamConfig config_;
     std::string localeIdentifier_;

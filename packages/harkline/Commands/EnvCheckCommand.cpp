@@ -23,6 +23,14 @@ int EnvCheckCommand::run() {
         .speechApi = context_.speech->isTranscriberAvailable() ? "available" : "unavailable",
         .authorization = authorizationText(context_.system->speechAuthorizationStatus()),
     };
+    // A gate that cannot be used leaves transcription possible, ungated: no reason to
+    // refuse the environment.
+    if (auto problem = context_.speech->speechGateProblem()) {
+        env.speechGate = "unavailable";
+        env.speechGateProblem = problem;
+    } else {
+        env.speechGate = "available";
+    }
 
     std::string stage = "env-ok";
     std::optional<std::string> code;

@@ -38,6 +38,13 @@ bool requiredBool(const Json& object, const char* key) {
     return member.get<bool>();
 }
 
+std::optional<std::string> optionalString(const Json& object, const char* key) {
+    const Json* member = optionalMember(object, key);
+    if (member == nullptr) return std::nullopt;
+    if (!member->is_string()) throw std::runtime_error(std::string(key) + " is not a string");
+    return member->get<std::string>();
+}
+
 const Json* optionalSection(const Json& object, const char* key) {
     const Json* member = optionalMember(object, key);
     if (member != nullptr && !member->is_object()) throw std::runtime_error(std::string(key) + " is not an object");
@@ -52,6 +59,8 @@ void to_json(Json& json, const EnvSnapshot& value) {
     json["speechApi"] = value.speechApi;
     json["authorization"] = value.authorization;
     if (value.reason) json["reason"] = *value.reason;
+    if (value.speechGate) json["speechGate"] = *value.speechGate;
+    if (value.speechGateProblem) json["speechGateProblem"] = *value.speechGateProblem;
 }
 
 void to_json(Json& json, const AssetsSnapshot& value) {
@@ -81,12 +90,12 @@ DiagnosticsSnapshot decodeDiagnosticsSnapshot(const Json& json) {
     if (!json.is_object()) throw std::runtime_error("diagnostics are not an object");
     DiagnosticsSnapshot snapshot;
     if (const Json* env = optionalSection(json, "env")) {
-        snapshot.env = EnvSnapshot{requiredString(*env, "macOSVersion"), requiredString(*env, "speechApi"),
-                                   requiredString(*env, "authorization"), std::nullopt};
-        if (const Json* reason = optionalMember(*env, "reason")) {
-            if (!reason->is_string()) throw std::runtime_error("reason is not a string");
-            snapshot.env->reason = reason->get<std::string>();
-        }
+        snapshot.env = EnvSnapshot{.macOSVersion = requiredString(*env, "macOSVersion"),
+                                   .speechApi = requiredString(*env, "speechApi"),
+                                   .authorization = requiredString(*env, "authorization")};
+        snapshot.env->reason = optionalString(*env, "reason");
+        snapshot.env->speechGate = optionalString(*env, "speechGate");
+        snapshot.env->speechGateProblem = optionalString(*env, "speechGateProblem");
     }
     if (const Json* assets = optionalSection(json, "assets")) {
         snapshot.assets = AssetsSnapshot{requiredString(*assets, "locale"), requiredString(*assets, "status"),

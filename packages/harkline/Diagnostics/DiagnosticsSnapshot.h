@@ -12,6 +12,11 @@ struct EnvSnapshot {
     std::string speechApi;
     std::string authorization;
     std::optional<std::string> reason;
+    // The speech gate in front of the engines: "available", or "unavailable" with the
+    // reason in speechGateProblem (transcription then goes on ungated). Absent in
+    // sections written before the gate existed.
+    std::optional<std::string> speechGate;
+    std::optional<std::string> speechGateProblem;
     bool operator==(const EnvSnapshot&) const = default;
 };
 

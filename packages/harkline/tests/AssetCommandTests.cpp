@@ -325,15 +325,15 @@ TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
     using Authorization = SpeechAuthorizationStatus;
     for (const auto& [available, authorization, expected] : std::vector<Case>{
              {true, Authorization::authorized,
-              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"}})"},
+              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted","speechGate":"available"}})"},
              {true, Authorization::notDetermined,
-              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"not_determined"}})"},
+              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"not_determined","speechGate":"available"}})"},
              {true, Authorization::restricted,
-              R"({"stage":"env-unsupported","code":"apple_authorization_denied","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"restricted","reason":"authorization_denied"}})"},
+              R"({"stage":"env-unsupported","code":"apple_authorization_denied","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"restricted","reason":"authorization_denied","speechGate":"available"}})"},
              {false, Authorization::denied,
-              R"({"stage":"env-unsupported","code":"apple_env_unsupported","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"unavailable","authorization":"denied","reason":"speech_api_unavailable"}})"},
+              R"({"stage":"env-unsupported","code":"apple_env_unsupported","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"unavailable","authorization":"denied","reason":"speech_api_unavailable","speechGate":"available"}})"},
              {true, static_cast<Authorization>(9),
-              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"unknown"}})"},
+              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"unknown","speechGate":"available"}})"},
          }) {
         EnvCheckCommand(context({}, {.transcriberAvailable = available}, {.authorization = authorization})).run();
         auto line = lines().back();
@@ -341,6 +341,15 @@ TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
         EXPECT_EQ(cli::Json(*diagnostics_->currentSnapshot().env), line.at("payload").at("data"));
     }
     EXPECT_EQ(logLines().front(), "执行 env.check 指令");
+}
+
+TEST_F(AssetCommandTest, EnvCheckReportsASpeechGateThatCannotBeUsedWithoutRefusingTheEnvironment) {
+    EnvCheckCommand(context({}, {.gateFailure = "the speech gate model /x/silero_vad.onnx is missing"}, {})).run();
+    EXPECT_EQ(lines().back().at("payload").dump(),
+              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available",)"
+              R"("authorization":"granted","speechGate":"unavailable",)"
+              R"("speechGateProblem":"the speech gate model /x/silero_vad.onnx is missing"}})");
+    EXPECT_EQ(diagnostics_->currentSnapshot().env->speechGateProblem, "the speech gate model /x/silero_vad.onnx is missing");
 }
 
 TEST_F(AssetCommandTest, SupportLocalesKeepsThePlatformOrderAndMarksDownloadsAndTheDefault) {

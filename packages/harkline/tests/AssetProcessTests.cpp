@@ -250,6 +250,7 @@ TEST_F(AssetProcess, LocalesEnvironmentAndDiagnosticsAgreeWithTheInstalledModels
     EXPECT_TRUE(std::string(names.release).starts_with(version.substr(0, version.rfind('.')))) << version;
     EXPECT_EQ(envPayload.at("data").at("speechApi"), "available");
     EXPECT_EQ(envPayload.at("data").at("authorization"), "granted");
+    EXPECT_EQ(envPayload.at("data").at("speechGate"), "available") << "the build tree's copy of the gate model";
 
     auto state = diagnosticsState();
     EXPECT_EQ(state.at("env"), envPayload.at("data"));

@@ -23,7 +23,7 @@ TEST(DiagnosticsStore, WritesCompactOrderedJsonWithEscapedSlashesAndReadsItBack)
     DiagnosticsStore store(path, {});
     store.updateLogPath("/tmp/a/harkline.log");
     store.updateDownload(DownloadSnapshot{"en-US", 0.5, "downloading", 817000000.25});
-    store.updateEnv(EnvSnapshot{"6.1.0", "available", "granted", std::nullopt});
+    store.updateEnv(EnvSnapshot{.macOSVersion = "6.1.0", .speechApi = "available", .authorization = "granted"});
     store.updateAssets(AssetsSnapshot{"en-US", "assets-ready", true});
     EXPECT_EQ(readFile(path),
               R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"

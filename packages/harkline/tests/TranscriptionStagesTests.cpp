@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <stop_token>
@@ -439,6 +440,57 @@ TEST(Transcription, AReadFailureTravelsThroughEveryStageToOneErrorLine) {
     EXPECT_TRUE(log.contains("ERROR 构建 Analyzer 输入流失败: read: Is a directory"));
     EXPECT_TRUE(log.contains("ERROR SpeechAnalyzer 运行抛出错误: read: Is a directory"));
     EXPECT_TRUE(log.contains("ERROR 转写管线出错: read: Is a directory"));
+}
+
+TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
+    RecordingLog log;
+    // Windows of 300 samples, which the buffers of 2048 frames split.
+    std::vector<bool> speech(21, false);
+    for (std::size_t window : {2, 3, 4, 5, 12, 13}) speech[window] = true;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
+        .resultsAtFinish = {{"", true}},
+        .resultsAtUtteranceEnd = {{"one stretch", true}},
+        .gate = ScriptedSpeechGate::Script{.windowSamples = 300, .speechWindows = speech, .pauseWindows = 3,
+                                           .windowsBeforeStart = 1},
+    });
+    auto audio = bytesOf(3 * 4096);
+    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
+    ASSERT_EQ(run.lines.size(), 5u) << "the empty final at the end is dropped";
+    EXPECT_EQ(run.lines[2]["payload"]["text"], "one stretch");
+    EXPECT_EQ(run.lines[3]["payload"]["text"], "one stretch");
+    EXPECT_EQ(run.lines[4], status("input-stream-closed", 12288)) << "every input byte counts, speech or not";
+
+    auto record = platform->record();
+    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "load", "feed", "finishUtterance", "feed",
+                                                      "finishUtterance", "finish"}));
+    // Windows 1 to 7 (one before, four of speech, two of the pause), then 11 to 15.
+    std::vector<std::int16_t> expected;
+    const auto* samples = reinterpret_cast<const std::int16_t*>(audio.data());
+    expected.insert(expected.end(), samples + 300, samples + 8 * 300);
+    expected.insert(expected.end(), samples + 11 * 300, samples + 16 * 300);
+    EXPECT_EQ(record.samples, expected);
+    EXPECT_TRUE(log.contains("INFO 语音门控已启用"));
+    EXPECT_EQ(log.count("DEBUG 语音门控：语音结束"), 2);
+}
+
+TEST(Transcription, AGateThatCannotBeUsedLeavesTheRunUngatedWithOneErrorLine) {
+    RecordingLog log;
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
+        .resultsAtFinish = {{"hello", true}},
+        .gateFailure = "the speech gate model /x/silero_vad.onnx is damaged",
+    });
+    auto audio = bytesOf(3 * 4096);
+    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
+    EXPECT_EQ(run.lines, (std::vector<cli::Json>{status("booting"), status("ready"), result("hello", true, 12288),
+                                                 status("input-stream-closed", 12288)}));
+    EXPECT_EQ(std::memcmp(platform->record().samples.data(), audio.data(), audio.size()), 0);
+    auto errors = log.lines();
+    errors.erase(std::remove_if(errors.begin(), errors.end(), [](const std::string& line) { return !line.starts_with("ERROR"); }),
+                 errors.end());
+    EXPECT_EQ(errors, std::vector<std::string>{
+                          "ERROR 语音门控不可用，转写不经门控继续: the speech gate model /x/silero_vad.onnx is damaged"});
 }
 
 TEST(TranscribeCommand, TheAnalyzerBackendNeedsASpeechLayerWithAnAnalyzer) {

@@ -7,6 +7,7 @@
 
 #include "harkline/Audio/AudioPCMBuffer.h"
 #include "harkline/Platform/Speech/TranscriptionPreset.h"
+#include "harkline/Transcription/SpeechGate.h"
 
 // The speech platform layer: the few operations the transcription core needs from a
 // speech engine, shaped after an analyzer that runs one transcriber module over audio
@@ -43,9 +44,10 @@ private:
 };
 
 // Runs its transcriber over audio. Calls come in this order, from one thread: load,
-// feed for each buffer, finish. Each hands the results it brings to `onResult`, in
-// order, before it returns, and throws the engine's failure (a std::exception whose
-// what() describes it), possibly after some results.
+// feed for each buffer (finishUtterance between stretches of speech), finish. Each hands
+// the results it brings to `onResult`, in order, before it returns, and throws the
+// engine's failure (a std::exception whose what() describes it), possibly after some
+// results.
 class SpeechAnalyzer {
 public:
     virtual ~SpeechAnalyzer() = default;
@@ -54,6 +56,9 @@ public:
     virtual void load(const AudioFormat& format) = 0;
     // Analyses the next buffer of the input.
     virtual void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) = 0;
+    // The stretch of speech fed so far is over: its final result. Audio fed later starts
+    // a new one.
+    virtual void finishUtterance(const SpeechResultHandler& onResult) = 0;
     // Completes the analysis through the end of the input: the last final results.
     virtual void finish(const SpeechResultHandler& onResult) = 0;
 };
@@ -75,6 +80,13 @@ public:
     virtual std::shared_ptr<SpeechTranscriber> makeTranscriber(const std::string& locale,
                                                                TranscriptionPreset preset) const = 0;
     virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const = 0;
+
+    // The speech gate to put in front of an analyzer, loaded; null when this platform has
+    // none. Throws std::runtime_error saying why when it cannot be used.
+    virtual std::unique_ptr<SpeechGate> makeSpeechGate() const = 0;
+    // Why the speech gate cannot be used (its model missing or damaged), without loading
+    // it; none when nothing is known against it.
+    virtual std::optional<std::string> speechGateProblem() const = 0;
 };
 
 }  // namespace harkline

@@ -5,6 +5,7 @@
 
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 
 namespace harkline {
 namespace {
@@ -43,6 +44,11 @@ public:
     void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) override {
         if (!decoder_) throw std::logic_error("feed before load");
         handOn(decoder_->feed(buffer.int16ChannelData(0), buffer.frameLength()), onResult);
+    }
+
+    void finishUtterance(const SpeechResultHandler& onResult) override {
+        if (!decoder_) throw std::logic_error("finishUtterance before load");
+        handOn(decoder_->finish(), onResult);
     }
 
     void finish(const SpeechResultHandler& onResult) override {
@@ -119,6 +125,16 @@ std::shared_ptr<SpeechTranscriber> LinuxSpeechPlatform::makeTranscriber(const st
 std::unique_ptr<SpeechAnalyzer> LinuxSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const {
     auto model = modelFor(module->locale());
     return std::make_unique<StreamingDecoderAnalyzer>(std::move(model), std::move(module), logger_, trial_);
+}
+
+std::unique_ptr<SpeechGate> LinuxSpeechPlatform::makeSpeechGate() const {
+    if (!speechGateModel_) return nullptr;
+    return std::make_unique<SileroSpeechGate>(*speechGateModel_, logger_);
+}
+
+std::optional<std::string> LinuxSpeechPlatform::speechGateProblem() const {
+    if (!speechGateModel_) return "the speech gate is switched off (TESSARYN_SPEECH_GATE=off)";
+    return SileroSpeechGate::modelProblem(*speechGateModel_);
 }
 
 std::optional<InstalledSpeechModel> LinuxSpeechPlatform::modelFor(const std::string& locale) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,12 +20,16 @@ namespace harkline {
 // it has one (whatever its engine), else by a system model where it lies (Debian's
 // pocketsphinx en-US), with no copy. A sherpa-onnx model that no installation of ours
 // checked (placed in the store by hand) is first loaded by `trial`, in a process of its own.
+// A Silero speech gate on `speechGateModel` stands in front of either engine (none when
+// it is switched off).
 class LinuxSpeechPlatform final : public SpeechPlatform {
 public:
-    LinuxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> systemModels, cli::Logger logger,
+    LinuxSpeechPlatform(SpeechModelStore store, std::vector<SpeechModelSource> systemModels,
+                        std::optional<std::filesystem::path> speechGateModel, cli::Logger logger,
                         std::optional<SpeechModelTrial> trial = std::nullopt)
         : store_(std::move(store)),
           systemModels_(std::move(systemModels)),
+          speechGateModel_(std::move(speechGateModel)),
           logger_(std::move(logger)),
           trial_(std::move(trial)) {}
 
@@ -36,6 +41,9 @@ public:
     std::shared_ptr<SpeechTranscriber> makeTranscriber(const std::string& locale,
                                                        TranscriptionPreset preset) const override;
     std::unique_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const override;
+    // The Silero speech gate, on the model file the product carries; none when switched off.
+    std::unique_ptr<SpeechGate> makeSpeechGate() const override;
+    std::optional<std::string> speechGateProblem() const override;
 
     // The model that serves a canonical locale: the store's (even one damaged since its
     // installation, which then fails to load with the reason), else a present system model.
@@ -52,6 +60,7 @@ private:
 
     SpeechModelStore store_;
     std::vector<SpeechModelSource> systemModels_;
+    std::optional<std::filesystem::path> speechGateModel_;
     cli::Logger logger_;
     std::optional<SpeechModelTrial> trial_;
 };

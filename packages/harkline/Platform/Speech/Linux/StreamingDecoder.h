@@ -24,8 +24,9 @@ public:
     // Decodes samples; returns the hypotheses they brought, in order. Throws
     // std::runtime_error when the engine fails.
     virtual std::vector<Hypothesis> feed(const std::int16_t* samples, std::size_t count) = 0;
-    // The input is over: the last hypotheses, ending with the final one of the
-    // utterance in progress if it has any text or showed any.
+    // The stretch of input fed so far is over (a pause a speech gate heard, or the end
+    // of input): the last hypotheses, ending with the final one of the utterance in
+    // progress if it has any text or showed any. Samples fed later start a new utterance.
     virtual std::vector<Hypothesis> finish() = 0;
 };
 

@@ -88,7 +88,8 @@ std::optional<StreamingDecoder::Hypothesis> PocketSphinxDecoder::endUtterance() 
     inUtterance_ = false;
     if (ps_end_utt(decoder_) < 0) throw std::runtime_error("pocketsphinx could not end an utterance");
     auto text = currentHypothesis();
-    // A final result also closes partial results already shown, even when it is empty.
+    // A final result also closes partial results already shown; an empty one goes no
+    // further than the backend, which writes no empty final line.
     if (text.empty() && lastPartial_.empty()) return std::nullopt;
     return Hypothesis{std::move(text), true};
 }

@@ -114,6 +114,44 @@ const SherpaOnnxOnlineRecognizerResult* SherpaOnnxGetOnlineStreamResult(const Sh
                                                                         const SherpaOnnxOnlineStream* stream);
 void SherpaOnnxDestroyOnlineRecognizerResult(const SherpaOnnxOnlineRecognizerResult* result);
 
+// The voice activity detector (Silero VAD, or TEN VAD when its model is named instead).
+struct SherpaOnnxSileroVadModelConfig {
+    const char* model;
+    float threshold;
+    float min_silence_duration;
+    float min_speech_duration;
+    int32_t window_size;
+    float max_speech_duration;
+};
+
+struct SherpaOnnxTenVadModelConfig {
+    const char* model;
+    float threshold;
+    float min_silence_duration;
+    float min_speech_duration;
+    int32_t window_size;
+    float max_speech_duration;
+};
+
+struct SherpaOnnxVadModelConfig {
+    SherpaOnnxSileroVadModelConfig silero_vad;
+    int32_t sample_rate;
+    int32_t num_threads;
+    const char* provider;
+    int32_t debug;
+    SherpaOnnxTenVadModelConfig ten_vad;
+};
+
+struct SherpaOnnxVoiceActivityDetector;
+
+const SherpaOnnxVoiceActivityDetector* SherpaOnnxCreateVoiceActivityDetector(const SherpaOnnxVadModelConfig* config,
+                                                                             float buffer_size_in_seconds);
+void SherpaOnnxDestroyVoiceActivityDetector(const SherpaOnnxVoiceActivityDetector* detector);
+void SherpaOnnxVoiceActivityDetectorAcceptWaveform(const SherpaOnnxVoiceActivityDetector* detector,
+                                                   const float* samples, int32_t n);
+int32_t SherpaOnnxVoiceActivityDetectorDetected(const SherpaOnnxVoiceActivityDetector* detector);
+void SherpaOnnxVoiceActivityDetectorClear(const SherpaOnnxVoiceActivityDetector* detector);
+
 }  // extern "C"
 
 static_assert(sizeof(void*) == 8, "declared for the 64-bit Linux build");
@@ -124,3 +162,8 @@ static_assert(offsetof(SherpaOnnxOnlineRecognizerConfig, hotwords_buf) == 0xe8);
 static_assert(sizeof(SherpaOnnxOnlineRecognizerResult) == 0x30);
 static_assert(offsetof(SherpaOnnxOnlineRecognizerResult, count) == 0x20);
 static_assert(offsetof(SherpaOnnxOnlineRecognizerResult, json) == 0x28);
+static_assert(sizeof(SherpaOnnxSileroVadModelConfig) == 0x20);
+static_assert(sizeof(SherpaOnnxTenVadModelConfig) == 0x20);
+static_assert(offsetof(SherpaOnnxVadModelConfig, provider) == 0x28);
+static_assert(offsetof(SherpaOnnxVadModelConfig, ten_vad) == 0x38);
+static_assert(sizeof(SherpaOnnxVadModelConfig) == 0x58);

@@ -99,9 +99,15 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
     library_.inputFinished(stream_);
     decodeReady(hypotheses);
     auto text = currentText();
-    // A final result also closes partial results already shown, even when it is empty.
+    // A final result also closes partial results already shown; an empty one goes no
+    // further than the backend, which writes no empty final line.
     if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
     lastPartial_.clear();
+    // A finished stream takes no more samples: the next stretch gets a fresh one.
+    const auto* next = library_.createOnlineStream(recognizer_);
+    if (next == nullptr) throw std::runtime_error("sherpa-onnx could not start a new stream");
+    library_.destroyOnlineStream(stream_);
+    stream_ = next;
     return hypotheses;
 }
 

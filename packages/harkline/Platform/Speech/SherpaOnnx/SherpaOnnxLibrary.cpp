@@ -43,6 +43,11 @@ SherpaOnnxLibrary load() {
     bind(library, functions.reset, "SherpaOnnxOnlineStreamReset");
     bind(library, functions.getResult, "SherpaOnnxGetOnlineStreamResult");
     bind(library, functions.destroyResult, "SherpaOnnxDestroyOnlineRecognizerResult");
+    bind(library, functions.createVoiceActivityDetector, "SherpaOnnxCreateVoiceActivityDetector");
+    bind(library, functions.destroyVoiceActivityDetector, "SherpaOnnxDestroyVoiceActivityDetector");
+    bind(library, functions.detectorAcceptWaveform, "SherpaOnnxVoiceActivityDetectorAcceptWaveform");
+    bind(library, functions.detectorHearsSpeech, "SherpaOnnxVoiceActivityDetectorDetected");
+    bind(library, functions.detectorClearSegments, "SherpaOnnxVoiceActivityDetectorClear");
 
     const char* version = functions.getVersionStr();
     std::string found = version != nullptr ? version : "";

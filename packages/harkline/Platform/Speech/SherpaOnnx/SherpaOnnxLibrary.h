@@ -22,6 +22,11 @@ struct SherpaOnnxLibrary {
     decltype(&SherpaOnnxOnlineStreamReset) reset;
     decltype(&SherpaOnnxGetOnlineStreamResult) getResult;
     decltype(&SherpaOnnxDestroyOnlineRecognizerResult) destroyResult;
+    decltype(&SherpaOnnxCreateVoiceActivityDetector) createVoiceActivityDetector;
+    decltype(&SherpaOnnxDestroyVoiceActivityDetector) destroyVoiceActivityDetector;
+    decltype(&SherpaOnnxVoiceActivityDetectorAcceptWaveform) detectorAcceptWaveform;
+    decltype(&SherpaOnnxVoiceActivityDetectorDetected) detectorHearsSpeech;
+    decltype(&SherpaOnnxVoiceActivityDetectorClear) detectorClearSegments;
 
     // Loads the library once and checks that it is the release our declarations are
     // written for; throws std::runtime_error saying what is missing or different.

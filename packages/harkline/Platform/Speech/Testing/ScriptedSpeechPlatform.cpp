@@ -25,7 +25,8 @@ public:
         std::size_t consumed;
         {
             std::lock_guard lock(state_->mutex);
-            if (state_->record.inputFrameLengths.empty()) state_->record.calls.emplace_back("feed");
+            if (state_->record.calls.empty() || state_->record.calls.back() != "feed")
+                state_->record.calls.emplace_back("feed");
             state_->record.inputFrameLengths.push_back(buffer.frameLength());
             const auto* samples = buffer.int16ChannelData(0);
             state_->record.samples.insert(state_->record.samples.end(), samples, samples + buffer.frameLength());
@@ -34,6 +35,11 @@ public:
         if (state_->script.feedFailure) throw std::runtime_error(*state_->script.feedFailure);
         for (const auto& [after, result] : state_->script.resultsAfterInputs)
             if (after == consumed) onResult(result);
+    }
+
+    void finishUtterance(const SpeechResultHandler& onResult) override {
+        note("finishUtterance");
+        for (const auto& result : state_->script.resultsAtUtteranceEnd) onResult(result);
     }
 
     void finish(const SpeechResultHandler& onResult) override {
@@ -70,6 +76,12 @@ std::shared_ptr<SpeechTranscriber> ScriptedSpeechPlatform::makeTranscriber(const
 
 std::unique_ptr<SpeechAnalyzer> ScriptedSpeechPlatform::makeAnalyzer(std::shared_ptr<SpeechTranscriber> /*module*/) const {
     return std::make_unique<ScriptedAnalyzer>(state_);
+}
+
+std::unique_ptr<SpeechGate> ScriptedSpeechPlatform::makeSpeechGate() const {
+    if (state_->script.gateFailure) throw std::runtime_error(*state_->script.gateFailure);
+    if (!state_->script.gate) return nullptr;
+    return std::make_unique<ScriptedSpeechGate>(*state_->script.gate);
 }
 
 ScriptedSpeechPlatform::Record ScriptedSpeechPlatform::record() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "harkline/Platform/Speech/SpeechPlatform.h"
+#include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
 
 namespace harkline {
 
@@ -32,11 +33,18 @@ public:
         std::optional<std::string> loadFailure;
         std::optional<std::string> feedFailure;
         std::optional<std::string> finishFailure;
+        // Results given at the end of each utterance (the gate heard a stretch end).
+        std::vector<SpeechTranscriptionResult> resultsAtUtteranceEnd;
+        // The speech gate: none without a script; when gateFailure is set, making it
+        // throws std::runtime_error with that description (also the gate's problem).
+        std::optional<ScriptedSpeechGate::Script> gate;
+        std::optional<std::string> gateFailure;
     };
 
     // What the platform saw.
     struct Record {
-        std::vector<std::string> calls;  // "makeTranscriber", "load", "feed" (once), "finish"
+        // "makeTranscriber", "load", "feed" (once per run of buffers), "finishUtterance", "finish"
+        std::vector<std::string> calls;
         std::string transcriberLocale;
         std::optional<TranscriptionPreset> preset;
         std::optional<AudioFormat> loadedFormat;
@@ -52,6 +60,8 @@ public:
     std::shared_ptr<SpeechTranscriber> makeTranscriber(const std::string& locale,
                                                        TranscriptionPreset preset) const override;
     std::unique_ptr<SpeechAnalyzer> makeAnalyzer(std::shared_ptr<SpeechTranscriber> module) const override;
+    std::unique_ptr<SpeechGate> makeSpeechGate() const override;
+    std::optional<std::string> speechGateProblem() const override { return state_->script.gateFailure; }
 
     Record record() const;
 

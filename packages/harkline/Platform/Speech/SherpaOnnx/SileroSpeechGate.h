@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli-frame/Logging/Logger.h"
+#include "harkline/Transcription/SpeechGate.h"
+#include "harkline/Transcription/SpeechPassageCutter.h"
+
+struct SherpaOnnxVoiceActivityDetector;
+
+namespace harkline {
+
+struct SherpaOnnxLibrary;
+
+// The speech gate on the Silero VAD v5 model, run by sherpa-onnx's voice activity
+// detector a window of 32 ms at a time. The model file is part of the product: it is
+// pinned by size and SHA-256, and a file that differs is not loaded.
+class SileroSpeechGate final : public SpeechGate {
+public:
+    // Fixed settings, chosen by measurement (README, "Speech gate").
+    static constexpr float threshold = 0.5f;
+    static constexpr float shortestPauseSeconds = 0.5f;
+    static constexpr float shortestSpeechSeconds = 0.25f;
+    static constexpr float longestSpeechSeconds = 30.0f;
+    // Detection lags the start of speech by the shortest speech and a window: the audio
+    // kept before a start covers that and a little more.
+    static constexpr float secondsBeforeStart = 0.55f;
+
+    static constexpr const char* modelFileName = "silero_vad.onnx";
+    static constexpr std::uintmax_t modelBytes = 2327524;
+    static constexpr const char* modelSha256 = "1a153a22f4509e292a94e67d6f9b85e8deb25b4988682b7e174c65279d8788e3";
+
+    // Why the model file cannot be used (missing, or not the pinned file), or none.
+    static std::optional<std::string> modelProblem(const std::filesystem::path& model);
+
+    // Checks and loads the model (and the sherpa-onnx library once per process); throws
+    // std::runtime_error saying why it cannot.
+    SileroSpeechGate(const std::filesystem::path& model, const cli::Logger& logger);
+    ~SileroSpeechGate() override;
+    SileroSpeechGate(const SileroSpeechGate&) = delete;
+    SileroSpeechGate& operator=(const SileroSpeechGate&) = delete;
+
+    std::vector<Passage> listen(const std::int16_t* samples, std::size_t count) override;
+    std::vector<Passage> finish() override;
+
+private:
+    bool hearsSpeechAfter(const std::int16_t* window);
+
+    const SherpaOnnxLibrary& library_;
+    const SherpaOnnxVoiceActivityDetector* detector_ = nullptr;
+    SpeechPassageCutter cutter_;
+    std::vector<float> window_;
+};
+
+}  // namespace harkline

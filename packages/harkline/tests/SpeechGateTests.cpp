@@ -1,0 +1,163 @@
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli-frame/Testing/RecordingLogger.h"
+#include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
+#include "harkline/Platform/Speech/Testing/ScriptedSpeechPlatform.h"
+#include "harkline/Transcription/GatedSpeechAnalyzer.h"
+#include "harkline/Transcription/SpeechPassageCutter.h"
+
+namespace harkline {
+
+// Passages as their change and the first and last sample they carry.
+[[maybe_unused]] static void PrintTo(const SpeechGate::Passage& passage, std::ostream* out) {
+    const char* names[] = {"starts", "goes on", "ended"};
+    *out << names[static_cast<int>(passage.change)];
+    if (!passage.samples.empty()) *out << " " << passage.samples.front() << ".." << passage.samples.back();
+}
+
+namespace {
+
+using Change = SpeechGate::Change;
+using GateScript = ScriptedSpeechGate::Script;
+
+// Samples that tell their own position.
+std::vector<std::int16_t> numbered(std::size_t count) {
+    std::vector<std::int16_t> samples(count);
+    for (std::size_t i = 0; i < count; ++i) samples[i] = static_cast<std::int16_t>(i % 32000);
+    return samples;
+}
+
+std::vector<std::int16_t> slice(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
+    return {samples.begin() + static_cast<std::ptrdiff_t>(from), samples.begin() + static_cast<std::ptrdiff_t>(to)};
+}
+
+std::vector<std::int16_t> joined(std::vector<std::vector<std::int16_t>> pieces) {
+    std::vector<std::int16_t> all;
+    for (const auto& piece : pieces) all.insert(all.end(), piece.begin(), piece.end());
+    return all;
+}
+
+struct GatedRun {
+    std::vector<std::string> calls;
+    std::vector<std::int16_t> decoded;
+    std::vector<SpeechTranscriptionResult> results;
+};
+
+// Runs a scripted analyzer behind a scripted gate over `audio`, read in pieces of the
+// given sizes (repeated).
+GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio, const std::vector<std::size_t>& reads,
+                  ScriptedSpeechPlatform::Script engine = {}) {
+    auto platform = std::make_shared<ScriptedSpeechPlatform>(std::move(engine));
+    GatedSpeechAnalyzer analyzer(platform->makeAnalyzer(platform->makeTranscriber("en-US", {})),
+                                 std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
+    GatedRun run;
+    auto collect = [&](SpeechTranscriptionResult result) { run.results.push_back(std::move(result)); };
+    analyzer.load(AudioFormat{});
+    for (std::size_t offset = 0, read = 0; offset < audio.size(); ++read) {
+        auto size = static_cast<std::uint32_t>(std::min(reads[read % reads.size()], audio.size() - offset));
+        auto buffer = AudioPCMBuffer::make(AudioFormat{}, size);
+        std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(offset), size, buffer->int16ChannelData(0));
+        buffer->setFrameLength(size);
+        analyzer.feed(*buffer, collect);
+        offset += size;
+    }
+    analyzer.finish(collect);
+    auto record = platform->record();
+    run.calls.assign(record.calls.begin() + 1, record.calls.end());  // after "makeTranscriber"
+    run.decoded = record.samples;
+    return run;
+}
+
+const std::vector<std::vector<std::size_t>> readSizes{{1}, {3}, {4}, {5}, {7, 1, 13}, {1000}};
+
+TEST(SpeechGate, SpeechFromTheFirstSampleIsDecodedUntilThePauseEndsIt) {
+    // Windows of 4 samples; a stretch ends at the second quiet window in a row.
+    GateScript gate{.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1};
+    auto audio = numbered(40);
+    for (const auto& reads : readSizes) {
+        auto run = runGated(gate, audio, reads, {.resultsAtUtteranceEnd = {{"go", true}}});
+        SCOPED_TRACE(testing::PrintToString(reads));
+        EXPECT_EQ(run.decoded, slice(audio, 0, 12));  // the first quiet window still belongs to the stretch
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
+        EXPECT_EQ(run.results, (std::vector<SpeechTranscriptionResult>{{"go", true}}));
+    }
+}
+
+TEST(SpeechGate, SpeechRunningIntoTheEndOfInputEndsThereWithTheSamplesHeldBack) {
+    GateScript gate{.windowSamples = 4, .speechWindows = std::vector<bool>(20, true), .pauseWindows = 2};
+    auto audio = numbered(42);  // ten windows and half of one
+    for (const auto& reads : readSizes) {
+        SCOPED_TRACE(testing::PrintToString(reads));
+        auto run = runGated(gate, audio, reads);
+        EXPECT_EQ(run.decoded, audio);
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
+    }
+}
+
+TEST(SpeechGate, APauseShorterThanTheShortestPauseKeepsOneUtterance) {
+    GateScript gate{.windowSamples = 4,
+                    .speechWindows = {false, false, true, true, false, true, true},
+                    .pauseWindows = 2,
+                    .windowsBeforeStart = 1};
+    auto audio = numbered(48);
+    for (const auto& reads : readSizes) {
+        SCOPED_TRACE(testing::PrintToString(reads));
+        auto run = runGated(gate, audio, reads);
+        EXPECT_EQ(run.decoded, slice(audio, 4, 32));  // a window before the start, the pause, one quiet window
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
+    }
+}
+
+TEST(SpeechGate, ALongPauseEndsAnUtteranceAndTheNextStartBringsTheAudioBeforeIt) {
+    GateScript gate{.windowSamples = 4,
+                    .speechWindows = {true, false, false, false, false, true},
+                    .pauseWindows = 2,
+                    .windowsBeforeStart = 2};
+    auto audio = numbered(40);
+    for (const auto& reads : readSizes) {
+        SCOPED_TRACE(testing::PrintToString(reads));
+        auto run = runGated(gate, audio, reads);
+        EXPECT_EQ(run.decoded, joined({slice(audio, 0, 8), slice(audio, 12, 28)}));
+        EXPECT_EQ(run.calls,
+                  (std::vector<std::string>{"load", "feed", "finishUtterance", "feed", "finishUtterance", "finish"}));
+    }
+}
+
+TEST(SpeechGate, SilenceAndNoiseReachNoEngineAndMakeNoResult) {
+    GateScript gate{.windowSamples = 512, .speechWindows = {}};
+    auto run = runGated(gate, numbered(16000), {4096, 100}, {.resultsAtUtteranceEnd = {{"if", true}}});
+    EXPECT_TRUE(run.decoded.empty());
+    EXPECT_TRUE(run.results.empty());
+    EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "finish"}));
+}
+
+TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJustBeforeAStart) {
+    SpeechPassageCutter cutter(2, 3);
+    auto audio = numbered(16);
+    // quiet, quiet, quiet, speech, speech, quiet | speech, speech
+    std::vector<bool> verdicts{false, false, false, true, true, false, true, true};
+    std::size_t judged = 0;
+    auto judge = [&](const std::int16_t* window) {
+        EXPECT_EQ(*window, static_cast<std::int16_t>(2 * judged));
+        return verdicts.at(judged++);
+    };
+    auto first = cutter.cut(audio.data(), 12, judge);
+    EXPECT_EQ(first, (std::vector<SpeechGate::Passage>{{Change::speechStarts, slice(audio, 3, 10)},
+                                                       {Change::speechEnded, {}}}))
+        << "the start brings three samples before it, not whole windows, and the next speech window joins it";
+    auto second = cutter.cut(audio.data() + 12, 3, judge);
+    EXPECT_EQ(second, (std::vector<SpeechGate::Passage>{{Change::speechStarts, slice(audio, 10, 14)}}));
+    EXPECT_EQ(cutter.finish(), (std::vector<SpeechGate::Passage>{{Change::speechGoesOn, slice(audio, 14, 15)},
+                                                                 {Change::speechEnded, {}}}));
+    EXPECT_TRUE(cutter.finish().empty());
+}
+
+}  // namespace
+}  // namespace harkline
