@@ -3,10 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "cli-frame/Files/BoundedFile.h"
 #include "pickline/FileReader/TextFileExtensions.h"
 #include "pickline/Runtime/Constants.h"
 
@@ -70,32 +67,6 @@ std::string latin1ToUtf8(const std::string& bytes) {
     return text;
 }
 
-// Reads a regular file of at most `limit` bytes; nothing if it is not one or has grown past it.
-std::optional<std::string> readSmallRegularFile(const std::string& path, std::uintmax_t limit) {
-    // O_NONBLOCK: a FIFO swapped in after the size check must not block the read.
-    int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0) return std::nullopt;
-    std::optional<std::string> contents;
-    struct stat status {};
-    if (::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-        std::string bytes;
-        char buffer[8192];
-        bool failed = false;
-        while (bytes.size() <= limit) {
-            ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-            if (count == 0) break;
-            if (count < 0) {
-                failed = true;
-                break;
-            }
-            bytes.append(buffer, static_cast<std::size_t>(count));
-        }
-        if (!failed && bytes.size() <= limit) contents = std::move(bytes);
-    }
-    ::close(descriptor);
-    return contents;
-}
-
 }  // namespace
 
 std::vector<FileInfo> FileContentReader::createFileInfos(const std::vector<std::string>& paths) {
@@ -112,8 +83,13 @@ std::optional<std::string> FileContentReader::readContent(const std::string& pat
     auto size = getFileSize(path);
     if (!size || *size < 0 || static_cast<std::uintmax_t>(*size) > constants::largestReadableFileBytes)
         return std::nullopt;
-    auto bytes = readSmallRegularFile(path, constants::largestReadableFileBytes);
-    if (!bytes) return std::nullopt;
+    // Not a regular file, grown past the limit meanwhile, or unreadable: no content.
+    std::optional<std::string> bytes;
+    try {
+        bytes = cli::readBoundedFile(path, constants::largestReadableFileBytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
     if (isValidUtf8(*bytes)) return bytes;
     return latin1ToUtf8(*bytes);
 }
