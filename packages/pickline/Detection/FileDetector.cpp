@@ -6,15 +6,8 @@
 
 namespace pickline {
 
-bool FileDetector::isFinder() {
-    auto application = platform_.frontmostApplication();
-    return application && platform_.isFileManager(*application);
-}
-
 FileDetector::Result FileDetector::detect() {
-    auto application = platform_.frontmostApplication();
-    if (!application || !platform_.isFileManager(*application)) return NotFinder{};
-    auto selection = platform_.fileManagerSelection(*application);
+    auto selection = platform_.fileManagerSelection();
     if (selection.failure) return Failure{*selection.failure};
     auto resolution = FolderItemResolver(selection.folder).resolve(selection.items);
     // pickline keeps no log file: what it leaves out is told on standard error.

@@ -8,7 +8,7 @@
 
 namespace pickline {
 
-// Asks the desktop's file manager, when it is the frontmost application, for its selected files.
+// Asks the frontmost application, a file manager whose selection can be read, for its selected files.
 class FileDetector {
 public:
     struct Success {
@@ -18,13 +18,10 @@ public:
         std::string message;
     };
     struct NoSelection {};
-    struct NotFinder {};
-    using Result = std::variant<Success, Failure, NoSelection, NotFinder>;
+    using Result = std::variant<Success, Failure, NoSelection>;
 
     explicit FileDetector(AccessibilityPlatform& platform) : platform_(platform) {}
 
-    // Whether the frontmost application is the file manager (the Finder on macOS).
-    bool isFinder();
     Result detect();
 
 private:

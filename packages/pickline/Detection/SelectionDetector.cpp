@@ -11,12 +11,11 @@ namespace pickline {
 std::int32_t SelectionDetector::detectAndEmit() {
     if (!platform_.isProcessTrusted())
         return emitError(constants::accessibilityDeniedCode, constants::notTrustedMessage);
-    if (!platform_.frontmostApplication())
-        return emitError(constants::noFrontmostAppCode, constants::noFrontmostAppMessage);
+    auto application = platform_.frontmostApplication();
+    if (!application) return emitError(constants::noFrontmostAppCode, constants::noFrontmostAppMessage);
 
-    FileDetector files(platform_);
-    if (files.isFinder()) {
-        auto result = files.detect();
+    if (application->isReadableFileManager) {
+        auto result = FileDetector(platform_).detect();
         if (auto* success = std::get_if<FileDetector::Success>(&result))
             return emitResult({"files", FileContentReader::createFileInfos(success->paths)});
         if (auto* failure = std::get_if<FileDetector::Failure>(&result))

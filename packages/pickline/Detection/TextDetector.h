@@ -23,11 +23,8 @@ public:
     Result detect();
 
 private:
-    Result detectFromFrontmostApp();
-    std::optional<ElementRef> focusedElement(const ElementRef& element);
-    Result getSelectedText(const ElementRef& element);
-    std::optional<std::string> selectedText(const ElementRef& element);
-    std::optional<std::string> getSelectedTextFromChildren(const ElementRef& element, int depth);
+    std::optional<std::string> selectedText(Element element);
+    std::optional<std::string> selectedTextBelow(Element element, int depth);
 
     AccessibilityPlatform& platform_;
 };

@@ -1,35 +1,22 @@
 #pragma once
 
-#include <memory>
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 namespace pickline {
 
-// An element of some application's user interface, as the platform's accessibility
-// service sees it. Each backend derives its own handle; the core only passes them back.
-class AccessibilityElement {
-public:
-    virtual ~AccessibilityElement() = default;
+// An element of the frontmost application's user interface: a handle that only the
+// platform that handed it out can read, valid for as long as that platform lives.
+struct Element {
+    std::size_t id = 0;
+    friend bool operator==(const Element&, const Element&) = default;
 };
-
-using ElementRef = std::shared_ptr<const AccessibilityElement>;
-
-// The attributes the detectors read from an element.
-enum class ElementAttribute {
-    focusedElement,  // the element that has keyboard focus inside this one
-    selectedText,    // the text the user selected in this element
-    children,        // this element's child elements, in order
-};
-
-// What an attribute read yields: text, one element, or a list of elements.
-using AttributeValue = std::variant<std::string, ElementRef, std::vector<ElementRef>>;
 
 struct FrontmostApplication {
-    std::string identifier;  // the platform's name for the application
-    int processIdentifier = 0;
+    std::string name;                    // the platform's name for the application
+    bool isReadableFileManager = false;  // a file manager whose selected items the platform can read
 };
 
 // The file manager's answer when asked for its selected items.
@@ -39,9 +26,8 @@ struct FileManagerSelection {
     std::optional<std::string> failure;  // set when the file manager could not be asked
 };
 
-// The platform's accessibility and workspace services that pickline needs. Every call
-// is synchronous and bounded in time; a call that fails or runs out of time answers
-// with nothing rather than blocking.
+// What pickline asks of the desktop. Every call is synchronous and bounded in time; a
+// call that fails or runs out of time answers with nothing rather than blocking.
 class AccessibilityPlatform {
 public:
     virtual ~AccessibilityPlatform() = default;
@@ -52,17 +38,17 @@ public:
     // The application the user works in, if the platform can tell.
     virtual std::optional<FrontmostApplication> frontmostApplication() = 0;
 
-    // Whether the application is the desktop's file manager, whose selection is files.
-    virtual bool isFileManager(const FrontmostApplication& application) = 0;
-    virtual FileManagerSelection fileManagerSelection(const FrontmostApplication& application) = 0;
+    // The element with keyboard focus in the frontmost application.
+    virtual std::optional<Element> focusedElement() = 0;
 
-    // The element standing for the whole desktop, and the one for an application's process.
-    virtual ElementRef systemWideElement() = 0;
-    virtual ElementRef applicationElement(int processIdentifier) = 0;
+    // The text selected in an element; nothing when it has no text or the read fails.
+    virtual std::optional<std::string> selectedText(Element element) = 0;
 
-    // Reads an attribute; nothing when the element lacks it or the read fails.
-    virtual std::optional<AttributeValue> copyAttributeValue(const ElementRef& element,
-                                                             ElementAttribute attribute) = 0;
+    // An element's children, in order; nothing when the read fails.
+    virtual std::optional<std::vector<Element>> children(Element element) = 0;
+
+    // The selection of the frontmost application when it is a readable file manager.
+    virtual FileManagerSelection fileManagerSelection() = 0;
 };
 
 }  // namespace pickline

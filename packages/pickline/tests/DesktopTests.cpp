@@ -1,5 +1,5 @@
-// The built pickline against real applications on the headless desktop that
-// scripts/headless-desktop starts (scripts/test exports its environment).
+// The built pickline against real applications on the headless desktops that
+// scripts/headless-desktop starts, X11 and Wayland (scripts/test exports their folders).
 
 #include <algorithm>
 #include <chrono>
@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <ostream>
 
@@ -26,38 +27,57 @@ using testsupport::ChildProcess;
 using testsupport::ProcessOptions;
 using testsupport::ProcessResult;
 using Json = nlohmann::json;
+using Variables = std::map<std::string, std::optional<std::string>>;
 
 const std::string appsFolder = PICKLINE_TEST_APPS;
 
+// Xvfb with openbox, or mutter as a Wayland compositor without Xwayland; the
+// applications run as native clients of either.
+enum class DesktopKind { x11, wayland };
+
+std::string nameOf(DesktopKind kind) { return kind == DesktopKind::x11 ? "X11" : "Wayland"; }
+void PrintTo(DesktopKind kind, std::ostream* out) { *out << nameOf(kind); }
+
 class DesktopTest : public ::testing::Test {
 protected:
+    explicit DesktopTest(DesktopKind kind) : kind_(kind) {}
+
     void SetUp() override {
-        const char* desktop = std::getenv("TESSARYN_DESKTOP_DIR");
-        if (desktop == nullptr || std::getenv("DISPLAY") == nullptr || std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr)
-            GTEST_FAIL() << "no headless desktop: run eval \"$(scripts/headless-desktop env)\" after starting it";
+        const char* folder =
+            std::getenv(kind_ == DesktopKind::x11 ? "TESSARYN_DESKTOP_DIR" : "TESSARYN_WAYLAND_DESKTOP_DIR");
+        std::ifstream clientEnvironment(std::filesystem::path(folder != nullptr ? folder : "") / "client-env");
+        if (folder == nullptr || !clientEnvironment)
+            GTEST_FAIL() << "no " << nameOf(kind_) << " headless desktop: start it with scripts/headless-desktop "
+                         << "[--kind wayland] start, then eval its env";
+        desktop_.clear();
+        for (std::string line; std::getline(clientEnvironment, line);)
+            if (auto equals = line.find('='); equals != std::string::npos)
+                desktop_[line.substr(0, equals)] = line.substr(equals + 1);
         // One desktop has one active window: tests that use it take turns, also across processes.
-        lock_ = ::open((std::filesystem::path(desktop) / "tests.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        lock_ = ::open((std::filesystem::path(folder) / "tests.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(lock_, 0);
         ASSERT_EQ(::flock(lock_, LOCK_EX), 0);
     }
     void TearDown() override {
         apps_.clear();
         if (lock_ >= 0) ::close(lock_);
+        lock_ = -1;
     }
 
     // Environment for programs on the desktop: a private home, and nothing of the real one.
-    std::map<std::string, std::optional<std::string>> environment() const {
+    Variables environment() const {
         auto variables = home.environment();
         variables["XDG_RUNTIME_DIR"] = home.path().string();
         variables["GSETTINGS_BACKEND"] = "memory";
-        variables["NO_AT_BRIDGE"] = std::nullopt;
-        variables["AT_SPI_BUS_ADDRESS"] = std::nullopt;
+        for (const char* name : {"NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "GDK_BACKEND",
+                                 "QT_QPA_PLATFORM"})
+            variables[name] = std::nullopt;
+        for (const auto& [name, value] : desktop_) variables[name] = value;
         return variables;
     }
 
     // Starts a program that runs until the test ends.
-    ChildProcess& start(const std::string& program, std::vector<std::string> arguments,
-                        std::map<std::string, std::optional<std::string>> extra = {}) {
+    ChildProcess& start(const std::string& program, std::vector<std::string> arguments, Variables extra = {}) {
         auto variables = environment();
         for (auto& [name, value] : extra) variables[name] = value;
         apps_.push_back(std::make_unique<ChildProcess>(program, ProcessOptions{std::move(arguments), variables}));
@@ -76,13 +96,12 @@ protected:
     }
     // Starts an application whose chatter on standard output and error goes nowhere: a pipe
     // that nobody drains would stop it.
-    void startQuietly(const std::string& program, std::vector<std::string> arguments,
-                      std::map<std::string, std::optional<std::string>> extra) {
+    void startQuietly(const std::string& program, std::vector<std::string> arguments, Variables extra) {
         arguments.insert(arguments.begin(), {"-c", R"(exec "$0" "$@" >/dev/null 2>&1)", program});
         start("/bin/sh", std::move(arguments), std::move(extra));
     }
 
-    ProcessResult runPickline(std::map<std::string, std::optional<std::string>> extra = {}) {
+    ProcessResult runPickline(Variables extra = {}) {
         auto variables = environment();
         for (auto& [name, value] : extra) variables[name] = value;
         return testsupport::runProcess(PICKLINE_BINARY, {{}, variables}, "", 10s);
@@ -104,13 +123,27 @@ protected:
     testsupport::TemporaryHome home;
 
 private:
+    DesktopKind kind_;
+    Variables desktop_;
     int lock_ = -1;
     std::vector<std::unique_ptr<ChildProcess>> apps_;
 };
 
+// Tests that run alike on both kinds of desktop.
+class OnEachDesktop : public DesktopTest, public ::testing::WithParamInterface<DesktopKind> {
+protected:
+    OnEachDesktop() : DesktopTest(GetParam()) {}
+};
+
+// Tests of what only X11 applications show (GTK 2) or that need no particular desktop.
+class X11DesktopTest : public DesktopTest {
+protected:
+    X11DesktopTest() : DesktopTest(DesktopKind::x11) {}
+};
+
 const Json noneResult = Json::parse(R"({"type":"result","payload":{"selectionType":"none","content":null}})");
 
-TEST_F(DesktopTest, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
+TEST_P(OnEachDesktop, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
     showSelection({"entry", "hello brave world", "6", "11"});
     EXPECT_EQ(runAndParse(0), textResult("brave"));
     TearDown();
@@ -138,13 +171,19 @@ TEST_F(DesktopTest, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
 struct FileManager {
     std::string busName;
     std::vector<std::string> command;  // the folder is appended
-    std::map<std::string, std::optional<std::string>> environment;
+    Variables environment;
+    DesktopKind desktop = DesktopKind::x11;
 };
 
 // Names the case in test listings instead of dumping its bytes.
-void PrintTo(const FileManager& fileManager, std::ostream* out) { *out << fileManager.busName; }
+void PrintTo(const FileManager& fileManager, std::ostream* out) {
+    *out << fileManager.busName << " on " << nameOf(fileManager.desktop);
+}
 
-class FileManagerTest : public DesktopTest, public ::testing::WithParamInterface<FileManager> {};
+class FileManagerTest : public DesktopTest, public ::testing::WithParamInterface<FileManager> {
+protected:
+    FileManagerTest() : DesktopTest(GetParam().desktop) {}
+};
 
 // Two items selected as a user would, among a text file, a name with a space and an accent
 // and a folder: exactly their paths, with the small text file's content.
@@ -174,7 +213,7 @@ TEST_P(FileManagerTest, ReportsTheSelectedFilesWithSmallTextContents) {
 
 // Labels that are not file names: PCManFM shows a desktop entry's Name and a name that is
 // not UTF-8 with a replacement character; the paths reported are the files' own.
-TEST_F(DesktopTest, ReportsTheFilesBehindLabelsThatAreNotTheirNames) {
+TEST_F(X11DesktopTest, ReportsTheFilesBehindLabelsThatAreNotTheirNames) {
     testsupport::TemporaryHome elsewhere;
     testsupport::writeFile(elsewhere.path() / "app.desktop", "[Desktop Entry]\nType=Application\nName=Pretty Name\n");
     testsupport::writeFile(elsewhere.path() / "caf\xe9.txt", "old");
@@ -189,18 +228,30 @@ TEST_F(DesktopTest, ReportsTheFilesBehindLabelsThatAreNotTheirNames) {
                                  R"(/caf%E9.txt","text":"old"}])"));
 }
 
+FileManager nautilus{"org.gnome.Nautilus", {"/usr/bin/nautilus", "--new-window"},
+                     Variables{{"GIO_USE_VFS", "local"}}};
+FileManager dolphin{"dolphin", {"/usr/bin/dolphin"}, {}};
+FileManager thunar{"thunar", {"/usr/bin/thunar"}, {}};
+FileManager nemo{"nemo", {"/usr/bin/nemo"}, {}};
+
+FileManager onWayland(FileManager fileManager) {
+    fileManager.desktop = DesktopKind::wayland;
+    return fileManager;
+}
+
+// Caja and PCManFM (GTK 2) open X11 displays only.
 INSTANTIATE_TEST_SUITE_P(
     Desktop, FileManagerTest,
-    ::testing::Values(FileManager{"org.gnome.Nautilus", {"/usr/bin/nautilus", "--new-window"}, {{"GIO_USE_VFS", "local"}}},
-                      FileManager{"dolphin", {"/usr/bin/dolphin"}, {}},
-                      FileManager{"thunar", {"/usr/bin/thunar"}, {}},
-                      FileManager{"nemo", {"/usr/bin/nemo"}, {}},
-                      FileManager{"caja", {"/usr/bin/caja", "--no-desktop"}, {}},
+    ::testing::Values(nautilus, dolphin, thunar, nemo, FileManager{"caja", {"/usr/bin/caja", "--no-desktop"}, {}},
                       // A GTK 2 application: it joins the accessibility bus through these modules.
-                      FileManager{"pcmanfm", {"/usr/bin/pcmanfm"}, {{"GTK_MODULES", "gail:atk-bridge"}}}),
-    [](const auto& instance) { return instance.param.busName.substr(instance.param.busName.rfind('.') + 1); });
+                      FileManager{"pcmanfm", {"/usr/bin/pcmanfm"}, Variables{{"GTK_MODULES", "gail:atk-bridge"}}},
+                      onWayland(nautilus), onWayland(dolphin), onWayland(thunar), onWayland(nemo)),
+    [](const auto& instance) {
+        const auto& busName = instance.param.busName;
+        return busName.substr(busName.rfind('.') + 1) + "On" + nameOf(instance.param.desktop);
+    });
 
-TEST_F(DesktopTest, EndsInTimeWhenAnApplicationHangsOnTheBus) {
+TEST_P(OnEachDesktop, EndsInTimeWhenAnApplicationHangsOnTheBus) {
     auto& behind = showSelection({"entry", "behind", "0", "6"});
     auto& front = showSelection({"entry", "in front", "0", "2"});
 
@@ -220,13 +271,14 @@ TEST_F(DesktopTest, EndsInTimeWhenAnApplicationHangsOnTheBus) {
     front.signal(SIGCONT);
 }
 
-TEST_F(DesktopTest, WithoutAnAnsweringBusIsNotTrustedAndStartsNoBus) {
+TEST_F(X11DesktopTest, WithoutAnAnsweringBusOrDisplayIsNotTrustedAndStartsNoBus) {
     showSelection({"entry", "unreachable", "0", "4"});
     const auto notTrusted = Json::parse(R"({"type":"error","payload":{"code":"ACCESSIBILITY_DENIED","message":)"
                                         R"("Accessibility permission not granted. Please enable in System Preferences > )"
                                         R"(Privacy & Security > Accessibility."}})");
-    std::vector<std::map<std::string, std::optional<std::string>>> buses{
+    std::vector<Variables> buses{
         {{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}},
+        {{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"DISPLAY", std::nullopt}},
         {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (home.path() / "no-bus").string()}}};
     // Buses that take the connection and then stall, lie or never answer a call, as session
     // bus and as accessibility bus: libdbus alone would wait for ever, spin, or wait 25 s.
@@ -246,5 +298,8 @@ TEST_F(DesktopTest, WithoutAnAnsweringBusIsNotTrustedAndStartsNoBus) {
     // libdbus records an automatically launched bus under the home folder.
     EXPECT_FALSE(std::filesystem::exists(home.path() / ".dbus"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktop, OnEachDesktop, ::testing::Values(DesktopKind::x11, DesktopKind::wayland),
+                         [](const auto& instance) { return nameOf(instance.param); });
 
 }  // namespace

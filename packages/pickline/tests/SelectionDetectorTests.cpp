@@ -22,7 +22,7 @@ constexpr char noneLine[] = R"({"payload":{"content":null,"selectionType":"none"
 
 class SelectionDetectorTest : public ::testing::Test {
 protected:
-    SelectionDetectorTest() { platform.frontmost = FrontmostApplication{"editor", 42}; }
+    SelectionDetectorTest() { platform.frontmost = FrontmostApplication{"editor", false}; }
 
     // Runs one detection; returns the exit status and leaves the line in `output`.
     int detect() {
@@ -31,9 +31,7 @@ protected:
         return SelectionDetector(platform, emitter).detectAndEmit();
     }
     nlohmann::json line() const { return nlohmann::json::parse(output.str()); }
-    void focusWithSelectedText(const std::string& text) {
-        platform.systemWide->focusedElement = Platform::element(text);
-    }
+    void focusWithSelectedText(const std::string& text) { platform.focused = platform.element(text); }
     // The text reported for a selection of `text`.
     std::string reported(const std::string& text) {
         focusWithSelectedText(text);
@@ -41,13 +39,14 @@ protected:
         return line()["payload"]["content"].get<std::string>();
     }
 
+    const FrontmostApplication fileManager{"file-manager", true};
     Platform platform;
     std::ostringstream output;
 };
 
 TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
     platform.trustAnswers = {false};
-    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.frontmost = fileManager;
     platform.fileSelection = {"/etc", {"hostname"}, std::nullopt};
     EXPECT_EQ(detect(), 1);
     EXPECT_EQ(output.str(), notTrustedLine);
@@ -62,7 +61,7 @@ TEST_F(SelectionDetectorTest, ChecksTrustBeforeAnythingElse) {
 
     // Trust lost between the first check and text detection.
     platform = Platform{};
-    platform.frontmost = FrontmostApplication{"editor", 42};
+    platform.frontmost = FrontmostApplication{"editor", false};
     platform.trustAnswers = {true, false};
     focusWithSelectedText("never read");
     EXPECT_EQ(detect(), 1);
@@ -80,7 +79,7 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     testsupport::writeFile(folder.path() / "caf\xe9 old.log", "x");
     testsupport::writeFile(folder.path() / "twin\xe9", "");
     testsupport::writeFile(folder.path() / "twin\xe8", "");
-    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.frontmost = fileManager;
     platform.fileSelection = {folder.path().string(),
                               {"a note.txt", "", "Pretty Name", "caf\xef\xbf\xbd old.log (invalid encoding)", "photo.png",
                                "gone.txt", "twin\xef\xbf\xbd", "../a note.txt"},
@@ -103,7 +102,7 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     testsupport::writeFile(folder.path() / "imposter.desktop", "[Desktop Entry]\nName=readme.txt\n");
     ASSERT_EQ(::mkfifo((folder.path() / "fifo.desktop").c_str(), 0600), 0);
     platform.fileSelection = {folder.path().string(), {"readme.txt"}, std::nullopt};
-    platform.systemWide->focusedElement.reset();
+    platform.focused.reset();
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(output.str(), noneLine);
     platform.fileSelection = {folder.path().string(), {"readme.txt", "photo.png", "readme.txt"}, std::nullopt};
@@ -115,7 +114,7 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
 }
 
 TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionFallsBackToText) {
-    platform.frontmost = FrontmostApplication{"file-manager", 7};
+    platform.frontmost = fileManager;
     platform.fileSelection.failure = "The file manager did not answer";
     focusWithSelectedText("renamed item");
     EXPECT_EQ(detect(), 1);
@@ -126,63 +125,50 @@ TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionF
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "renamed item");
 
-    // Another application's answer is never asked for files.
-    platform.frontmost = FrontmostApplication{"editor", 42};
+    // Another application's answer is never asked for files; without a focused element
+    // nothing is selected.
+    platform.frontmost = FrontmostApplication{"editor", false};
     platform.fileSelection.items = {"hostname"};
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["selectionType"], "text");
-}
-
-TEST_F(SelectionDetectorTest, FallsBackFromTheSystemWideFocusToTheFrontmostApplication) {
-    auto application = Platform::element();
-    application->focusedElement = Platform::element("from the application");
-    platform.applications[42] = application;
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(line()["payload"]["content"], "from the application");
-
-    application->focusedElement = Platform::element("");
+    platform.focused.reset();
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(output.str(), noneLine);
-
-    platform.applications.clear();
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(output.str(), noneLine);
-}
-
-// A chain of `levels` elements below a focused one, the last holding the selection.
-std::shared_ptr<InMemoryElement> focusedAbove(int levels, const std::string& text) {
-    auto node = Platform::element(text);
-    for (int level = 0; level < levels; ++level) node = Platform::element(std::nullopt, {Platform::element(""), node});
-    return node;
 }
 
 TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) {
-    platform.systemWide->focusedElement = focusedAbove(3, "third level");
+    // A chain of `levels` elements below the focused one, the last holding the selection.
+    auto focusAbove = [&](int levels, const std::string& text) {
+        Element node = platform.element(text);
+        for (int level = 0; level < levels; ++level) node = platform.element(std::nullopt, {platform.element(""), node});
+        platform.focused = node;
+    };
+    focusAbove(3, "third level");
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "third level");
 
-    platform.systemWide->focusedElement = focusedAbove(4, "fourth level");
+    focusAbove(4, "fourth level");
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(output.str(), noneLine);
 
     // The first match in document order wins, reading a child before its own children.
-    auto nested = Platform::element("", {Platform::element("grandchild")});
-    platform.systemWide->focusedElement =
-        Platform::element("", {Platform::element(std::nullopt, {nested}), Platform::element("second child")});
+    Element nested = platform.element("", {platform.element("grandchild")});
+    platform.focused =
+        platform.element("", {platform.element(std::nullopt, {nested}), platform.element("second child")});
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["content"], "grandchild");
 
     // Only the first ten children of an element are examined.
-    std::vector<ElementRef> children;
-    for (int index = 0; index < 10; ++index) children.push_back(Platform::element(""));
-    auto eleventh = Platform::element("eleventh child");
+    std::vector<Element> children;
+    for (int index = 0; index < 10; ++index) children.push_back(platform.element(""));
+    Element eleventh = platform.element("eleventh child");
     children.push_back(eleventh);
-    platform.systemWide->focusedElement = Platform::element(std::nullopt, children);
+    platform.focused = platform.element(std::nullopt, children);
     platform.selectedTextReads.clear();
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(output.str(), noneLine);
     EXPECT_EQ(platform.selectedTextReads.size(), 11u);  // the focused element and ten children
-    EXPECT_EQ(std::count(platform.selectedTextReads.begin(), platform.selectedTextReads.end(), eleventh.get()), 0);
+    EXPECT_EQ(std::count(platform.selectedTextReads.begin(), platform.selectedTextReads.end(), eleventh), 0);
 }
 
 TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {

@@ -1,55 +1,23 @@
 #include "pickline/Platform/AtSpi/AtSpiAccessibilityPlatform.h"
 
+#include <vector>
+
 #include "pickline/Platform/AtSpi/AtSpiTree.h"
 #include "pickline/Platform/AtSpi/FileManagers/FileManagerTable.h"
 
 namespace pickline {
-namespace {
 
 using atspi::Accessible;
 
-// An element handle: the whole desktop, or one accessible. A child listed by its parent
-// is fetched from the bus only when first used, so listing a large view costs one call.
-class AtSpiElement final : public AccessibilityElement {
-public:
-    static std::shared_ptr<AtSpiElement> desktop() {
-        auto element = std::make_shared<AtSpiElement>();
-        element->isDesktop_ = true;
-        return element;
-    }
-    static std::shared_ptr<AtSpiElement> of(Accessible accessible) {
-        auto element = std::make_shared<AtSpiElement>();
-        element->accessible_ = std::move(accessible);
-        return element;
-    }
-    static std::shared_ptr<AtSpiElement> childOf(Accessible parent, int index) {
-        auto element = std::make_shared<AtSpiElement>();
-        element->parent_ = std::move(parent);
-        element->index_ = index;
-        return element;
-    }
-
-    bool isDesktop() const { return isDesktop_; }
-
-    // The accessible, fetched with one bounded call the first time.
-    Accessible accessible(atspi::AtSpiTree& tree) const {
-        if (!accessible_ && parent_) {
-            accessible_ = tree.childAt(parent_.get(), index_);
-            parent_.reset();
-        }
-        return accessible_;
-    }
-
-private:
-    bool isDesktop_ = false;
-    mutable Accessible accessible_;
-    mutable Accessible parent_;
-    int index_ = 0;
-};
-
-}  // namespace
-
 struct AtSpiAccessibilityPlatform::State {
+    // An element handed out: its accessible, or the parent and index to fetch it from on
+    // its first read, so that listing a large view costs one call.
+    struct Slot {
+        Accessible accessible;
+        Accessible parent;
+        int index = 0;
+    };
+
     explicit State(Limits limits) : bus(limits), tree(bus) {}
 
     // The active window, looked up once per run.
@@ -61,10 +29,26 @@ struct AtSpiAccessibilityPlatform::State {
         return activeWindowFound;
     }
 
+    Element handOut(Slot slot) {
+        slots.push_back(std::move(slot));
+        return Element{slots.size() - 1};
+    }
+
+    Accessible accessible(Element element) {
+        if (element.id >= slots.size()) return nullptr;
+        auto& slot = slots[element.id];
+        if (!slot.accessible && slot.parent) {
+            slot.accessible = tree.childAt(slot.parent.get(), slot.index);
+            slot.parent.reset();
+        }
+        return slot.accessible;
+    }
+
     atspi::AtSpiBusConnection bus;  // declared first: closed after every accessible is released
     atspi::AtSpiTree tree;
     bool activeWindowTried = false;
     std::optional<atspi::AtSpiTree::ActiveWindow> activeWindowFound;
+    std::vector<Slot> slots;
 };
 
 AtSpiAccessibilityPlatform::AtSpiAccessibilityPlatform(Limits limits) : state_(std::make_unique<State>(limits)) {}
@@ -76,17 +60,41 @@ bool AtSpiAccessibilityPlatform::isProcessTrusted() { return state_->bus.connect
 std::optional<FrontmostApplication> AtSpiAccessibilityPlatform::frontmostApplication() {
     const auto& active = state_->activeWindow();
     if (!active) return std::nullopt;
-    return FrontmostApplication{active->applicationName, active->processIdentifier};
+    return FrontmostApplication{active->applicationName,
+                                atspi::fileManagerStrategy(active->applicationName) != nullptr};
 }
 
-bool AtSpiAccessibilityPlatform::isFileManager(const FrontmostApplication& application) {
-    return atspi::fileManagerStrategy(application.identifier) != nullptr;
-}
-
-FileManagerSelection AtSpiAccessibilityPlatform::fileManagerSelection(const FrontmostApplication& application) {
+std::optional<Element> AtSpiAccessibilityPlatform::focusedElement() {
     const auto& active = state_->activeWindow();
-    const auto* strategy = atspi::fileManagerStrategy(application.identifier);
-    if (!active || strategy == nullptr || active->processIdentifier != application.processIdentifier) return {};
+    if (!active) return std::nullopt;
+    // The focus inside the active window, else anywhere in its application.
+    Accessible focused = state_->tree.focusedIn(active->window.get());
+    if (!focused) focused = state_->tree.focusedIn(active->application.get());
+    if (!focused) return std::nullopt;
+    return state_->handOut({std::move(focused), nullptr, 0});
+}
+
+std::optional<std::string> AtSpiAccessibilityPlatform::selectedText(Element element) {
+    Accessible accessible = state_->accessible(element);
+    if (!accessible) return std::nullopt;
+    return state_->tree.selectedText(accessible.get());
+}
+
+std::optional<std::vector<Element>> AtSpiAccessibilityPlatform::children(Element element) {
+    Accessible accessible = state_->accessible(element);
+    if (!accessible) return std::nullopt;
+    auto count = state_->tree.childCount(accessible.get());
+    if (!count) return std::nullopt;
+    std::vector<Element> children;
+    children.reserve(static_cast<std::size_t>(*count));
+    for (int index = 0; index < *count; ++index) children.push_back(state_->handOut({nullptr, accessible, index}));
+    return children;
+}
+
+FileManagerSelection AtSpiAccessibilityPlatform::fileManagerSelection() {
+    const auto& active = state_->activeWindow();
+    const auto* strategy = active ? atspi::fileManagerStrategy(active->applicationName) : nullptr;
+    if (strategy == nullptr) return {};
     auto& tree = state_->tree;
     auto items = strategy->selectedItems(tree, active->window.get());
     if (!items) return {{}, {}, "The file manager did not report its selection"};
@@ -94,56 +102,6 @@ FileManagerSelection AtSpiAccessibilityPlatform::fileManagerSelection(const Fron
     auto folder = strategy->currentFolder(tree, active->window.get());
     if (!folder) return {{}, {}, "Could not determine the folder shown by the file manager"};
     return {std::move(*folder), std::move(*items), std::nullopt};
-}
-
-ElementRef AtSpiAccessibilityPlatform::systemWideElement() { return AtSpiElement::desktop(); }
-
-// Only the frontmost application is ever asked for; any other process gets an element
-// whose reads fail.
-ElementRef AtSpiAccessibilityPlatform::applicationElement(int processIdentifier) {
-    const auto& active = state_->activeWindow();
-    if (active && active->processIdentifier == processIdentifier) return AtSpiElement::of(active->application);
-    return AtSpiElement::of(nullptr);
-}
-
-std::optional<AttributeValue> AtSpiAccessibilityPlatform::copyAttributeValue(const ElementRef& element,
-                                                                             ElementAttribute attribute) {
-    const auto* handle = dynamic_cast<const AtSpiElement*>(element.get());
-    if (handle == nullptr || !state_->bus.connect()) return std::nullopt;
-    auto& tree = state_->tree;
-    Accessible accessible;
-    if (handle->isDesktop()) {
-        // The desktop's focus is the focus inside the active window.
-        if (attribute != ElementAttribute::focusedElement) return std::nullopt;
-        const auto& active = state_->activeWindow();
-        if (!active) return std::nullopt;
-        accessible = active->window;
-    } else {
-        accessible = handle->accessible(tree);
-        if (!accessible) return std::nullopt;
-    }
-
-    switch (attribute) {
-    case ElementAttribute::focusedElement: {
-        Accessible focused = tree.focusedIn(accessible.get());
-        if (!focused) return std::nullopt;
-        return ElementRef(AtSpiElement::of(std::move(focused)));
-    }
-    case ElementAttribute::selectedText: {
-        auto text = tree.selectedText(accessible.get());
-        if (!text) return std::nullopt;
-        return std::move(*text);
-    }
-    case ElementAttribute::children: {
-        auto count = tree.childCount(accessible.get());
-        if (!count) return std::nullopt;
-        std::vector<ElementRef> children;
-        children.reserve(static_cast<std::size_t>(*count));
-        for (int index = 0; index < *count; ++index) children.push_back(AtSpiElement::childOf(accessible, index));
-        return children;
-    }
-    }
-    return std::nullopt;
 }
 
 }  // namespace pickline

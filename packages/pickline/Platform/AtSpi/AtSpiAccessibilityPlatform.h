@@ -8,8 +8,8 @@
 namespace pickline {
 
 // Accessibility through AT-SPI on the desktop's accessibility bus. The frontmost
-// application is the one whose window is active; known file managers answer for their
-// selected items.
+// application is the one whose window is active; the file managers of FileManagerTable
+// answer for their selected items.
 //
 // Every bus call waits at most `perCall`, and all of them together at most `wholeRun`
 // counted from construction; a call past that answers with nothing at once, so an
@@ -29,11 +29,10 @@ public:
     // launch a stray bus that outlives this process.
     bool isProcessTrusted() override;
     std::optional<FrontmostApplication> frontmostApplication() override;
-    bool isFileManager(const FrontmostApplication& application) override;
-    FileManagerSelection fileManagerSelection(const FrontmostApplication& application) override;
-    ElementRef systemWideElement() override;
-    ElementRef applicationElement(int processIdentifier) override;
-    std::optional<AttributeValue> copyAttributeValue(const ElementRef& element, ElementAttribute attribute) override;
+    std::optional<Element> focusedElement() override;
+    std::optional<std::string> selectedText(Element element) override;
+    std::optional<std::vector<Element>> children(Element element) override;
+    FileManagerSelection fileManagerSelection() override;
 
 private:
     struct State;

@@ -15,13 +15,7 @@ std::optional<AtSpiTree::ActiveWindow> AtSpiTree::findActiveWindow() {
         for (int windowIndex = 0; windows && windowIndex < *windows; ++windowIndex) {
             Accessible window = childAt(application.get(), windowIndex);
             if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
-            ActiveWindow found{application, window, name(application.get()), 0};
-            CallError processError;
-            if (bus_.arm())
-                found.processIdentifier =
-                    static_cast<int>(atspi_accessible_get_process_id(application.get(), processError.out()));
-            if (processError) found.processIdentifier = 0;
-            return found;
+            return ActiveWindow{application, window, name(application.get())};
         }
     }
     return std::nullopt;

@@ -27,7 +27,6 @@ public:
         Accessible application;
         Accessible window;
         std::string applicationName;
-        int processIdentifier = 0;
     };
 
     using Predicate = std::function<bool(AtspiAccessible*)>;

@@ -4,12 +4,10 @@
 
 namespace pickline {
 
-std::shared_ptr<InMemoryElement> InMemoryAccessibilityPlatform::element(std::optional<std::string> selectedText,
-                                                                        std::vector<ElementRef> children) {
-    auto created = std::make_shared<InMemoryElement>();
-    created->selectedText = std::move(selectedText);
-    if (!children.empty()) created->children = std::move(children);
-    return created;
+Element InMemoryAccessibilityPlatform::element(std::optional<std::string> selectedText, std::vector<Element> children) {
+    nodes_.push_back({std::move(selectedText), std::nullopt});
+    if (!children.empty()) nodes_.back().children = std::move(children);
+    return Element{nodes_.size() - 1};
 }
 
 bool InMemoryAccessibilityPlatform::isProcessTrusted() {
@@ -19,39 +17,17 @@ bool InMemoryAccessibilityPlatform::isProcessTrusted() {
 
 std::optional<FrontmostApplication> InMemoryAccessibilityPlatform::frontmostApplication() { return frontmost; }
 
-bool InMemoryAccessibilityPlatform::isFileManager(const FrontmostApplication& application) {
-    return application.identifier == fileManagerIdentifier;
+std::optional<Element> InMemoryAccessibilityPlatform::focusedElement() { return focused; }
+
+std::optional<std::string> InMemoryAccessibilityPlatform::selectedText(Element element) {
+    selectedTextReads.push_back(element);
+    return nodes_.at(element.id).selectedText;
 }
 
-FileManagerSelection InMemoryAccessibilityPlatform::fileManagerSelection(const FrontmostApplication&) {
-    return fileSelection;
+std::optional<std::vector<Element>> InMemoryAccessibilityPlatform::children(Element element) {
+    return nodes_.at(element.id).children;
 }
 
-ElementRef InMemoryAccessibilityPlatform::systemWideElement() { return systemWide; }
-
-ElementRef InMemoryAccessibilityPlatform::applicationElement(int processIdentifier) {
-    auto found = applications.find(processIdentifier);
-    if (found != applications.end()) return found->second;
-    return std::make_shared<InMemoryElement>();
-}
-
-std::optional<AttributeValue> InMemoryAccessibilityPlatform::copyAttributeValue(const ElementRef& element,
-                                                                                ElementAttribute attribute) {
-    const auto* node = dynamic_cast<const InMemoryElement*>(element.get());
-    if (node == nullptr) return std::nullopt;
-    switch (attribute) {
-    case ElementAttribute::focusedElement:
-        if (!node->focusedElement) return std::nullopt;
-        return node->focusedElement;
-    case ElementAttribute::selectedText:
-        selectedTextReads.push_back(node);
-        if (!node->selectedText) return std::nullopt;
-        return *node->selectedText;
-    case ElementAttribute::children:
-        if (!node->children) return std::nullopt;
-        return *node->children;
-    }
-    return std::nullopt;
-}
+FileManagerSelection InMemoryAccessibilityPlatform::fileManagerSelection() { return fileSelection; }
 
 }  // namespace pickline

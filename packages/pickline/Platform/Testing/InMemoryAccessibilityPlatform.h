@@ -1,7 +1,6 @@
 #pragma once
 
-#include <map>
-#include <memory>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,40 +9,36 @@
 
 namespace pickline {
 
-// An element of an in-memory user interface; an attribute left unset makes its read fail.
-struct InMemoryElement : AccessibilityElement {
-    std::optional<std::string> selectedText;
-    std::optional<std::vector<ElementRef>> children;
-    ElementRef focusedElement;
-};
-
 // Accessibility as tests arrange it: trust answers, the frontmost application, the file
 // manager's answer and element trees that real applications cannot be made to show.
 class InMemoryAccessibilityPlatform final : public AccessibilityPlatform {
 public:
-    static std::shared_ptr<InMemoryElement> element(std::optional<std::string> selectedText = std::nullopt,
-                                                    std::vector<ElementRef> children = {});
+    // Adds an element; a read of what is left unset fails.
+    Element element(std::optional<std::string> selectedText = std::nullopt, std::vector<Element> children = {});
 
     // Successive answers of isProcessTrusted; the last one repeats.
     std::vector<bool> trustAnswers{true};
     std::optional<FrontmostApplication> frontmost;
-    std::string fileManagerIdentifier = "file-manager";
+    std::optional<Element> focused;
     FileManagerSelection fileSelection;
-    std::shared_ptr<InMemoryElement> systemWide = std::make_shared<InMemoryElement>();
-    std::map<int, std::shared_ptr<InMemoryElement>> applications;
 
     // Every element whose selected text was read, in order.
-    std::vector<const AccessibilityElement*> selectedTextReads;
+    std::vector<Element> selectedTextReads;
 
     bool isProcessTrusted() override;
     std::optional<FrontmostApplication> frontmostApplication() override;
-    bool isFileManager(const FrontmostApplication& application) override;
-    FileManagerSelection fileManagerSelection(const FrontmostApplication& application) override;
-    ElementRef systemWideElement() override;
-    ElementRef applicationElement(int processIdentifier) override;
-    std::optional<AttributeValue> copyAttributeValue(const ElementRef& element, ElementAttribute attribute) override;
+    std::optional<Element> focusedElement() override;
+    std::optional<std::string> selectedText(Element element) override;
+    std::optional<std::vector<Element>> children(Element element) override;
+    FileManagerSelection fileManagerSelection() override;
 
 private:
+    struct Node {
+        std::optional<std::string> selectedText;
+        std::optional<std::vector<Element>> children;
+    };
+
+    std::vector<Node> nodes_;
     std::size_t trustQuestions_ = 0;
 };
 

@@ -2,7 +2,10 @@
 """select-items.py APPLICATION NAME...: waits (up to 35 s) for APPLICATION's active window
 to show every NAME, selects exactly those items and prints "ready". Views with a working
 Selection interface are selected over the bus; Thunar's list view and Dolphin's view with
-the keyboard, as a user would (the NAMEs must be neighbours there)."""
+the keyboard, as a user would (the NAMEs must be neighbours there): on X11 through xdotool,
+on Wayland through a remote-desktop session of the compositor (mutter)."""
+import functools
+import os
 import subprocess
 import sys
 import time
@@ -11,7 +14,7 @@ import warnings
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi, GLib  # noqa: E402
+from gi.repository import Atspi, Gio, GLib  # noqa: E402
 
 warnings.simplefilter("ignore", DeprecationWarning)
 Role, State = Atspi.Role, Atspi.StateType
@@ -81,8 +84,35 @@ def selected_names(view, name_of):
     return {name for name in map(name_of, chosen) if name}
 
 
-def press(*keys):
-    subprocess.run(["xdotool", "key", *keys], check=True)
+KEYSYMS = {"ctrl": 0xFFE3, "shift": 0xFFE1, "Home": 0xFF50, "Right": 0xFF53, "Down": 0xFF54, "2": 0x32}
+
+
+@functools.cache
+def remote_desktop_session():
+    """notify(keysym, pressed) on a remote-desktop session of mutter, kept for this process."""
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+
+    def call(path, interface, method, arguments=None):
+        return bus.call_sync("org.gnome.Mutter.RemoteDesktop", path, interface, method, arguments, None,
+                             Gio.DBusCallFlags.NONE, 5000, None)
+
+    session = call("/org/gnome/Mutter/RemoteDesktop", "org.gnome.Mutter.RemoteDesktop", "CreateSession").unpack()[0]
+    call(session, "org.gnome.Mutter.RemoteDesktop.Session", "Start")
+    return lambda keysym, pressed: call(session, "org.gnome.Mutter.RemoteDesktop.Session", "NotifyKeyboardKeysym",
+                                        GLib.Variant("(ub)", (keysym, pressed)))
+
+
+def press(*keys):  # xdotool's names: "Home", "shift+Down"
+    if "DISPLAY" in os.environ:
+        subprocess.run(["xdotool", "key", *keys], check=True)
+    else:
+        notify = remote_desktop_session()
+        for key in keys:
+            chord = [KEYSYMS[name] for name in key.split("+")]
+            for keysym in chord:
+                notify(keysym, True)
+            for keysym in reversed(chord):
+                notify(keysym, False)
     time.sleep(0.15)
 
 
