@@ -9,8 +9,7 @@
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/CommandRouter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
-#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
-#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
+#include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 #include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
@@ -29,9 +28,6 @@ int main(int argc, char** argv) {
         startup.paths.applicationSupportDirectory() / "diagnostics.json", startup.logger);
     diagnostics->updateLogPath(startup.logPath);
 
-    auto store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory());
-    auto systemModels = pocketSphinxModelSources();
-    SpeechModelTrial trial("/proc/self/exe", startup.logger);
     // The speech gate's model lies in share/tessaryn/ beside the bin/ folder of the program,
     // where it is installed (and where the build puts it in the build tree). Audio that is
     // no speech but should be decoded all the same (the fabricated test model's tones, an
@@ -42,13 +38,18 @@ int main(int argc, char** argv) {
         auto program = std::filesystem::read_symlink("/proc/self/exe", unknown);
         speechGateModel = program.parent_path().parent_path() / "share/tessaryn" / SileroSpeechGate::modelFileName;
     }
-    auto speech = std::make_shared<LinuxSpeechPlatform>(store, systemModels, speechGateModel, startup.logger, trial);
-    auto speechAssets = std::make_shared<LinuxSpeechAssetInventory>(
-        store, installableSpeechModelSources(&LinuxSpeechPlatform::isKnownEngine, startup.logger), std::move(systemModels),
-        trial, &SpeechModelCatalog::current);
-    auto system = std::make_shared<LinuxSystemInfo>([speech] { return speech->isTranscriberAvailable(); });
+    auto models = std::make_shared<StoredSpeechModels>(
+        StoredSpeechModels::Places{
+            .store = SpeechModelStore::inApplicationSupport(startup.paths.applicationSupportDirectory()),
+            .sources = installableSpeechModelSources(&StoredSpeechModels::isKnownEngine, startup.logger),
+            .systemModels = pocketSphinxModelSources(),
+            .catalog = &SpeechModelCatalog::current,
+            .trial = SpeechModelTrial("/proc/self/exe", startup.logger),
+            .speechGateModel = speechGateModel,
+        },
+        startup.logger);
+    auto system = std::make_shared<LinuxSystemInfo>([models] { return models->hasAnyModel(); });
 
-    CommandRouter router(
-        CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, speech, speechAssets, system});
+    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, models, system});
     return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
 }

@@ -8,27 +8,27 @@
 
 namespace harkline {
 
-AssetStatusSummary summarize(AssetInventoryStatus status) {
+AssetStatusSummary summarize(ModelStatus status) {
     switch (status) {
-        case AssetInventoryStatus::unsupported: return {"assets-unsupported", false};
-        case AssetInventoryStatus::supported: return {"assets-available", false};
-        case AssetInventoryStatus::downloading: return {"assets-downloading", false};
-        case AssetInventoryStatus::installed: return {"assets-ready", true};
+        case ModelStatus::unsupported: return {"assets-unsupported", false};
+        case ModelStatus::available: return {"assets-available", false};
+        case ModelStatus::installing: return {"assets-downloading", false};
+        case ModelStatus::installed: return {"assets-ready", true};
     }
     return {"assets-unknown", false};
 }
 
-AssetStatusSummary SpeechAssetManager::status(const std::string& locale, TranscriptionPreset preset) const {
-    return summarize(inventory_->status({SpeechAssetModule{locale, preset}}));
+AssetStatusSummary SpeechAssetManager::status(const std::string& locale) const {
+    return summarize(models_->status(locale));
 }
 
-AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale, TranscriptionPreset preset,
-                                                           const DownloadCancellationToken& cancellationToken,
+AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale,
+                                                      const DownloadCancellationToken& cancellationToken,
                                                            const ProgressHandler& progressHandler) const {
-    auto request = inventory_->assetInstallationRequest({SpeechAssetModule{locale, preset}});
+    auto request = models_->installation(locale);
     if (!request) {
         logger_.info("AssetInventory 返回空请求，可能已安装 locale=" + locale);
-        return status(locale, preset);
+        return status(locale);
     }
 
     // A marker left by an earlier cancel must not stop this installation.
@@ -59,7 +59,7 @@ AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale,
     if (!failure) progressHandler(1.0);
     if (cancellation.isCancelled()) throw CLIError(CLIError::Case::downloadCancelled);
     if (failure) std::rethrow_exception(failure);
-    return status(locale, preset);
+    return status(locale);
 }
 
 }  // namespace harkline

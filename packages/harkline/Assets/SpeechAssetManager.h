@@ -7,8 +7,7 @@
 
 #include "cli-frame/Logging/Logger.h"
 #include "harkline/Assets/DownloadCancellationToken.h"
-#include "harkline/Platform/Speech/SpeechAssetInventory.h"
-#include "harkline/Platform/Speech/TranscriptionPreset.h"
+#include "harkline/Platform/Speech/SpeechModels.h"
 
 namespace harkline {
 
@@ -19,36 +18,35 @@ struct AssetStatusSummary {
     bool operator==(const AssetStatusSummary&) const = default;
 };
 
-AssetStatusSummary summarize(AssetInventoryStatus status);
+AssetStatusSummary summarize(ModelStatus status);
 
-// The one place that talks to the speech layer's asset inventory: the asset state of a
-// locale, and its installation with progress reports and a cancel that works across
+// The one place that installs speech models: the asset state of a locale, and the
+// installation of its model with progress reports and a cancel that works across
 // processes through the cancel marker.
 class SpeechAssetManager {
 public:
     static constexpr std::chrono::milliseconds progressInterval{500};
 
-    // Called with the fraction done (0 to 1, as the platform gives it); from a
+    // Called with the fraction done (0 to 1, as the installation gives it); from a
     // background thread, one call at a time. Must not throw.
     using ProgressHandler = std::function<void(double)>;
 
-    SpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechAssetInventory> inventory)
-        : logger_(std::move(logger)), inventory_(std::move(inventory)) {}
+    SpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechModels> models)
+        : logger_(std::move(logger)), models_(std::move(models)) {}
 
     // Never fails.
-    AssetStatusSummary status(const std::string& locale, TranscriptionPreset preset) const;
+    AssetStatusSummary status(const std::string& locale) const;
 
     // Installs the assets and returns the state afterwards. Throws CLIError
     // downloadCancelled when the marker was seen during the installation (even one that
     // then completed), or the platform's own failure unchanged. Every progress report has
     // returned before this does; a completed installation ends with a report of exactly 1.
-    AssetStatusSummary downloadAssets(const std::string& locale, TranscriptionPreset preset,
-                                      const DownloadCancellationToken& cancellationToken,
+    AssetStatusSummary downloadAssets(const std::string& locale, const DownloadCancellationToken& cancellationToken,
                                       const ProgressHandler& progressHandler) const;
 
 private:
     cli::Logger logger_;
-    std::shared_ptr<const SpeechAssetInventory> inventory_;
+    std::shared_ptr<const SpeechModels> models_;
 };
 
 }  // namespace harkline

@@ -13,7 +13,7 @@ struct AudioStreamConfig {
     int maxFramesPerBuffer = 2048;
 
     // Buffers cut ahead of the one being decoded, from audio already read: the audio
-    // handed on to the analyzer, which the results count.
+    // handed on to the decoder, which the results count.
     static constexpr std::size_t maxBuffersAhead = 16;
 
     int bytesPerFrame() const { return static_cast<int>(channels) * (bitDepth / 8); }

@@ -10,15 +10,14 @@
 
 namespace harkline {
 
-PCMBufferStream::PCMBufferStream(AsyncStream<ByteChunk> input, AudioFormat format, std::size_t bytesPerFrame,
+PCMBufferStream::PCMBufferStream(AsyncStream<ByteChunk> input, std::size_t bytesPerFrame,
                                  std::size_t maxFramesPerBuffer, cli::Logger logger)
     : input_(std::move(input)),
-      format_(format),
       bytesPerFrame_(bytesPerFrame),
       maxFramesPerBuffer_(maxFramesPerBuffer),
       logger_(std::move(logger)) {}
 
-std::optional<AudioPCMBuffer> PCMBufferStream::next() {
+std::optional<PCMBuffer> PCMBufferStream::next() {
     if (!failure_) {
         try {
             cutAhead();
@@ -70,7 +69,7 @@ void PCMBufferStream::cutWholeFrames() {
         auto frames = std::min((pending_.size() - offset) / bytesPerFrame_, maxFramesPerBuffer_);
         auto byteCount = frames * bytesPerFrame_;
         ready_.push_back(PCMBufferStreamBuilder::makeBuffer(pending_.data() + offset, byteCount,
-                                                            static_cast<std::uint32_t>(frames), format_));
+                                                            static_cast<std::uint32_t>(frames)));
         offset += byteCount;
         ++bufferCount_;
         frameTotal_ += static_cast<std::int64_t>(frames);
@@ -81,22 +80,21 @@ void PCMBufferStream::cutWholeFrames() {
 
 PCMBufferStream PCMBufferStreamBuilder::makeStream(AsyncStream<ByteChunk> input) const {
     if (config_.channels != 1) throw CLIError(CLIError::Case::unsupportedChannelCount);
-    AudioFormat format{AudioCommonFormat::pcmFormatInt16, config_.sampleRate, 1, false};
     auto bytesPerFrame = config_.bitDepth / 8;
     logger_.info("PCM 解析器初始化 sampleRate=" + formatFloatingPoint(config_.sampleRate) + "Hz bitDepth=" +
                  std::to_string(config_.bitDepth) + " bytesPerFrame=" + std::to_string(bytesPerFrame));
-    return PCMBufferStream(std::move(input), format, static_cast<std::size_t>(bytesPerFrame),
+    return PCMBufferStream(std::move(input), static_cast<std::size_t>(bytesPerFrame),
                            static_cast<std::size_t>(std::max(config_.maxFramesPerBuffer, 1)), logger_);
 }
 
-AudioPCMBuffer PCMBufferStreamBuilder::makeBuffer(const std::uint8_t* bytes, std::size_t byteCount,
-                                                  std::uint32_t frameCount, const AudioFormat& format) {
+PCMBuffer PCMBufferStreamBuilder::makeBuffer(const std::uint8_t* bytes, std::size_t byteCount,
+                                             std::uint32_t frameCount) {
     if (byteCount != 0 && byteCount % 2 != 0) throw CLIError(CLIError::Case::invalidPCMFrame);
-    auto buffer = AudioPCMBuffer::make(format, frameCount);
+    auto buffer = PCMBuffer::make(frameCount);
     if (!buffer) throw CLIError(CLIError::Case::bufferAllocationFailed);
-    auto* channelData = buffer->int16ChannelData(0);
+    auto* channelData = buffer->samples();
     if (channelData == nullptr) throw CLIError(CLIError::Case::bufferAllocationFailed);
-    auto samples = static_cast<std::size_t>(frameCount) * format.channelCount;
+    auto samples = static_cast<std::size_t>(frameCount);
     if (samples < 1) throw CLIError(CLIError::Case::invalidPCMFrame);
     // Never read past what was handed in, whatever the frame count claims.
     if (samples * 2 > byteCount) throw CLIError(CLIError::Case::invalidPCMFrame);

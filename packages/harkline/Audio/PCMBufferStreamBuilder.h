@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Audio/AudioPCMBuffer.h"
+#include "harkline/Audio/PCMBuffer.h"
 #include "harkline/Audio/AudioStreamConfig.h"
 #include "harkline/Streams/AsyncStream.h"
 #include "harkline/Streams/StandardInputStream.h"
@@ -21,12 +21,12 @@ namespace harkline {
 // AudioStreamConfig::maxBuffersAhead buffers.
 class PCMBufferStream {
 public:
-    PCMBufferStream(AsyncStream<ByteChunk> input, AudioFormat format, std::size_t bytesPerFrame,
+    PCMBufferStream(AsyncStream<ByteChunk> input, std::size_t bytesPerFrame,
                     std::size_t maxFramesPerBuffer, cli::Logger logger);
 
     // The next buffer; nullopt at the end of input. Throws the input's error, or the
     // conversion's, once the buffers made before it have been taken.
-    std::optional<AudioPCMBuffer> next();
+    std::optional<PCMBuffer> next();
 
     // Bytes of all buffers cut so far, handed out or ready.
     std::int64_t bytesCut() const { return frameTotal_ * static_cast<std::int64_t>(bytesPerFrame_); }
@@ -37,12 +37,11 @@ private:
     void cutWholeFrames();
 
     AsyncStream<ByteChunk> input_;
-    AudioFormat format_;
     std::size_t bytesPerFrame_;
     std::size_t maxFramesPerBuffer_;
     cli::Logger logger_;
     ByteChunk pending_;
-    std::deque<AudioPCMBuffer> ready_;
+    std::deque<PCMBuffer> ready_;
     bool inputEnded_ = false;
     std::exception_ptr failure_;
     std::int64_t chunkCount_ = 0;
@@ -61,8 +60,7 @@ public:
 
     // One buffer of `frameCount` frames from the first frameCount × 2 bytes of `bytes`.
     // Throws CLIError::invalidPCMFrame or CLIError::bufferAllocationFailed.
-    static AudioPCMBuffer makeBuffer(const std::uint8_t* bytes, std::size_t byteCount, std::uint32_t frameCount,
-                                     const AudioFormat& format);
+    static PCMBuffer makeBuffer(const std::uint8_t* bytes, std::size_t byteCount, std::uint32_t frameCount);
 
     const AudioStreamConfig& config() const { return config_; }
 

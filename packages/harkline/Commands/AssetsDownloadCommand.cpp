@@ -13,7 +13,7 @@ AssetsDownloadCommand::AssetsDownloadCommand(CommandContext context, const cli::
                                              DownloadCancellationToken cancellationToken)
     : context_(std::move(context)),
       target_(AssetCommandTarget::fromArguments(arguments, *context_.system)),
-      manager_(context_.logger, context_.speechAssets),
+      manager_(context_.logger, context_.models),
       cancellationToken_(std::move(cancellationToken)) {}
 
 int AssetsDownloadCommand::run() {
@@ -27,7 +27,7 @@ int AssetsDownloadCommand::run() {
     recordProgress(0);
 
     try {
-        auto summary = manager_.downloadAssets(locale, target_.preset, cancellationToken_, [&](double fraction) {
+        auto summary = manager_.downloadAssets(locale, cancellationToken_, [&](double fraction) {
             double value = std::isfinite(fraction) ? fraction : 0;
             progressStore.update(value);
             recordProgress(value);

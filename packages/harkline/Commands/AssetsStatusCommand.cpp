@@ -8,11 +8,11 @@ namespace harkline {
 AssetsStatusCommand::AssetsStatusCommand(CommandContext context, const cli::CommandArguments& arguments)
     : context_(std::move(context)),
       target_(AssetCommandTarget::fromArguments(arguments, *context_.system)),
-      manager_(context_.logger, context_.speechAssets) {}
+      manager_(context_.logger, context_.models) {}
 
 int AssetsStatusCommand::run() {
     context_.logger.info("执行 assets.status locale=" + target_.locale);
-    auto summary = manager_.status(target_.locale, target_.preset);
+    auto summary = manager_.status(target_.locale);
     context_.diagnostics->updateAssets({target_.locale, summary.status, summary.installed});
     context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
         .stage = summary.status,

@@ -7,8 +7,7 @@
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
-#include "harkline/Platform/Speech/SpeechAssetInventory.h"
-#include "harkline/Platform/Speech/SpeechPlatform.h"
+#include "harkline/Platform/Speech/SpeechModels.h"
 #include "harkline/Platform/System/SystemInfo.h"
 
 namespace harkline {
@@ -19,10 +18,8 @@ struct CommandContext {
     cli::Logger logger;
     std::shared_ptr<DiagnosticsStore> diagnostics;
     std::optional<std::string> logFilePath;
-    // The speech platform layer; null when this build has none.
-    std::shared_ptr<const SpeechPlatform> speech;
-    // The speech layer's model assets, and the operating system's own answers.
-    std::shared_ptr<const SpeechAssetInventory> speechAssets;
+    // The speech models, and the operating system's own answers.
+    std::shared_ptr<const SpeechModels> models;
     std::shared_ptr<const SystemInfo> system;
 };
 

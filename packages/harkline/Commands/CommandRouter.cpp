@@ -27,22 +27,11 @@ int CommandRouter::run(const std::optional<std::string>& commandName, const std:
 
 std::unique_ptr<cli::CLIExecutableCommand> CommandRouter::makeCommand(CommandIdentifier identifier,
                                                                       const cli::CommandArguments& arguments) const {
-    // Commands that need the speech layer are not built without one, before it is touched.
-    auto requireSpeechLayer = [this] {
-        if (!context_.speech || !context_.speech->hasSpeechAnalyzer()) throw CLIError(CLIError::Case::backendUnavailable);
-    };
     switch (identifier) {
-        case CommandIdentifier::envCheck:
-            requireSpeechLayer();
-            return std::make_unique<EnvCheckCommand>(context_);
-        case CommandIdentifier::supportLocales:
-            requireSpeechLayer();
-            return std::make_unique<SupportLocalesCommand>(context_);
-        case CommandIdentifier::assetsStatus:
-            requireSpeechLayer();
-            return std::make_unique<AssetsStatusCommand>(context_, arguments);
+        case CommandIdentifier::envCheck: return std::make_unique<EnvCheckCommand>(context_);
+        case CommandIdentifier::supportLocales: return std::make_unique<SupportLocalesCommand>(context_);
+        case CommandIdentifier::assetsStatus: return std::make_unique<AssetsStatusCommand>(context_, arguments);
         case CommandIdentifier::assetsDownload:
-            requireSpeechLayer();
             return std::make_unique<AssetsDownloadCommand>(
                 context_, arguments, DownloadCancellationToken::inFolder(harklinePaths().applicationSupportDirectory()));
         case CommandIdentifier::assetsCancel:

@@ -20,12 +20,12 @@ int EnvCheckCommand::run() {
     EnvSnapshot env{
         .macOSVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                         std::to_string(version.patch),
-        .speechApi = context_.speech->isTranscriberAvailable() ? "available" : "unavailable",
+        .speechApi = context_.models->hasAnyModel() ? "available" : "unavailable",
         .authorization = authorizationText(context_.system->speechAuthorizationStatus()),
     };
     // A gate that cannot be used leaves transcription possible, ungated: no reason to
     // refuse the environment.
-    if (auto problem = context_.speech->speechGateProblem()) {
+    if (auto problem = context_.models->speechGateProblem()) {
         env.speechGate = "unavailable";
         env.speechGateProblem = problem;
     } else {

@@ -29,8 +29,8 @@ void to_json(cli::Json& json, const LocaleListPayload& payload) {
 
 int SupportLocalesCommand::run() {
     context_.logger.info("执行 support.locales 指令");
-    auto supported = context_.speechAssets->supportedLocales();
-    auto installedList = context_.speechAssets->installedLocales();
+    auto supported = context_.models->supportedLocales();
+    auto installedList = context_.models->installedLocales();
     std::set<std::string> installed(installedList.begin(), installedList.end());
 
     LocaleListPayload payload;

@@ -27,7 +27,7 @@ struct LocaleListPayload {
 void to_json(cli::Json& json, const LocaleMetadata& metadata);
 void to_json(cli::Json& json, const LocaleListPayload& payload);
 
-// Lists every locale the speech transcriber supports, in the speech layer's order, with
+// Lists every locale a speech model can be had for, sorted, with
 // whether its model still has to be installed; "zh-CN" is the default choice.
 class SupportLocalesCommand : public cli::CLIExecutableCommand {
 public:

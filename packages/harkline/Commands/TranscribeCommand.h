@@ -1,10 +1,7 @@
 #pragma once
 
-#include <memory>
-
 #include "cli-frame/Commands/CLIExecutableCommand.h"
 #include "harkline/Audio/AudioStreamConfig.h"
-#include "harkline/Backends/SpeechBackend.h"
 #include "harkline/Commands/CommandContext.h"
 
 namespace harkline {
@@ -19,10 +16,6 @@ public:
     int run() override;
 
     static AudioStreamConfig fixedConfig() { return AudioStreamConfig{16000.0, 1, 16, 2048}; }
-    // The analyzer backend when the context has a speech layer with an analyzer, else the
-    // unavailable one.
-    static std::shared_ptr<const SpeechBackend> makeBackend(const CommandContext& context,
-                                                            const AudioStreamConfig& config);
 
 private:
     CommandContext context_;

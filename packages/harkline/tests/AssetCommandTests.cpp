@@ -16,11 +16,9 @@
 #include "harkline/Commands/AssetsCancelCommand.h"
 #include "harkline/Commands/AssetsDownloadCommand.h"
 #include "harkline/Commands/AssetsStatusCommand.h"
-#include "harkline/Commands/CommandRouter.h"
 #include "harkline/Commands/EnvCheckCommand.h"
 #include "harkline/Commands/SupportLocalesCommand.h"
-#include "harkline/Platform/Speech/Testing/InMemoryAssetInventory.h"
-#include "harkline/Platform/Speech/Testing/ScriptedSpeechPlatform.h"
+#include "harkline/Platform/Speech/Testing/InMemorySpeechModels.h"
 #include "harkline/Platform/System/Testing/FixedSystemInfo.h"
 #include "harkline/Runtime/CLIError.h"
 #include "test-support/TemporaryHome.h"
@@ -30,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Status = AssetInventoryStatus;
+using Status = ModelStatus;
 
 cli::CommandArguments arguments(std::vector<std::string> values) { return cli::CommandArguments(std::move(values)); }
 
@@ -44,16 +42,14 @@ protected:
     }
     void TearDown() override { ::close(outputFd_); }
 
-    CommandContext context(InMemoryAssetInventory::Script assets, ScriptedSpeechPlatform::Script speech = {},
-                           FixedSystemInfo::Answers system = {}) {
-        inventory_ = std::make_shared<InMemoryAssetInventory>(std::move(assets));
+    CommandContext context(InMemorySpeechModels::Script models, FixedSystemInfo::Answers system = {}) {
+        models_ = std::make_shared<InMemorySpeechModels>(std::move(models));
         return CommandContext{
             cli::CLIMessageEmitter(cli::Logger(), "/logs/h.log", outputFd_),
             logger_,
             diagnostics_,
             "/logs/h.log",
-            std::make_shared<ScriptedSpeechPlatform>(std::move(speech)),
-            inventory_,
+            models_,
             std::make_shared<FixedSystemInfo>(std::move(system)),
         };
     }
@@ -81,40 +77,38 @@ protected:
                         [] { return std::optional<std::string>(); }};
     std::shared_ptr<DiagnosticsStore> diagnostics_ =
         std::make_shared<DiagnosticsStore>(home_.path() / "diagnostics.json", cli::Logger());
-    std::shared_ptr<InMemoryAssetInventory> inventory_;
+    std::shared_ptr<InMemorySpeechModels> models_;
     DownloadCancellationToken token_ = DownloadCancellationToken::inFolder(home_.path());
 };
 
 TEST(AssetStatusSummary, EveryPlatformStatusHasItsStageAndOnlyInstalledCountsAsInstalled) {
     EXPECT_EQ(summarize(Status::unsupported), (AssetStatusSummary{"assets-unsupported", false}));
-    EXPECT_EQ(summarize(Status::supported), (AssetStatusSummary{"assets-available", false}));
-    EXPECT_EQ(summarize(Status::downloading), (AssetStatusSummary{"assets-downloading", false}));
+    EXPECT_EQ(summarize(Status::available), (AssetStatusSummary{"assets-available", false}));
+    EXPECT_EQ(summarize(Status::installing), (AssetStatusSummary{"assets-downloading", false}));
     EXPECT_EQ(summarize(Status::installed), (AssetStatusSummary{"assets-ready", true}));
-    EXPECT_EQ(summarize(static_cast<Status>(7)), (AssetStatusSummary{"assets-unknown", false}));
 }
 
 TEST_F(AssetCommandTest, ManagerWithNothingToInstallReportsTheStatusAndLeavesTheMarkerAlone) {
     context({.statuses = {{"en-US", Status::installed}}, .nothingToInstall = true});
-    SpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, models_);
     token_.requestCancel();
     std::vector<double> reports;
-    auto summary = manager.downloadAssets("en-US", TranscriptionPreset::transcription, token_,
-                                          [&](double value) { reports.push_back(value); });
+    auto summary = manager.downloadAssets("en-US", token_, [&](double value) { reports.push_back(value); });
     EXPECT_EQ(summary, (AssetStatusSummary{"assets-ready", true}));
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(token_.isRequested());
     EXPECT_EQ(logLines(), std::vector<std::string>{"AssetInventory 返回空请求，可能已安装 locale=en-US"});
-    EXPECT_EQ(inventory_->record().requestedPresets, std::vector<TranscriptionPreset>{TranscriptionPreset::transcription});
+    EXPECT_EQ(models_->record().installations, std::vector<std::string>{"en-US"});
 }
 
 TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAllOthers) {
-    context({.statuses = {{"en-GB", Status::supported}}, .fractions = {0.25, 0.5}, .stepDuration = 300ms});
-    SpeechAssetManager manager(logger_, inventory_);
+    context({.statuses = {{"en-GB", Status::available}}, .fractions = {0.25, 0.5}, .stepDuration = 300ms});
+    SpeechAssetManager manager(logger_, models_);
     token_.requestCancel();  // left over from an earlier cancel
     std::mutex mutex;
     std::vector<double> reports;
     bool returned = false;
-    auto summary = manager.downloadAssets("en-GB", TranscriptionPreset::progressiveTranscription, token_, [&](double value) {
+    auto summary = manager.downloadAssets("en-GB", token_, [&](double value) {
         std::this_thread::sleep_for(20ms);  // a slow host: the manager must still wait for it
         std::lock_guard lock(mutex);
         EXPECT_FALSE(returned);
@@ -131,9 +125,9 @@ TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAl
 
     // A folder by the marker's name, which cannot be cleared away, cancels nothing.
     testsupport::writeFile(token_.fileURL() / "something", "");
-    context({.statuses = {{"en-GB", Status::supported}}, .fractions = {0.5}, .stepDuration = 300ms});
-    SpeechAssetManager again(logger_, inventory_);
-    EXPECT_EQ(again.downloadAssets("en-GB", {}, token_, [](double) {}), (AssetStatusSummary{"assets-ready", true}));
+    context({.statuses = {{"en-GB", Status::available}}, .fractions = {0.5}, .stepDuration = 300ms});
+    SpeechAssetManager again(logger_, models_);
+    EXPECT_EQ(again.downloadAssets("en-GB", token_, [](double) {}), (AssetStatusSummary{"assets-ready", true}));
     auto logged = logLines();
     auto expected = "ERROR 忽略不是普通文件的下载取消标记: " + token_.fileURL().string();
     EXPECT_EQ(std::count(logged.begin(), logged.end(), expected), 1);
@@ -141,20 +135,20 @@ TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAl
 
 TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfterASuccess) {
     context({.fractions = {0.5}, .stepDuration = 10s});
-    SpeechAssetManager manager(logger_, inventory_);
+    SpeechAssetManager manager(logger_, models_);
     std::vector<double> reports;
     std::thread canceller([&] {
-        inventory_->waitForInstallations(1);
+        models_->waitForInstallations(1);
         token_.requestCancel();
     });
     try {
-        manager.downloadAssets("en-GB", {}, token_, [&](double value) { reports.push_back(value); });
+        manager.downloadAssets("en-GB", token_, [&](double value) { reports.push_back(value); });
         ADD_FAILURE() << "no cancel";
     } catch (const CLIError& failure) {
         EXPECT_EQ(failure.errorCase(), CLIError::Case::downloadCancelled);
     }
     canceller.join();
-    EXPECT_EQ(inventory_->record().installationsCancelled, 1);
+    EXPECT_EQ(models_->record().installationsCancelled, 1);
     EXPECT_FALSE(reports.empty());
     EXPECT_EQ(std::count(reports.begin(), reports.end(), 1.0), 0);
     EXPECT_TRUE(token_.isRequested());  // the watcher leaves the marker for people to see
@@ -162,36 +156,36 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
 
     // Seen too late to stop the installation: still reported as cancelled, after the 1.
     context({.fractions = {0.5}, .stepDuration = 400ms, .finishesDespiteCancel = true});
-    SpeechAssetManager late(logger_, inventory_);
+    SpeechAssetManager late(logger_, models_);
     reports.clear();
     std::thread lateCanceller([&] {
-        inventory_->waitForInstallations(1);
+        models_->waitForInstallations(1);
         token_.requestCancel();
     });
-    EXPECT_THROW(late.downloadAssets("en-GB", {}, token_, [&](double value) { reports.push_back(value); }), CLIError);
+    EXPECT_THROW(late.downloadAssets("en-GB", token_, [&](double value) { reports.push_back(value); }), CLIError);
     lateCanceller.join();
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back(), 1.0);
 }
 
 TEST_F(AssetCommandTest, ManagerPassesPlatformFailuresOnUnchanged) {
-    context({.requestFailure = "inventory offline"});
-    SpeechAssetManager manager(logger_, inventory_);
+    context({.installationFailure = "store offline"});
+    SpeechAssetManager manager(logger_, models_);
     int calls = 0;
     token_.requestCancel();
     try {
-        manager.downloadAssets("en-GB", {}, token_, [&](double) { ++calls; });
+        manager.downloadAssets("en-GB", token_, [&](double) { ++calls; });
         ADD_FAILURE();
     } catch (const std::runtime_error& failure) {
-        EXPECT_STREQ(failure.what(), "inventory offline");
+        EXPECT_STREQ(failure.what(), "store offline");
     }
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(token_.isRequested());  // nothing was started
 
     context({.installFailure = "disk on fire"});
-    SpeechAssetManager failing(logger_, inventory_);
+    SpeechAssetManager failing(logger_, models_);
     std::vector<double> reports;
-    EXPECT_THROW(failing.downloadAssets("en-GB", {}, token_, [&](double value) { reports.push_back(value); }),
+    EXPECT_THROW(failing.downloadAssets("en-GB", token_, [&](double value) { reports.push_back(value); }),
                  std::runtime_error);
     EXPECT_EQ(std::count(reports.begin(), reports.end(), 1.0), 0);
 }
@@ -214,7 +208,7 @@ TEST_F(AssetCommandTest, CancelMarkerHoldsTheUtcInstantAndItsRemovalNeverFails) 
 }
 
 TEST_F(AssetCommandTest, AssetsStatusWritesItsLineAndDiagnosticsAndTakesTheCurrentLocaleByDefault) {
-    auto installed = context({.statuses = {{"en-US", Status::installed}, {"fr-FR", Status::supported}}});
+    auto installed = context({.statuses = {{"en-US", Status::installed}, {"fr-FR", Status::available}}});
     AssetsStatusCommand(installed, arguments({})).run();
     AssetsStatusCommand(installed, arguments({"--locale=fr-FR", "--preset", "TIME_INDEXED_progressive"})).run();
     auto output = lines();
@@ -236,16 +230,16 @@ TEST_F(AssetCommandTest, AssetsStatusWritesItsLineAndDiagnosticsAndTakesTheCurre
             EXPECT_STREQ(failure.what(), "请通过 --locale 指定有效的语言标识符。");
         }
     }
-    auto strange = context({}, {}, {.currentLocale = "sv-SE"});
+    auto strange = context({}, {.currentLocale = "sv-SE"});
     AssetsStatusCommand(strange, arguments({"--locale", "--preset"})).run();
     AssetsStatusCommand(strange, arguments({"--preset", "x"})).run();
-    EXPECT_EQ(inventory_->record().statusQueries, (std::vector<std::string>{"--preset", "sv-SE"}));
+    EXPECT_EQ(models_->record().statusQueries, (std::vector<std::string>{"--preset", "sv-SE"}));
     EXPECT_EQ(lines().back().at("payload").at("stage"), "assets-unsupported");
 }
 
 TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNewState) {
     auto nan = std::numeric_limits<double>::quiet_NaN();
-    auto ready = context({.statuses = {{"en-GB", Status::supported}}, .fractions = {nan, 0.5}, .stepDuration = 300ms});
+    auto ready = context({.statuses = {{"en-GB", Status::available}}, .fractions = {nan, 0.5}, .stepDuration = 300ms});
     // The order of the start line and its diagnostics write, told by their log lines: a
     // store whose file cannot be written logs each write.
     std::mutex orderMutex;
@@ -332,10 +326,10 @@ TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
               R"({"stage":"env-unsupported","code":"apple_authorization_denied","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"restricted","reason":"authorization_denied","speechGate":"available"}})"},
              {false, Authorization::denied,
               R"({"stage":"env-unsupported","code":"apple_env_unsupported","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"unavailable","authorization":"denied","reason":"speech_api_unavailable","speechGate":"available"}})"},
-             {true, static_cast<Authorization>(9),
-              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"unknown","speechGate":"available"}})"},
          }) {
-        EnvCheckCommand(context({}, {.transcriberAvailable = available}, {.authorization = authorization})).run();
+        InMemorySpeechModels::Script models;
+        if (!available) models.servingLocales.clear();
+        EnvCheckCommand(context(models, {.authorization = authorization})).run();
         auto line = lines().back();
         EXPECT_EQ(line.at("payload").dump(), expected);
         EXPECT_EQ(cli::Json(*diagnostics_->currentSnapshot().env), line.at("payload").at("data"));
@@ -344,7 +338,7 @@ TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
 }
 
 TEST_F(AssetCommandTest, EnvCheckReportsASpeechGateThatCannotBeUsedWithoutRefusingTheEnvironment) {
-    EnvCheckCommand(context({}, {.gateFailure = "the speech gate model /x/silero_vad.onnx is missing"}, {})).run();
+    EnvCheckCommand(context({.gateFailure = "the speech gate model /x/silero_vad.onnx is missing"})).run();
     EXPECT_EQ(lines().back().at("payload").dump(),
               R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available",)"
               R"("authorization":"granted","speechGate":"unavailable",)"
@@ -352,10 +346,10 @@ TEST_F(AssetCommandTest, EnvCheckReportsASpeechGateThatCannotBeUsedWithoutRefusi
     EXPECT_EQ(diagnostics_->currentSnapshot().env->speechGateProblem, "the speech gate model /x/silero_vad.onnx is missing");
 }
 
-TEST_F(AssetCommandTest, SupportLocalesKeepsThePlatformOrderAndMarksDownloadsAndTheDefault) {
+TEST_F(AssetCommandTest, SupportLocalesKeepsTheStoresOrderAndMarksDownloadsAndTheDefault) {
     SupportLocalesCommand(context({.supportedLocales = {"zh-CN", "en-US", "en-US", "zh_CN", "xx-XX"},
                                    .installedLocales = {"en-US", "zh_CN"}},
-                                  {}, {.selfNames = {{"zh-CN", "中文（中国）"}, {"en-US", "English (United States)"}}}))
+                                  {.selfNames = {{"zh-CN", "中文（中国）"}, {"en-US", "English (United States)"}}}))
         .run();
     EXPECT_EQ(lines().back().at("payload").dump(),
               R"({"stage":"locales-listed","logPath":"/logs/h.log","data":{"locales":[)"
@@ -369,22 +363,6 @@ TEST_F(AssetCommandTest, SupportLocalesKeepsThePlatformOrderAndMarksDownloadsAnd
 
     SupportLocalesCommand(context({})).run();
     EXPECT_EQ(lines().back().at("payload").at("data").dump(), R"({"locales":[]})");
-}
-
-TEST_F(AssetCommandTest, RouterBuildsSpeechCommandsOnlyWithASpeechLayer) {
-    auto without = context({}, {.hasSpeechAnalyzer = false});
-    CommandRouter router(without);
-    for (auto identifier : {CommandIdentifier::envCheck, CommandIdentifier::supportLocales, CommandIdentifier::assetsStatus,
-                            CommandIdentifier::assetsDownload}) {
-        try {
-            router.makeCommand(identifier, arguments({"--locale="}));
-            ADD_FAILURE();
-        } catch (const CLIError& failure) {
-            EXPECT_EQ(failure.errorCode(), "apple_backend_unavailable");
-        }
-    }
-    EXPECT_NE(router.makeCommand(CommandIdentifier::diagnosticsState, arguments({})), nullptr);
-    EXPECT_NE(CommandRouter(context({})).makeCommand(CommandIdentifier::envCheck, arguments({})), nullptr);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
-#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
+#include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 #include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
 #include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
 #include "harkline/tests/SpeechModelInstallation.h"
@@ -52,9 +52,6 @@ protected:
     SpeechModelStore store() const { return SpeechModelStore(models()); }
     void installOldModel(const std::string& locale) {
         installSpeechModel(store(), smallModelSource(home_.path() / "old-source", locale));
-    }
-    AssetInventoryStatus statusOf(const LinuxSpeechAssetInventory& inventory, const std::string& locale) const {
-        return inventory.status({SpeechAssetModule{locale}});
     }
 
     testsupport::TemporaryHome home_;
@@ -107,47 +104,47 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     EXPECT_EQ(all[1].source.directory, other);
 }
 
-TEST_F(AssetInstallationTest, InventoryStatusFollowsSourcesStoreAndRunningInstallations) {
+TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallations) {
     auto missing = englishFilesAs("fr-FR");
     missing.source.directory = home_.path() / "nowhere";
-    LinuxSpeechAssetInventory inventory(store(), {{englishModelSource(), {}}, englishFilesAs("en-GB"), missing});
+    StoredSpeechModels stored({.store = store(), .sources = {{englishModelSource(), {}}, englishFilesAs("en-GB"), missing}}, {});
 
-    EXPECT_EQ(inventory.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US"}));
-    EXPECT_TRUE(inventory.installedLocales().empty());
-    EXPECT_EQ(statusOf(inventory, "en_gb"), AssetInventoryStatus::supported);
+    EXPECT_EQ(stored.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US"}));
+    EXPECT_TRUE(stored.installedLocales().empty());
+    EXPECT_EQ(stored.status("en_gb"), ModelStatus::available);
     for (const char* unsupported : {"fr-FR", "de-DE", "../en-GB", ""})
-        EXPECT_EQ(statusOf(inventory, unsupported), AssetInventoryStatus::unsupported) << unsupported;
-    EXPECT_THROW(inventory.assetInstallationRequest({{"../en-GB"}}), std::invalid_argument);
-    EXPECT_THROW(inventory.assetInstallationRequest({{"fr-FR"}}), std::runtime_error);
+        EXPECT_EQ(stored.status(unsupported), ModelStatus::unsupported) << unsupported;
+    EXPECT_THROW(stored.installation("../en-GB"), std::invalid_argument);
+    EXPECT_THROW(stored.installation("fr-FR"), std::runtime_error);
 
     fs::create_directories(models());
     {
         auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB"));
         ASSERT_TRUE(lock);
         EXPECT_FALSE(ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB")));
-        EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::downloading);
-        EXPECT_EQ(statusOf(inventory, "en-US"), AssetInventoryStatus::supported);
+        EXPECT_EQ(stored.status("en-GB"), ModelStatus::installing);
+        EXPECT_EQ(stored.status("en-US"), ModelStatus::available);
     }
-    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::supported);
+    EXPECT_EQ(stored.status("en-GB"), ModelStatus::available);
 
     // An older model is installed, but differs from the source: not installed until the
     // source's model replaces it.
     installOldModel("en-GB");
-    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::supported);
-    EXPECT_TRUE(inventory.installedLocales().empty());
-    auto request = inventory.assetInstallationRequest({{"en-GB"}});
+    EXPECT_EQ(stored.status("en-GB"), ModelStatus::available);
+    EXPECT_TRUE(stored.installedLocales().empty());
+    auto request = stored.installation("en-GB");
     ASSERT_TRUE(request);
     request->downloadAndInstall();
     EXPECT_EQ(request->progress().fractionCompleted(), 1.0);
     EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
-    EXPECT_EQ(inventory.assetInstallationRequest({{"en-GB"}}), nullptr);
-    EXPECT_EQ(statusOf(inventory, "en-GB"), AssetInventoryStatus::installed);
-    EXPECT_EQ(inventory.installedLocales(), std::vector<std::string>{"en-GB"});
+    EXPECT_EQ(stored.installation("en-GB"), nullptr);
+    EXPECT_EQ(stored.status("en-GB"), ModelStatus::installed);
+    EXPECT_EQ(stored.installedLocales(), std::vector<std::string>{"en-GB"});
 
     // A model without a source is kept, and there is nothing to install for it.
     installOldModel("fr-FR");
-    EXPECT_EQ(inventory.assetInstallationRequest({{"fr-FR"}}), nullptr);
-    EXPECT_EQ(inventory.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US", "fr-FR"}));
+    EXPECT_EQ(stored.installation("fr-FR"), nullptr);
+    EXPECT_EQ(stored.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US", "fr-FR"}));
 }
 
 TEST_F(AssetInstallationTest, ACancelledInstallationLeavesTheOldModelAndTheNextStartsClean) {
@@ -208,8 +205,8 @@ TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
     fs::copy(englishModelSource().directory, copy, fs::copy_options::recursive);
     auto vanishing = englishFilesAs("en-GB");
     vanishing.source.directory = copy;
-    LinuxSpeechAssetInventory inventory(store(), {vanishing});
-    auto request = inventory.assetInstallationRequest({{"en-GB"}});
+    StoredSpeechModels stored({.store = store(), .sources = {vanishing}}, {});
+    auto request = stored.installation("en-GB");
     fs::remove(copy / "en-us.lm.bin");
     EXPECT_THROW(request->downloadAndInstall(), std::exception);
     EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);

@@ -6,7 +6,7 @@
 
 #include "cli-frame/Json/Json.h"
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
-#include "harkline/Platform/Speech/Linux/LinuxSpeechAssetInventory.h"
+#include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
@@ -178,31 +178,31 @@ TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTh
 // In this process, a verifier in place of the trial load.
 TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsOnlyItsDamagedFilesAgain) {
     std::vector<double> atVerification;
-    LinuxSpeechAssetInventory inventory(
-        store(), {}, {},
-        [&](const InstalledSpeechModel&, const AssetInstallationProgress& progress) {
-            atVerification.push_back(progress.fractionCompleted());
-        },
-        [this] { return SpeechModelCatalog::load(catalog()); });
-    auto request = inventory.assetInstallationRequest({{"zh-CN"}});
+    StoredSpeechModels stored({.store = store(),
+                                  .catalog = [this] { return SpeechModelCatalog::load(catalog()); },
+                                  .trial = [&](const InstalledSpeechModel&, const AssetInstallationProgress& progress) {
+                                      atVerification.push_back(progress.fractionCompleted());
+                                  }},
+                                 {});
+    auto request = stored.installation("zh-CN");
     ASSERT_TRUE(request);
     request->downloadAndInstall();
     EXPECT_EQ(atVerification, std::vector<double>{1.0});
-    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::installed);
+    EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
 
     auto encoder = testsupport::readFile(models() / "zh-CN" / "encoder.onnx");
     encoder[encoder.size() / 2] ^= 0x55;
     testsupport::writeFile(models() / "zh-CN" / "encoder.onnx", encoder);
-    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::supported);
+    EXPECT_EQ(stored.status("zh-CN"), ModelStatus::available);
     control("_reset");
-    request = inventory.assetInstallationRequest({{"zh-CN"}});
+    request = stored.installation("zh-CN");
     ASSERT_TRUE(request);
     // The intact files count from the first report.
     EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
                      static_cast<double>(totalBytes() - encoder.size()) / static_cast<double>(totalBytes()));
     request->downloadAndInstall();
     EXPECT_EQ(cli::Json::parse(control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
-    EXPECT_EQ(inventory.status({{"zh-CN"}}), AssetInventoryStatus::installed);
+    EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
     EXPECT_FALSE(fs::exists(downloadFolder()));
 }
 

@@ -9,8 +9,8 @@
 
 #include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
-#include "harkline/Platform/Speech/Testing/ScriptedSpeechPlatform.h"
-#include "harkline/Transcription/GatedSpeechAnalyzer.h"
+#include "harkline/Platform/Speech/Testing/InMemorySpeechModels.h"
+#include "harkline/Transcription/GatedDecoder.h"
 #include "harkline/Transcription/SpeechPassageCutter.h"
 
 namespace harkline {
@@ -44,33 +44,30 @@ std::vector<std::int16_t> joined(std::vector<std::vector<std::int16_t>> pieces) 
     return all;
 }
 
+using Hypothesis = StreamingDecoder::Hypothesis;
+
 struct GatedRun {
     std::vector<std::string> calls;
     std::vector<std::int16_t> decoded;
-    std::vector<SpeechTranscriptionResult> results;
+    std::vector<Hypothesis> hypotheses;
 };
 
-// Runs a scripted analyzer behind a scripted gate over `audio`, read in pieces of the
+// Runs a scripted decoder behind a scripted gate over `audio`, read in pieces of the
 // given sizes (repeated).
 GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio, const std::vector<std::size_t>& reads,
-                  ScriptedSpeechPlatform::Script engine = {}) {
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(std::move(engine));
-    GatedSpeechAnalyzer analyzer(platform->makeAnalyzer(platform->makeTranscriber("en-US", {})),
-                                 std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
+                  InMemorySpeechModels::Script engine = {}) {
+    InMemorySpeechModels models(std::move(engine));
+    GatedDecoder decoder(models.openDecoder("en-US"), std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
     GatedRun run;
-    auto collect = [&](SpeechTranscriptionResult result) { run.results.push_back(std::move(result)); };
-    analyzer.load(AudioFormat{});
+    auto collect = [&](std::vector<Hypothesis> more) { run.hypotheses.insert(run.hypotheses.end(), more.begin(), more.end()); };
     for (std::size_t offset = 0, read = 0; offset < audio.size(); ++read) {
-        auto size = static_cast<std::uint32_t>(std::min(reads[read % reads.size()], audio.size() - offset));
-        auto buffer = AudioPCMBuffer::make(AudioFormat{}, size);
-        std::copy_n(audio.begin() + static_cast<std::ptrdiff_t>(offset), size, buffer->int16ChannelData(0));
-        buffer->setFrameLength(size);
-        analyzer.feed(*buffer, collect);
+        auto size = std::min(reads[read % reads.size()], audio.size() - offset);
+        collect(decoder.feed(audio.data() + offset, size));
         offset += size;
     }
-    analyzer.finish(collect);
-    auto record = platform->record();
-    run.calls.assign(record.calls.begin() + 1, record.calls.end());  // after "makeTranscriber"
+    collect(decoder.finish());
+    auto record = models.record();
+    run.calls = record.decoderCalls;
     run.decoded = record.samples;
     return run;
 }
@@ -82,11 +79,11 @@ TEST(SpeechGate, SpeechFromTheFirstSampleIsDecodedUntilThePauseEndsIt) {
     GateScript gate{.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1};
     auto audio = numbered(40);
     for (const auto& reads : readSizes) {
-        auto run = runGated(gate, audio, reads, {.resultsAtUtteranceEnd = {{"go", true}}});
+        auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
         SCOPED_TRACE(testing::PrintToString(reads));
         EXPECT_EQ(run.decoded, slice(audio, 0, 12));  // the first quiet window still belongs to the stretch
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
-        EXPECT_EQ(run.results, (std::vector<SpeechTranscriptionResult>{{"go", true}}));
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
+        EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>{{"go", true}}));
     }
 }
 
@@ -97,7 +94,7 @@ TEST(SpeechGate, SpeechRunningIntoTheEndOfInputEndsThereWithTheSamplesHeldBack) 
         SCOPED_TRACE(testing::PrintToString(reads));
         auto run = runGated(gate, audio, reads);
         EXPECT_EQ(run.decoded, audio);
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
     }
 }
 
@@ -111,7 +108,7 @@ TEST(SpeechGate, APauseShorterThanTheShortestPauseKeepsOneUtterance) {
         SCOPED_TRACE(testing::PrintToString(reads));
         auto run = runGated(gate, audio, reads);
         EXPECT_EQ(run.decoded, slice(audio, 4, 32));  // a window before the start, the pause, one quiet window
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "feed", "finishUtterance", "finish"}));
+        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
     }
 }
 
@@ -126,16 +123,16 @@ TEST(SpeechGate, ALongPauseEndsAnUtteranceAndTheNextStartBringsTheAudioBeforeIt)
         auto run = runGated(gate, audio, reads);
         EXPECT_EQ(run.decoded, joined({slice(audio, 0, 8), slice(audio, 12, 28)}));
         EXPECT_EQ(run.calls,
-                  (std::vector<std::string>{"load", "feed", "finishUtterance", "feed", "finishUtterance", "finish"}));
+                  (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
     }
 }
 
 TEST(SpeechGate, SilenceAndNoiseReachNoEngineAndMakeNoResult) {
     GateScript gate{.windowSamples = 512, .speechWindows = {}};
-    auto run = runGated(gate, numbered(16000), {4096, 100}, {.resultsAtUtteranceEnd = {{"if", true}}});
+    auto run = runGated(gate, numbered(16000), {4096, 100}, {.hypothesesAtFinish = {{"if", true}}});
     EXPECT_TRUE(run.decoded.empty());
-    EXPECT_TRUE(run.results.empty());
-    EXPECT_EQ(run.calls, (std::vector<std::string>{"load", "finish"}));
+    EXPECT_TRUE(run.hypotheses.empty());
+    EXPECT_TRUE(run.calls.empty());
 }
 
 TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJustBeforeAStart) {

@@ -17,11 +17,9 @@
 
 #include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Audio/PCMBufferStreamBuilder.h"
-#include "harkline/Backends/SpeechAnalyzerBackend.h"
-#include "harkline/Backends/UnavailableSpeechBackend.h"
 #include "harkline/Commands/SpeechPresetResolver.h"
 #include "harkline/Commands/TranscribeCommand.h"
-#include "harkline/Platform/Speech/Testing/ScriptedSpeechPlatform.h"
+#include "harkline/Platform/Speech/Testing/InMemorySpeechModels.h"
 #include "harkline/Runtime/CLIError.h"
 #include "harkline/Runtime/CLIRuntime.h"
 #include "harkline/Runtime/CharacterCount.h"
@@ -32,7 +30,7 @@ namespace harkline {
 namespace {
 
 using RecordingLog = cli::RecordingLogger;
-using Script = ScriptedSpeechPlatform::Script;
+using Script = InMemorySpeechModels::Script;
 
 const AudioStreamConfig config = TranscribeCommand::fixedConfig();
 
@@ -168,8 +166,7 @@ TEST(PCMBufferStreamBuilder, AnyChunkingGivesTheSameSamplesInWholeFramesWithTheL
             ASSERT_GE(buffer.frameLength(), 1u);
             ASSERT_LE(buffer.frameLength(), 2048u);
             EXPECT_EQ(buffer.frameLength(), buffer.frameCapacity());
-            EXPECT_EQ(buffer.format(), (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
-            auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.int16ChannelData(0));
+            auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.samples());
             out.insert(out.end(), bytes, bytes + buffer.frameLength() * 2);
         }
         auto expected = input;
@@ -217,11 +214,10 @@ TEST(PCMBufferStreamBuilder, BuffersAreCutAtTheLargestSizeAndCountedInTheLog) {
         EXPECT_EQ(error.errorCode(), "apple_unsupported_channels");
     }
     // The guards of makeBuffer itself.
-    AudioFormat format;
     ByteChunk bytes(4, 0);
-    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 3, 1, format), CLIError);
-    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 0, format), CLIError);
-    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 2, format), CLIError);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 3, 1), CLIError);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 0), CLIError);
+    EXPECT_THROW(PCMBufferStreamBuilder::makeBuffer(bytes.data(), 2, 2), CLIError);
 }
 
 // Output lines of a runtime, written to an in-memory file.
@@ -254,7 +250,13 @@ struct Transcription {
     std::vector<cli::Json> lines;
 };
 
-Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechBackend> backend, const cli::Logger& logger,
+TranscriptionPipeline pipeline(std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,
+                               AudioStreamConfig audioConfig = config) {
+    return TranscriptionPipeline(audioConfig, PCMBufferStreamBuilder(audioConfig, logger), std::move(models), "zh-CN",
+                                 TranscriptionPreset::progressiveTranscription, logger);
+}
+
+Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,
                          AudioStreamConfig audioConfig = config) {
     RuntimeOutput output;
     Pipe pipe;
@@ -266,17 +268,10 @@ Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechBac
         pipe.closeWriteEnd();
     });
     CLIRuntime runtime(output.emitter(), StandardInputStream(pipe.readEnd, logger),
-                       TranscriptionPipeline(audioConfig, PCMBufferStreamBuilder(audioConfig, logger), backend, logger),
-                       logger);
+                       pipeline(std::move(models), logger, audioConfig), logger);
     auto outcome = runtime.run();
     writer.join();
     return {outcome, output.lines()};
-}
-
-std::shared_ptr<const SpeechBackend> analyzerBackend(std::shared_ptr<ScriptedSpeechPlatform> platform,
-                                                     const cli::Logger& logger) {
-    return std::make_shared<SpeechAnalyzerBackend>(config, "zh-CN", TranscriptionPreset::progressiveTranscription, logger,
-                                                   std::move(platform));
 }
 
 cli::Json status(const std::string& stage, std::optional<std::int64_t> bytes = std::nullopt) {
@@ -294,15 +289,15 @@ cli::Json error(const std::string& code, const std::string& message) {
     return {{"type", "error"}, {"payload", {{"code", code}, {"message", message}, {"logPath", "/logs/harkline.log"}}}};
 }
 
-TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
+TEST(Transcription, ResultsCarryTheBytesHandedToTheDecoderAndArriveInOrder) {
     RecordingLog log;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
-        .supportedLocales = {{"en-US", "en-US"}},
-        .resultsAfterInputs = {{1, {"", false}}},
-        .resultsAtFinish = {{"hello", false}, {"hello world", true}},
+    auto models = std::make_shared<InMemorySpeechModels>(Script{
+        .servingLocales = {{"en-US", "en-US"}},
+        .hypothesesAfterFeeds = {{1, {"", false}}},
+        .hypothesesAtFinish = {{"hello", false}, {"hello world", true}},
     });
     auto audio = bytesOf(3 * 4096);
-    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    auto run = transcribe(audio, models, log.logger());
     ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
     ASSERT_EQ(run.lines.size(), 6u);
     EXPECT_EQ(run.lines[0], status("booting"));
@@ -312,12 +307,10 @@ TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
     EXPECT_EQ(run.lines[4], result("hello world", true, 12288));
     EXPECT_EQ(run.lines[5], status("input-stream-closed", 12288));
 
-    auto record = platform->record();
-    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "load", "feed", "finish"}));
-    EXPECT_EQ(record.transcriberLocale, "en-US");
-    EXPECT_EQ(record.preset, TranscriptionPreset::progressiveTranscription);
-    EXPECT_EQ(record.loadedFormat, (AudioFormat{AudioCommonFormat::pcmFormatInt16, 16000.0, 1, false}));
-    EXPECT_EQ(record.inputFrameLengths, (std::vector<std::uint32_t>{2048, 2048, 2048}));
+    auto record = models->record();
+    EXPECT_EQ(record.decoderCalls, (std::vector<std::string>{"feed", "finish"}));
+    EXPECT_EQ(record.openedLocale, "en-US");
+    EXPECT_EQ(record.feedLengths, (std::vector<std::size_t>{2048, 2048, 2048}));
     EXPECT_EQ(std::memcmp(record.samples.data(), audio.data(), audio.size()), 0);
 
     for (const char* line : {"INFO Locale 匹配失败，回退到 en-US",
@@ -334,50 +327,23 @@ TEST(Transcription, ResultsCarryTheBytesHandedToTheAnalyzerAndArriveInOrder) {
 
 TEST(Transcription, EmptyInputClosesWithNothingProcessedAndLocalesResolveInOrder) {
     RecordingLog log;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {{"zh-CN", "zh_CN"}}});
-    auto run = transcribe({}, analyzerBackend(platform, log.logger()), log.logger());
+    auto models = std::make_shared<InMemorySpeechModels>(Script{.servingLocales = {{"zh-CN", "zh_CN"}}});
+    auto run = transcribe({}, models, log.logger());
     EXPECT_EQ(run.outcome, CLIRuntime::Outcome::closed);
     EXPECT_EQ(run.lines, (std::vector<cli::Json>{status("booting"), status("ready"), status("input-stream-closed", 0)}));
     EXPECT_TRUE(log.contains("INFO Locale zh-CN 匹配为 zh_CN"));
     EXPECT_TRUE(log.contains("INFO Analyzer 输入流结束，buffer总数=0"));
-    EXPECT_EQ(platform->record().transcriberLocale, "zh_CN");
+    EXPECT_EQ(models->record().openedLocale, "zh_CN");
 
     RecordingLog sameLog;
-    auto same = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {{"zh-CN", "zh-CN"}}});
-    EXPECT_EQ(SpeechAnalyzerBackend(config, "zh-CN", {}, sameLog.logger(), same).resolveLocale("zh-CN"), "zh-CN");
+    auto same = std::make_shared<InMemorySpeechModels>(Script{.servingLocales = {{"zh-CN", "zh-CN"}}});
+    EXPECT_EQ(pipeline(same, sameLog.logger()).resolveLocale("zh-CN"), "zh-CN");
     EXPECT_TRUE(sameLog.lines().empty());
 
     RecordingLog noneLog;
-    auto none = std::make_shared<ScriptedSpeechPlatform>(Script{.supportedLocales = {}});
-    EXPECT_EQ(SpeechAnalyzerBackend(config, "zh-CN", {}, noneLog.logger(), none).resolveLocale("zh-CN"), "zh-CN");
+    auto none = std::make_shared<InMemorySpeechModels>(Script{.servingLocales = {}});
+    EXPECT_EQ(pipeline(none, noneLog.logger()).resolveLocale("zh-CN"), "zh-CN");
     EXPECT_EQ(noneLog.lines(), std::vector<std::string>{"ERROR 无法解析可用 locale，返回 zh-CN"});
-}
-
-// A backend that hands out fixed results, for what the analyzer backend never does.
-class FixedResultsBackend final : public SpeechBackend {
-public:
-    explicit FixedResultsBackend(std::vector<ResultPayload> results) : results_(std::move(results)) {}
-    void run(PCMBufferStream& buffers, const ResultHandler& onResult) const override {
-        drain(buffers);
-        for (const auto& result : results_) onResult(result);
-    }
-
-private:
-    std::vector<ResultPayload> results_;
-};
-
-TEST(Transcription, ResultsWithoutAByteCountKeepItAbsentAndTheLastKnownCountCloses) {
-    RecordingLog log;
-    auto backend = std::make_shared<FixedResultsBackend>(std::vector<ResultPayload>{
-        {"a", false, std::nullopt, 8192}, {"a b", false, 0.5, std::nullopt}, {"a b c", true, std::nullopt, std::nullopt}});
-    auto run = transcribe(bytesOf(100), backend, log.logger());
-    ASSERT_EQ(run.lines.size(), 6u);
-    EXPECT_EQ(run.lines[3].dump(), R"({"type":"result","payload":{"text":"a b","isFinal":false,"confidence":0.5}})");
-    EXPECT_EQ(run.lines[4].dump(), R"({"type":"result","payload":{"text":"a b c","isFinal":true}})");
-    EXPECT_EQ(run.lines[5], status("input-stream-closed", 8192));
-    EXPECT_EQ(log.count("DEBUG 发送结果 isFinal=false bytesProcessed=8192"), 2);
-    EXPECT_EQ(log.count("DEBUG 发送结果 isFinal=true bytesProcessed=8192"), 1);
-    EXPECT_EQ(log.count("DEBUG 接收到转写结果 isFinal=true bytesProcessed=-1"), 1);
 }
 
 TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
@@ -389,50 +355,44 @@ TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
         std::string logLine;
     };
     std::vector<Case> cases{
-        {"transcriber unavailable", Script{.transcriberAvailable = false}, "apple_backend_unavailable",
-         "Apple Speech 模块当前不可用。", "ERROR SpeechTranscriber 当前不可用，无法启动 Apple 后端"},
-        {"load", Script{.loadFailure = "model missing"}, "apple_transcribe_failed", "model missing",
+        {"no model", Script{.servingLocales = {}}, "apple_backend_unavailable", "Apple Speech 模块当前不可用。",
+         "ERROR SpeechTranscriber 当前不可用，无法启动 Apple 后端"},
+        {"open", Script{.openFailure = "model missing"}, "apple_transcribe_failed", "model missing",
          "ERROR 转写管线出错: model missing"},
         {"feed", Script{.feedFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke",
          "ERROR SpeechAnalyzer 运行抛出错误: decoder broke"},
-        {"finish", Script{.resultsAtFinish = {{"x", true}}, .finishFailure = "no final"}, "apple_transcribe_failed",
-         "no final", "ERROR SpeechAnalyzer 运行抛出错误: no final"},
+        {"finish", Script{.finishFailure = "no final"}, "apple_transcribe_failed", "no final",
+         "ERROR SpeechAnalyzer 运行抛出错误: no final"},
     };
     for (auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         RecordingLog log;
-        auto platform = std::make_shared<ScriptedSpeechPlatform>(testCase.script);
-        auto run = transcribe(bytesOf(5000), analyzerBackend(platform, log.logger()), log.logger());
+        auto models = std::make_shared<InMemorySpeechModels>(testCase.script);
+        auto run = transcribe(bytesOf(5000), models, log.logger());
         EXPECT_EQ(run.outcome, CLIRuntime::Outcome::failed);
         ASSERT_GE(run.lines.size(), 3u);
         EXPECT_EQ(run.lines.back(), error(testCase.code, testCase.message));
-        EXPECT_EQ(run.lines.size(), testCase.script.resultsAtFinish.size() + 3);
+        EXPECT_EQ(run.lines.size(), 3u);
         EXPECT_TRUE(log.contains(testCase.logLine));
         EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + testCase.message));
     }
 
     RecordingLog log;
-    auto unavailable = transcribe(bytesOf(5000), std::make_shared<UnavailableSpeechBackend>(CLIError(CLIError::Case::backendUnavailable)),
-                                  log.logger());
-    EXPECT_EQ(unavailable.lines, (std::vector<cli::Json>{status("booting"), status("ready"),
-                                                         error("apple_backend_unavailable", "Apple Speech 模块当前不可用。")}));
 
     auto stereo = config;
     stereo.channels = 2;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{});
-    auto wrongFormat = transcribe(bytesOf(5000), analyzerBackend(platform, log.logger()), log.logger(), stereo);
+    auto models = std::make_shared<InMemorySpeechModels>(Script{});
+    auto wrongFormat = transcribe(bytesOf(5000), models, log.logger(), stereo);
     EXPECT_EQ(wrongFormat.lines.back(), error("apple_unsupported_channels", "仅支持单声道音频。"));
-    EXPECT_TRUE(platform->record().calls.empty());
+    EXPECT_FALSE(models->record().openedLocale);
 }
 
 TEST(Transcription, AReadFailureTravelsThroughEveryStageToOneErrorLine) {
     RecordingLog log;
     RuntimeOutput output;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{});
+    auto models = std::make_shared<InMemorySpeechModels>(Script{});
     CLIRuntime runtime(output.emitter(), StandardInputStream(::open("/", O_RDONLY | O_CLOEXEC), log.logger()),
-                       TranscriptionPipeline(config, PCMBufferStreamBuilder(config, log.logger()),
-                                             analyzerBackend(platform, log.logger()), log.logger()),
-                       log.logger());
+                       pipeline(models, log.logger()), log.logger());
     EXPECT_EQ(runtime.run(), CLIRuntime::Outcome::failed);
     EXPECT_EQ(output.lines().back(), error("apple_transcribe_failed", "read: Is a directory"));
     EXPECT_TRUE(log.contains("ERROR 标准输入读取失败: read: Is a directory"));
@@ -447,23 +407,21 @@ TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
     // Windows of 300 samples, which the buffers of 2048 frames split.
     std::vector<bool> speech(21, false);
     for (std::size_t window : {2, 3, 4, 5, 12, 13}) speech[window] = true;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
-        .resultsAtFinish = {{"", true}},
-        .resultsAtUtteranceEnd = {{"one stretch", true}},
+    auto models = std::make_shared<InMemorySpeechModels>(Script{
+        .hypothesesAtFinish = {{"one stretch", true}, {"", true}},
         .gate = ScriptedSpeechGate::Script{.windowSamples = 300, .speechWindows = speech, .pauseWindows = 3,
                                            .windowsBeforeStart = 1},
     });
     auto audio = bytesOf(3 * 4096);
-    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    auto run = transcribe(audio, models, log.logger());
     ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
-    ASSERT_EQ(run.lines.size(), 5u) << "the empty final at the end is dropped";
+    ASSERT_EQ(run.lines.size(), 5u) << "empty finals are dropped";
     EXPECT_EQ(run.lines[2]["payload"]["text"], "one stretch");
     EXPECT_EQ(run.lines[3]["payload"]["text"], "one stretch");
     EXPECT_EQ(run.lines[4], status("input-stream-closed", 12288)) << "every input byte counts, speech or not";
 
-    auto record = platform->record();
-    EXPECT_EQ(record.calls, (std::vector<std::string>{"makeTranscriber", "load", "feed", "finishUtterance", "feed",
-                                                      "finishUtterance", "finish"}));
+    auto record = models->record();
+    EXPECT_EQ(record.decoderCalls, (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
     // Windows 1 to 7 (one before, four of speech, two of the pause), then 11 to 15.
     std::vector<std::int16_t> expected;
     const auto* samples = reinterpret_cast<const std::int16_t*>(audio.data());
@@ -476,33 +434,21 @@ TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
 
 TEST(Transcription, AGateThatCannotBeUsedLeavesTheRunUngatedWithOneErrorLine) {
     RecordingLog log;
-    auto platform = std::make_shared<ScriptedSpeechPlatform>(Script{
-        .resultsAtFinish = {{"hello", true}},
+    auto models = std::make_shared<InMemorySpeechModels>(Script{
+        .hypothesesAtFinish = {{"hello", true}},
         .gateFailure = "the speech gate model /x/silero_vad.onnx is damaged",
     });
     auto audio = bytesOf(3 * 4096);
-    auto run = transcribe(audio, analyzerBackend(platform, log.logger()), log.logger());
+    auto run = transcribe(audio, models, log.logger());
     ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
     EXPECT_EQ(run.lines, (std::vector<cli::Json>{status("booting"), status("ready"), result("hello", true, 12288),
                                                  status("input-stream-closed", 12288)}));
-    EXPECT_EQ(std::memcmp(platform->record().samples.data(), audio.data(), audio.size()), 0);
+    EXPECT_EQ(std::memcmp(models->record().samples.data(), audio.data(), audio.size()), 0);
     auto errors = log.lines();
     errors.erase(std::remove_if(errors.begin(), errors.end(), [](const std::string& line) { return !line.starts_with("ERROR"); }),
                  errors.end());
     EXPECT_EQ(errors, std::vector<std::string>{
                           "ERROR 语音门控不可用，转写不经门控继续: the speech gate model /x/silero_vad.onnx is damaged"});
-}
-
-TEST(TranscribeCommand, TheAnalyzerBackendNeedsASpeechLayerWithAnAnalyzer) {
-    CommandContext context{cli::CLIMessageEmitter({}, std::nullopt), {}, nullptr, std::nullopt, nullptr};
-    auto unavailable = std::dynamic_pointer_cast<const UnavailableSpeechBackend>(TranscribeCommand::makeBackend(context, config));
-    ASSERT_TRUE(unavailable);
-    EXPECT_EQ(unavailable->error().errorCode(), "apple_backend_unavailable");
-
-    context.speech = std::make_shared<ScriptedSpeechPlatform>(Script{.hasSpeechAnalyzer = false});
-    EXPECT_TRUE(std::dynamic_pointer_cast<const UnavailableSpeechBackend>(TranscribeCommand::makeBackend(context, config)));
-    context.speech = std::make_shared<ScriptedSpeechPlatform>(Script{});
-    EXPECT_TRUE(std::dynamic_pointer_cast<const SpeechAnalyzerBackend>(TranscribeCommand::makeBackend(context, config)));
 }
 
 TEST(SpeechPresetResolver, NamesMapIgnoringCaseAndEverythingElseIsProgressive) {

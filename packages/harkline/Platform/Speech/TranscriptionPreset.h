@@ -4,7 +4,7 @@
 
 namespace harkline {
 
-// How a transcriber reports: final results only, with alternatives, with time indexes,
+// How a host asks for results: final results only, with alternatives, with time indexes,
 // or progressively (partial results while audio arrives, then final ones).
 enum class TranscriptionPreset {
     transcription,

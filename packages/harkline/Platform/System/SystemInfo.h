@@ -16,13 +16,12 @@ struct OperatingSystemVersion {
     bool operator==(const OperatingSystemVersion&) const = default;
 };
 
-// The platform's speech recognition authorization, numbered as the platform numbers it;
-// other values may come from a newer platform.
-enum class SpeechAuthorizationStatus : int {
-    notDetermined = 0,
-    denied = 1,
-    restricted = 2,
-    authorized = 3,
+// Whether this user may have speech recognised.
+enum class SpeechAuthorizationStatus {
+    notDetermined,
+    denied,
+    restricted,
+    authorized,
 };
 
 // Safe to call from any thread.

@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "cli-frame/Files/BoundedFile.h"
-#include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
+#include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 
 extern char** environ;
 
@@ -157,7 +157,7 @@ int SpeechModelTrial::run(const fs::path& directory) {
         auto text = cli::readBoundedFile(directory / SpeechModelStore::manifestFileName, SpeechModelStore::largestManifest);
         InstalledSpeechModel model{cli::Json::parse(text).get<SpeechModelManifest>(), directory};
         // The engine's own words go straight to the parent, even when it ends this process.
-        auto decoder = LinuxSpeechPlatform::loadDecoder(model, cli::Logger(), EngineOutput::asIs);
+        auto decoder = StoredSpeechModels::loadDecoder(model, cli::Logger(), EngineOutput::asIs);
         auto audio = trialAudio();
         decoder->feed(audio.data(), audio.size());
         decoder->finish();

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Platform/Speech/SpeechAssetInventory.h"
+#include "harkline/Platform/Speech/AssetInstallation.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 
 namespace harkline {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
-#include "harkline/Platform/Speech/SpeechAssetInventory.h"
+#include "harkline/Platform/Speech/AssetInstallation.h"
 
 namespace harkline {
 

@@ -89,7 +89,7 @@ std::optional<StreamingDecoder::Hypothesis> PocketSphinxDecoder::endUtterance() 
     if (ps_end_utt(decoder_) < 0) throw std::runtime_error("pocketsphinx could not end an utterance");
     auto text = currentHypothesis();
     // A final result also closes partial results already shown; an empty one goes no
-    // further than the backend, which writes no empty final line.
+    // further than the pipeline, which writes no empty final line.
     if (text.empty() && lastPartial_.empty()) return std::nullopt;
     return Hypothesis{std::move(text), true};
 }

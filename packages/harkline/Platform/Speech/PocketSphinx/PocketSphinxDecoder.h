@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
+#include "harkline/Transcription/StreamingDecoder.h"
 
 struct ps_decoder_s;
 

@@ -100,7 +100,7 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
     decodeReady(hypotheses);
     auto text = currentText();
     // A final result also closes partial results already shown; an empty one goes no
-    // further than the backend, which writes no empty final line.
+    // further than the pipeline, which writes no empty final line.
     if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
     lastPartial_.clear();
     // A finished stream takes no more samples: the next stretch gets a fresh one.

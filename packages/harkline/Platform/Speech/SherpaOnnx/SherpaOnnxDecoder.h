@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
+#include "harkline/Transcription/StreamingDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxStreamingModel.h"
 
 struct SherpaOnnxOnlineRecognizer;
