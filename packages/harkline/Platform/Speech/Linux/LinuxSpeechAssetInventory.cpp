@@ -7,7 +7,6 @@
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
-#include "harkline/Platform/Speech/Download/ModelDownloadError.h"
 #include "harkline/Platform/Speech/Linux/LinuxSpeechPlatform.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
@@ -193,18 +192,14 @@ std::unique_ptr<AssetInstallationRequest> LinuxSpeechAssetInventory::downloadIns
                                                                                          const CatalogModel& model) const {
     auto folder = ModelDownload::folderFor(store_.modelsDirectory(), locale);
     keepIntactFiles(store_, locale, model, folder);
-    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}, std::nullopt};
+    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}};
     FetchedModelSource fetched;
     for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
-    fetched.fetch = [folder, model](AssetInstallationProgress& progress) {
-        CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
-        try {
-            ModelDownload(fetcher, folder, model)
-                .run([&](std::uintmax_t done, std::uintmax_t total) { progress.setFractionCompleted(fractionOf(done, total)); },
-                     [&] { return progress.isCancelled(); });
-        } catch (const ModelDownloadCancelled&) {
-            throw AssetInstallationCancelled();
-        }
+    fetched.fetch = [folder, model](InstallationLoop& loop) {
+        CurlModelFileFetcher fetcher;
+        ModelDownload(fetcher, folder, model).run(
+            [&](std::uintmax_t done, std::uintmax_t total) { loop.progress().setFractionCompleted(fractionOf(done, total)); },
+            loop);
     };
     auto installation =
         std::make_unique<StagedModelInstallation>(store_.modelsDirectory(), std::move(source), verify_, std::move(fetched));

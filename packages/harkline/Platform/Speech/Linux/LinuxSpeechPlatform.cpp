@@ -34,10 +34,7 @@ public:
         if (!model_)
             throw std::runtime_error("speech model for " + locale + " is not installed; run `harkline assets.download --locale " +
                                      locale + "`");
-        if (trial_ && needsTrial(*model_)) {
-            AssetInstallationProgress uncancelled;
-            (*trial_)(*model_, uncancelled);
-        }
+        if (trial_ && needsTrial(*model_)) (*trial_)(*model_);
         decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
     }
 
