@@ -116,7 +116,8 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     // While it runs, other processes see the download, and none takes the locale for installed.
     EXPECT_EQ(payloadOf(harkline({"assets.status", "--locale", "zh-CN"}).standardOutput).at("data").dump(),
               R"({"locale":"zh-CN","status":"assets-downloading","installed":false})");
-    for (const auto& entry : payloadOf(harkline({"support.locales"}).standardOutput).at("data").at("locales"))
+    auto listed = payloadOf(harkline({"support.locales"}).standardOutput);
+    for (const auto& entry : listed.at("data").at("locales"))
         EXPECT_TRUE(entry.at("locale") != "zh-CN" || entry.at("needsDownload").get<bool>()) << entry.dump();
     auto running = diagnosticsState();
     EXPECT_EQ(running.at("download").at("locale"), "zh-CN");
