@@ -2,28 +2,17 @@
 
 namespace harkline {
 
-void DownloadCancellationState::monitorForCancellation(const DownloadCancellationToken& token, const cli::Logger& logger,
-                                                       const std::function<void()>& cancelProgress,
-                                                       const StopSignal& stop) {
-    bool strangeMarkerLogged = false;
-    while (!stop.stopRequested()) {
-        auto marker = token.marker();
-        if (marker == DownloadCancellationToken::Marker::notAFile && !strangeMarkerLogged) {
-            logger.error("忽略不是普通文件的下载取消标记: " + token.fileURL().string());
-            strangeMarkerLogged = true;
-        }
-        if (marker != DownloadCancellationToken::Marker::present) {
-            stop.sleepFor(pollInterval);
-            continue;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-        }
-        logger.info("检测到下载取消请求，准备取消 AssetInstallationRequest");
-        cancelProgress();
-        return;
+bool DownloadCancellationState::lookForCancellation() {
+    if (cancelled_) return true;
+    auto marker = token_.marker();
+    if (marker == DownloadCancellationToken::Marker::notAFile && !strangeMarkerLogged_) {
+        logger_.error("忽略不是普通文件的下载取消标记: " + token_.fileURL().string());
+        strangeMarkerLogged_ = true;
     }
+    if (marker != DownloadCancellationToken::Marker::present) return false;
+    cancelled_ = true;
+    logger_.info("检测到下载取消请求，准备取消 AssetInstallationRequest");
+    return true;
 }
 
 }  // namespace harkline

@@ -1,35 +1,30 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
-#include <mutex>
-
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Assets/BackgroundTask.h"
 #include "harkline/Assets/DownloadCancellationToken.h"
 
 namespace harkline {
 
-// Whether the cancel marker was seen during one installation. One per installation.
+// Whether the cancel marker was seen during one installation. One per installation, used on
+// the installing thread.
 class DownloadCancellationState {
 public:
-    static constexpr std::chrono::milliseconds pollInterval{200};
+    DownloadCancellationState(DownloadCancellationToken token, cli::Logger logger)
+        : token_(std::move(token)), logger_(std::move(logger)) {}
 
-    bool isCancelled() const {
-        std::lock_guard lock(mutex_);
-        return cancelled_;
-    }
+    bool isCancelled() const { return cancelled_; }
 
-    // The cancellation watcher: polls for the marker until it appears or `stop` is
-    // requested. On the marker it records the cancel, logs it and calls `cancelProgress`,
-    // in that order, once; the marker stays where it is. Something in the marker's place
-    // that is not a file is logged once and otherwise ignored.
-    void monitorForCancellation(const DownloadCancellationToken& token, const cli::Logger& logger,
-                                const std::function<void()>& cancelProgress, const StopSignal& stop);
+    // The cancellation watcher's look at the marker, made whenever it may have appeared.
+    // On the marker it records the cancel and logs it, once; the marker stays where it is.
+    // Something in the marker's place that is not a file is logged once and otherwise
+    // ignored. Returns whether the installation is to be cancelled.
+    bool lookForCancellation();
 
 private:
-    mutable std::mutex mutex_;
+    DownloadCancellationToken token_;
+    cli::Logger logger_;
     bool cancelled_ = false;
+    bool strangeMarkerLogged_ = false;
 };
 
 }  // namespace harkline

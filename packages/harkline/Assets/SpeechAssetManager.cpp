@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "harkline/Assets/BackgroundTask.h"
 #include "harkline/Assets/DownloadCancellationState.h"
 #include "harkline/Runtime/CLIError.h"
 
@@ -33,27 +32,20 @@ AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale,
 
     // A marker left by an earlier cancel must not stop this installation.
     cancellationToken.clear();
-    DownloadCancellationState cancellation;
-    auto& progress = request->progress();
+    DownloadCancellationState cancellation(cancellationToken, logger_);
+    // The installation serves both on its own thread: the watcher's looks at the marker
+    // and the progress reports, each of which has returned before the next starts.
+    InstallationWatch watch{
+        .cancelMarker = cancellationToken.fileURL(),
+        .cancelRequested = [&] { return cancellation.lookForCancellation(); },
+        .report = progressHandler,
+        .reportInterval = progressInterval,
+    };
     std::exception_ptr failure;
-    {
-        BackgroundTask watcher([&](const StopSignal& stop) {
-            cancellation.monitorForCancellation(cancellationToken, logger_, [&] { progress.cancel(); }, stop);
-        });
-        BackgroundTask reporter([&](const StopSignal& stop) {
-            while (!stop.stopRequested()) {
-                progressHandler(progress.fractionCompleted());
-                if (!stop.sleepFor(progressInterval)) return;
-            }
-        });
-        try {
-            request->downloadAndInstall();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        // Wait for a report already under way, so that none lands after the closing one.
-        reporter.stopAndWait();
-        watcher.stopAndWait();
+    try {
+        request->downloadAndInstall(watch);
+    } catch (...) {
+        failure = std::current_exception();
     }
 
     if (!failure) progressHandler(1.0);

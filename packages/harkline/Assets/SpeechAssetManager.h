@@ -27,8 +27,8 @@ class SpeechAssetManager {
 public:
     static constexpr std::chrono::milliseconds progressInterval{500};
 
-    // Called with the fraction done (0 to 1, as the installation gives it); from a
-    // background thread, one call at a time. Must not throw.
+    // Called with the fraction done (0 to 1, as the installation gives it) about every
+    // `progressInterval`, on the installing thread (the caller's). Must not throw.
     using ProgressHandler = std::function<void(double)>;
 
     SpeechAssetManager(cli::Logger logger, std::shared_ptr<const SpeechModels> models)

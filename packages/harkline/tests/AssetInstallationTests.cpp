@@ -1,6 +1,5 @@
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -31,10 +30,10 @@ SpeechModelSource smallModelSource(const fs::path& directory, const std::string&
     return {locale, "pocketsphinx", directory, englishModelSource().components};
 }
 
-InstallableSpeechModelSource englishFilesAs(const std::string& locale, std::optional<std::uintmax_t> rate = {}) {
+InstallableSpeechModelSource englishFilesAs(const std::string& locale) {
     auto source = englishModelSource();
     source.locale = locale;
-    return {source, rate};
+    return {source};
 }
 
 std::vector<std::string> namesIn(const fs::path& folder) {
@@ -63,7 +62,7 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     writeFile(folder / "files" / "d.dict", "");
     writeFile(other / "d", "");
     writeFile(folder / "a.json",
-              R"({"locale":"en_gb","engine":"pocketsphinx","directory":"files","components":{"dictionary":"d.dict"},"readBytesPerSecond":1000})");
+              R"({"locale":"en_gb","engine":"pocketsphinx","directory":"files","components":{"dictionary":"d.dict"}})");
     writeFile(folder / "b.json", R"({"locale":"en-US","engine":"pocketsphinx","directory":")" + other.string() +
                                      R"(","components":{"d":"d"}})");
     writeFile(folder / "unknown-engine.json",
@@ -73,8 +72,6 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     writeFile(folder / "broken.json", R"({"locale":"en-GB")");
     writeFile(folder / "bad-locale.json", R"({"locale":"../etc","engine":"e","directory":"/","components":{"d":"d"}})");
     writeFile(folder / "escape.json", R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"../../etc/passwd"}})");
-    writeFile(folder / "zero-rate.json",
-              R"({"locale":"de-DE","engine":"e","directory":"/","components":{"d":"d"},"readBytesPerSecond":0})");
     writeFile(folder / "notes.txt", "not a descriptor");
     ASSERT_EQ(::mkfifo((folder / "fifo.json").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", folder / "zero.json");
@@ -86,14 +83,12 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     ASSERT_EQ(sources.size(), 2u);
     EXPECT_EQ(sources[0].source.locale, "en-GB");
     EXPECT_EQ(sources[0].source.directory, folder / "files");
-    EXPECT_EQ(sources[0].readBytesPerSecond, 1000u);
-    EXPECT_EQ(sources[1].readBytesPerSecond, std::nullopt);
-    ASSERT_EQ(logged.size(), 8u);
+    ASSERT_EQ(logged.size(), 7u);
     EXPECT_TRUE(logged[0].starts_with("忽略无效的语音模型来源 " + (folder / "bad-locale.json").string() + ": "));
     EXPECT_TRUE(logged[3].ends_with("fifo.json is not a regular file")) << logged[3];
     EXPECT_TRUE(logged[4].ends_with(": component \"d\" is missing: " + (folder / "files" / "d.txt").string())) << logged[4];
     EXPECT_TRUE(logged[5].ends_with(": no engine \"e\" in this harkline")) << logged[5];
-    EXPECT_TRUE(logged[7].ends_with("zero.json is not a regular file")) << logged[7];
+    EXPECT_TRUE(logged[6].ends_with("zero.json is not a regular file")) << logged[6];
 
     // The variable names the folder; system models are no source (they are used where they lie).
     ::setenv(speechModelSourcesVariable, folder.c_str(), 1);
@@ -107,7 +102,7 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
 TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallations) {
     auto missing = englishFilesAs("fr-FR");
     missing.source.directory = home_.path() / "nowhere";
-    StoredSpeechModels stored({.store = store(), .sources = {{englishModelSource(), {}}, englishFilesAs("en-GB"), missing}}, {});
+    StoredSpeechModels stored({.store = store(), .sources = {{englishModelSource()}, englishFilesAs("en-GB"), missing}}, {});
 
     EXPECT_EQ(stored.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US"}));
     EXPECT_TRUE(stored.installedLocales().empty());
@@ -134,7 +129,7 @@ TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallati
     EXPECT_TRUE(stored.installedLocales().empty());
     auto request = stored.installation("en-GB");
     ASSERT_TRUE(request);
-    request->downloadAndInstall();
+    request->downloadAndInstall({});
     EXPECT_EQ(request->progress().fractionCompleted(), 1.0);
     EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
     EXPECT_EQ(stored.installation("en-GB"), nullptr);
@@ -150,14 +145,20 @@ TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallati
 TEST_F(AssetInstallationTest, ACancelledInstallationLeavesTheOldModelAndTheNextStartsClean) {
     installOldModel("en-GB");
     auto oldManifest = store().installedModel("en-GB")->manifest;
-    StagedModelInstallation slow(models(), englishFilesAs("en-GB", 40'000'000));
-    std::thread canceller([&] {
-        while (slow.progress().fractionCompleted() < 0.2) std::this_thread::sleep_for(5ms);
-        slow.progress().cancel();
-    });
-    EXPECT_THROW(slow.downloadAndInstall(), AssetInstallationCancelled);
-    canceller.join();
-    EXPECT_LT(slow.progress().fractionCompleted(), 1.0);
+    // A marker that appears a fifth into the copy (reports at every piece copied).
+    auto marker = home_.path() / "download.cancel";
+    StagedModelInstallation cancelled(models(), englishFilesAs("en-GB"));
+    InstallationWatch watch{
+        .cancelMarker = marker,
+        .cancelRequested = [&] { return fs::exists(marker); },
+        .report = [&](double fraction) {
+            if (fraction >= 0.2 && !fs::exists(marker)) writeFile(marker, "");
+        },
+        .reportInterval = 0ms,
+    };
+    EXPECT_THROW(cancelled.downloadAndInstall(watch), AssetInstallationCancelled);
+    EXPECT_GE(cancelled.progress().fractionCompleted(), 0.2);
+    EXPECT_LT(cancelled.progress().fractionCompleted(), 1.0);
     EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
     EXPECT_EQ(namesIn(models()), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
 
@@ -168,7 +169,7 @@ TEST_F(AssetInstallationTest, ACancelledInstallationLeavesTheOldModelAndTheNextS
     writeFile(models() / ".de-DE.staging-Ef34Gh" / "x", "another locale's, being installed");
     auto running = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "de-DE"));
     StagedModelInstallation fresh(models(), englishFilesAs("en-GB"));
-    fresh.downloadAndInstall();
+    fresh.downloadAndInstall({});
     EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
     EXPECT_EQ(namesIn(models()),
               (std::vector<std::string>{".de-DE.lock", ".de-DE.staging-Ef34Gh", ".en-GB.lock", "en-GB"}));
@@ -178,7 +179,7 @@ TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
     // A file where the models folder should be.
     writeFile(models(), "in the way");
     try {
-        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall({});
         ADD_FAILURE();
     } catch (const std::exception& failure) {
         EXPECT_NE(std::string(failure.what()).find("cannot create the model folder " + models().string()), std::string::npos)
@@ -191,7 +192,7 @@ TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
     {
         auto lock = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "en-GB"));
         try {
-            StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+            StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall({});
             ADD_FAILURE();
         } catch (const std::runtime_error& failure) {
             EXPECT_STREQ(failure.what(), "another installation of the en-GB speech model is running");
@@ -208,7 +209,7 @@ TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
     StoredSpeechModels stored({.store = store(), .sources = {vanishing}}, {});
     auto request = stored.installation("en-GB");
     fs::remove(copy / "en-us.lm.bin");
-    EXPECT_THROW(request->downloadAndInstall(), std::exception);
+    EXPECT_THROW(request->downloadAndInstall({}), std::exception);
     EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
     EXPECT_EQ(namesIn(models()), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
 }
@@ -224,7 +225,7 @@ TEST_F(AssetInstallationTest, AFullDiskFailsWithItsReasonAndKeepsNothing) {
     } unmount{models()};
 
     try {
-        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall();
+        StagedModelInstallation(models(), englishFilesAs("en-GB")).downloadAndInstall({});
         ADD_FAILURE();
     } catch (const std::system_error& failure) {
         EXPECT_EQ(failure.code(), std::errc::no_space_on_device) << failure.what();

@@ -1,7 +1,4 @@
-#include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <iostream>
 
 #include <sys/utsname.h>
 
@@ -17,14 +14,13 @@ namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 using testing_support::englishModelSource;
-using testsupport::ChildProcess;
 using testsupport::ProcessResult;
 using testsupport::writeFile;
 
 // harkline as the host runs it, in a private home whose sources folder offers the
-// en-US model's files under other locales, optionally read slowly.
+// en-US model's files under other locales. Cancelling and killing a running installation
+// are in CatalogDownloadProcessTests, where the server can make one slow.
 class AssetProcess : public testing::Test {
 protected:
     void SetUp() override {
@@ -34,12 +30,11 @@ protected:
         writeFile(home_.path() / "catalog.json", R"({"models":[]})");
     }
 
-    void offerEnglishFilesAs(const std::string& locale, std::optional<std::uintmax_t> bytesPerSecond = {}) {
+    void offerEnglishFilesAs(const std::string& locale) {
         cli::Json descriptor{{"locale", locale},
                              {"engine", "pocketsphinx"},
                              {"directory", englishModelSource().directory.string()},
                              {"components", englishModelSource().components}};
-        if (bytesPerSecond) descriptor["readBytesPerSecond"] = *bytesPerSecond;
         writeFile(sources() / (locale + ".json"), descriptor.dump());
     }
 
@@ -55,28 +50,8 @@ protected:
     ProcessResult run(std::vector<std::string> arguments, std::optional<std::string> lang = "en_US.UTF-8") const {
         return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment(std::move(lang))});
     }
-    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments) const {
-        return std::make_unique<ChildProcess>(HARKLINE_BINARY, testsupport::ProcessOptions{std::move(arguments), environment()});
-    }
     static cli::Json payloadOf(const std::string& line) { return cli::Json::parse(line).at("payload"); }
     cli::Json diagnosticsState() const { return payloadOf(run({"diagnostics.state"}).standardOutput).at("data"); }
-
-    // Reads progress lines until one reports more than nothing; returns the last fraction seen.
-    static double awaitCopying(ChildProcess& download) {
-        double progress = 0;
-        while (progress == 0) {
-            auto line = download.readLine(20s);
-            if (!line) {
-                ADD_FAILURE() << "the download ended or stalled";
-                return -1;
-            }
-            auto payload = payloadOf(*line);
-            EXPECT_EQ(payload.at("stage"), "downloading-assets") << *line;
-            if (payload.at("stage") != "downloading-assets") return -1;
-            progress = payload.at("data").at("progress").get<double>();
-        }
-        return progress;
-    }
 
     // Every line of a download that ran to its end: the start, progress ending with exactly
     // 1, then the finished line.
@@ -101,116 +76,8 @@ protected:
     fs::path sources() const { return home_.path() / "sources"; }
     fs::path applicationSupport() const { return home_.dataHome() / "tessaryn" / "harkline"; }
     SpeechModelStore store() const { return SpeechModelStore::inApplicationSupport(applicationSupport()); }
-    std::vector<std::string> modelFolderNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(store().modelsDirectory()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    SpeechModelManifest installOldModel(const std::string& locale) {
-        auto directory = home_.path() / "old-source";
-        writeFile(directory / "en-us" / "mdef", "old acoustic model");
-        writeFile(directory / "en-us.lm.bin", "old language model");
-        writeFile(directory / "cmudict-en-us.dict", "old dictionary");
-        SpeechModelSource old{locale, "pocketsphinx", directory, englishModelSource().components};
-        testing_support::installSpeechModel(store(), old);
-        return old.manifest();
-    }
-
     testsupport::TemporaryHome home_;
 };
-
-TEST_F(AssetProcess, DownloadAndCancelMeetThroughTheMarkerAndTheOldModelSurvives) {
-    auto oldManifest = installOldModel("en-GB");
-    offerEnglishFilesAs("en-GB", 4'000'000);  // about 9 s for the whole model
-    auto download = start({"assets.download", "--locale", "en-GB"});
-    double reported = awaitCopying(*download);
-    ASSERT_GT(reported, 0);
-
-    // While it runs, other processes see the download, and none takes the locale for installed.
-    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("data").dump(),
-              R"({"locale":"en-GB","status":"assets-downloading","installed":false})");
-    auto listed = payloadOf(run({"support.locales"}).standardOutput).at("data").at("locales");
-    ASSERT_FALSE(listed.empty());
-    EXPECT_EQ(listed[0].dump(), R"j({"locale":"en-GB","displayName":"English (United Kingdom)","needsDownload":true,"isDefault":false})j");
-    auto running = diagnosticsState();
-    EXPECT_EQ(running.at("download").at("locale"), "en-GB");
-    EXPECT_EQ(running.at("download").at("status"), "downloading");
-
-    auto cancelRequested = std::chrono::steady_clock::now();
-    auto cancel = run({"assets.cancel"});
-    EXPECT_EQ(cancel.exitStatus, 0);
-    EXPECT_EQ(payloadOf(cancel.standardOutput).dump(),
-              R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" +
-                  (home_.stateHome() / "tessaryn" / "harkline.log").string() +
-                  R"(","data":{"locale":"unknown","progress":0}})");
-    std::optional<std::string> closing;
-    while (auto line = download->readLine(20s)) {
-        if (payloadOf(*line).at("stage") != "downloading-assets") {
-            closing = line;
-            break;
-        }
-        reported = payloadOf(*line).at("data").at("progress").get<double>();
-    }
-    auto stopped = std::chrono::steady_clock::now() - cancelRequested;
-    std::cout << "cancel to closing line: " << std::chrono::duration_cast<std::chrono::milliseconds>(stopped).count()
-              << " ms\n";
-    ASSERT_TRUE(closing);
-    auto payload = payloadOf(*closing);
-    EXPECT_EQ(payload.at("stage"), "download-cancelled");
-    EXPECT_EQ(payload.at("code"), "apple_download_cancelled");
-    EXPECT_EQ(payload.at("data").at("locale"), "en-GB");
-    EXPECT_EQ(payload.at("data").at("progress").get<double>(), reported);
-    EXPECT_LT(reported, 1.0);
-    EXPECT_EQ(download->wait(10s).exitStatus, 0);
-
-    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
-    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
-    EXPECT_TRUE(fs::exists(applicationSupport() / "download.cancel"));
-    // The download's own snapshot, read at its start, replaced the whole file at its end:
-    // the section the status query wrote meanwhile is gone with it.
-    EXPECT_EQ(diagnosticsState().dump(),
-              R"({"lastLogPath":")" + (home_.stateHome() / "tessaryn" / "harkline.log").string() + R"("})");
-
-    // The marker left behind does not stop the next download.
-    offerEnglishFilesAs("en-GB");
-    expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");
-    EXPECT_FALSE(fs::exists(applicationSupport() / "download.cancel"));
-    auto offered = englishModelSource();
-    offered.locale = "en-GB";
-    EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, offered.manifest()));
-}
-
-TEST_F(AssetProcess, AKilledDownloadLeavesTheOldModelAndTheNextStartsClean) {
-    auto oldManifest = installOldModel("en-GB");
-    offerEnglishFilesAs("en-GB", 4'000'000);
-    auto download = start({"assets.download", "--locale", "en-GB"});
-    ASSERT_GT(awaitCopying(*download), 0);
-    download->signal(SIGKILL);
-    EXPECT_EQ(download->wait(10s).termSignal, SIGKILL);
-
-    EXPECT_EQ(store().installedModel("en-GB")->manifest, oldManifest);
-    auto leftOver = modelFolderNames();
-    ASSERT_EQ(leftOver.size(), 3u);
-    EXPECT_TRUE(leftOver[1].starts_with(".en-GB.staging-")) << leftOver[1];
-    // The killed process could not clear its section; its lock went with it. The old model
-    // still serves, but the source's is yet to be installed.
-    EXPECT_EQ(diagnosticsState().at("download").at("locale"), "en-GB");
-    EXPECT_EQ(payloadOf(run({"assets.status", "--locale", "en-GB"}).standardOutput).at("stage"), "assets-available");
-
-    offerEnglishFilesAs("en-GB");
-    expectCompleteDownload(run({"assets.download", "--locale", "en-GB"}), "en-GB");
-    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
-    EXPECT_FALSE(diagnosticsState().contains("download"));
-
-    // Killed right after the swap: the old model is left in staging. A run that finds the
-    // model installed has nothing to install, and still frees that space.
-    writeFile(store().modelsDirectory() / ".en-GB.staging-a1B2c3" / "en-GB" / "model.json", "{}");
-    auto nothingToDo = run({"assets.download", "--locale", "en-GB"});
-    EXPECT_EQ(payloadOf(nothingToDo.lines().back()).at("stage"), "assets-ready") << nothingToDo.standardOutput;
-    EXPECT_EQ(modelFolderNames(), (std::vector<std::string>{".en-GB.lock", "en-GB"}));
-}
 
 TEST_F(AssetProcess, LocalesEnvironmentAndDiagnosticsAgreeWithTheInstalledModels) {
     offerEnglishFilesAs("zh-CN");

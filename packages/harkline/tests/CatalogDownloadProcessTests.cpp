@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,7 @@
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/SpeechModelInstallation.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -35,7 +38,7 @@ protected:
 
     fs::path served() const { return home_.path() / "served"; }
     fs::path catalog() const { return home_.path() / "catalog.json"; }
-    fs::path models() const { return home_.dataHome() / "tessaryn" / "harkline" / "models"; }
+    fs::path models() const { return applicationSupport() / "models"; }
     fs::path downloadFolder() const { return models() / ".zh-CN.download"; }
     SpeechModelStore store() const { return SpeechModelStore(models()); }
     std::uintmax_t totalBytes() const { return SpeechModelCatalog::load(catalog()).model("zh-CN")->totalBytes(); }
@@ -67,12 +70,28 @@ protected:
                                                            harklineOptions({"assets.download", "--locale", "zh-CN"}));
     }
     static cli::Json payloadOf(const std::string& line) { return cli::Json::parse(line).at("payload"); }
-    // Reads progress lines until the download has at least `fraction` of the model.
-    static void awaitProgress(testsupport::ChildProcess& download, double fraction) {
+    // Reads progress lines until the download has at least `fraction` of the model; returns
+    // the last one.
+    static double awaitProgress(testsupport::ChildProcess& download, double fraction) {
         while (auto line = download.readLine(20s)) {
-            if (payloadOf(*line).at("data").value("progress", 0.0) >= fraction) return;
+            double reported = payloadOf(*line).at("data").value("progress", 0.0);
+            if (reported >= fraction) return reported;
         }
         ADD_FAILURE() << "the download ended or stalled";
+        return 0;
+    }
+    cli::Json diagnosticsState() const { return payloadOf(harkline({"diagnostics.state"}).standardOutput).at("data"); }
+    fs::path applicationSupport() const { return home_.dataHome() / "tessaryn" / "harkline"; }
+    fs::path logPath() const { return home_.stateHome() / "tessaryn" / "harkline.log"; }
+    // A model of a few small files, as an older installation left it.
+    SpeechModelManifest installOldModel() const {
+        auto directory = home_.path() / "old-source";
+        testsupport::writeFile(directory / "en-us" / "mdef", "old acoustic model");
+        testsupport::writeFile(directory / "en-us.lm.bin", "old language model");
+        testsupport::writeFile(directory / "cmudict-en-us.dict", "old dictionary");
+        SpeechModelSource old{"zh-CN", "pocketsphinx", directory, testing_support::englishModelSource().components};
+        testing_support::installSpeechModel(store(), old);
+        return old.manifest();
     }
     std::vector<std::string> finalTexts(const std::string& text) const {
         std::vector<std::string> finals;
@@ -86,17 +105,54 @@ protected:
     std::string base_;
 };
 
-TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheRestThenTheModelTranscribes) {
+// The server sends slowly, so that other processes meet the download while it runs.
+TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenResumeFetchingOnlyTheRest) {
+    auto oldManifest = installOldModel();
     auto encoderSize = fs::file_size(served() / "encoder.onnx");
     control("_fault?rate=2000");  // the encoder takes about 6 s
 
     auto cancelled = startDownload();
-    awaitProgress(*cancelled, 0.05);
-    EXPECT_EQ(harkline({"assets.cancel"}).exitStatus, 0);
+    double reported = awaitProgress(*cancelled, 0.05);
+    // While it runs, other processes see the download, and none takes the locale for installed.
+    EXPECT_EQ(payloadOf(harkline({"assets.status", "--locale", "zh-CN"}).standardOutput).at("data").dump(),
+              R"({"locale":"zh-CN","status":"assets-downloading","installed":false})");
+    auto listed = payloadOf(harkline({"support.locales"}).standardOutput);
+    for (const auto& entry : listed.at("data").at("locales"))
+        EXPECT_TRUE(entry.at("locale") != "zh-CN" || entry.at("needsDownload").get<bool>()) << entry.dump();
+    auto running = diagnosticsState();
+    EXPECT_EQ(running.at("download").at("locale"), "zh-CN");
+    EXPECT_EQ(running.at("download").at("status"), "downloading");
+
+    auto cancelRequested = std::chrono::steady_clock::now();
+    auto cancel = harkline({"assets.cancel"});
+    EXPECT_EQ(cancel.exitStatus, 0);
+    EXPECT_EQ(payloadOf(cancel.standardOutput).dump(),
+              R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" + logPath().string() +
+                  R"(","data":{"locale":"unknown","progress":0}})");
     std::optional<std::string> closing;
-    while (auto line = cancelled->readLine(20s)) closing = line;
+    while (auto line = cancelled->readLine(20s)) {
+        if (payloadOf(*line).at("stage") != "downloading-assets") {
+            closing = line;
+            break;
+        }
+        reported = payloadOf(*line).at("data").at("progress").get<double>();
+    }
+    std::cout << "cancel to closing line: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cancelRequested).count()
+              << " ms\n";
     ASSERT_TRUE(closing);
-    EXPECT_EQ(payloadOf(*closing).value("code", ""), "apple_download_cancelled") << *closing;
+    auto payload = payloadOf(*closing);
+    EXPECT_EQ(payload.at("stage"), "download-cancelled");
+    EXPECT_EQ(payload.at("code"), "apple_download_cancelled");
+    EXPECT_EQ(payload.at("logPath"), logPath().string());
+    EXPECT_EQ(payload.at("data").at("locale"), "zh-CN");
+    EXPECT_EQ(payload.at("data").at("progress").get<double>(), reported);
+    EXPECT_LT(reported, 1.0);
+    EXPECT_EQ(cancelled->wait(10s).exitStatus, 0);
+    EXPECT_TRUE(fs::exists(applicationSupport() / "download.cancel"));
+    // The download's own snapshot, read at its start, replaced the whole file at its end:
+    // the section the status query wrote meanwhile is gone with it.
+    EXPECT_EQ(diagnosticsState().dump(), R"({"lastLogPath":")" + logPath().string() + R"("})");
     auto keptAfterCancel = fs::file_size(downloadFolder() / "encoder.onnx.part");
     EXPECT_GT(keptAfterCancel, 0u);
 
@@ -107,11 +163,16 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheR
     auto kept = fs::file_size(downloadFolder() / "encoder.onnx.part");
     EXPECT_GT(kept, keptAfterCancel);
     EXPECT_LT(kept, encoderSize);
-    EXPECT_FALSE(store().installedModel("zh-CN"));
+    // The killed process could not clear its section; its lock went with it. The old model
+    // still serves, but the catalogue's is yet to be installed.
+    EXPECT_EQ(store().installedModel("zh-CN")->manifest, oldManifest);
+    EXPECT_EQ(diagnosticsState().at("download").at("locale"), "zh-CN");
+    EXPECT_EQ(payloadOf(harkline({"assets.status", "--locale", "zh-CN"}).standardOutput).at("stage"), "assets-available");
     std::uintmax_t keptInFolder = 0;
     for (const auto& entry : fs::directory_iterator(downloadFolder()))
         if (entry.path().filename() != ".lock") keptInFolder += entry.file_size();
 
+    // The marker left behind does not stop the next download.
     control("_fault");
     control("_reset");
     auto resumed = harkline({"assets.download", "--locale", "zh-CN"});
@@ -124,6 +185,8 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheR
               static_cast<double>(keptInFolder) / static_cast<double>(totalBytes()));
     EXPECT_EQ(payloadOf(lines[lines.size() - 2]).at("data").at("progress").dump(), "1");
     EXPECT_EQ(payloadOf(lines.back()).at("stage"), "assets-ready") << resumed.standardOutput;
+    EXPECT_FALSE(fs::exists(applicationSupport() / "download.cancel"));
+    EXPECT_FALSE(diagnosticsState().contains("download"));
     // The rest of the encoder once, give or take the server's last pieces (100 bytes at
     // this rate) on their way to the killed process, which it counts after the reset.
     EXPECT_GE(servedBytes("encoder.onnx"), encoderSize - kept);
@@ -131,10 +194,17 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsResumeFetchingOnlyTheR
     EXPECT_EQ(servedBytes("tokens.txt"), fs::file_size(served() / "tokens.txt"));
     EXPECT_FALSE(fs::exists(downloadFolder()));
 
-    // Installed as the catalogue pins it: nothing to fetch again, and the engine uses it.
+    // Installed as the catalogue pins it: nothing to fetch again, and the engine uses it. A
+    // run with nothing to install still frees what an installation killed right after its
+    // swap left in staging (the old model).
     control("_reset");
+    testsupport::writeFile(models() / ".zh-CN.staging-a1B2c3" / "zh-CN" / "model.json", "{}");
     EXPECT_EQ(payloadOf(harkline({"assets.download", "--locale", "zh-CN"}).lines().back()).at("stage"), "assets-ready");
     EXPECT_EQ(control("_served"), "{}");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(models())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".zh-CN.lock", "zh-CN"}));
     EXPECT_EQ(finalTexts("你好世界"), std::vector<std::string>{"你好世界"});
 }
 
@@ -180,13 +250,13 @@ TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsO
     std::vector<double> atVerification;
     StoredSpeechModels stored({.store = store(),
                                   .catalog = [this] { return SpeechModelCatalog::load(catalog()); },
-                                  .trial = [&](const InstalledSpeechModel&, const AssetInstallationProgress& progress) {
-                                      atVerification.push_back(progress.fractionCompleted());
+                                  .trial = [&](const InstalledSpeechModel&, InstallationLoop& loop) {
+                                      atVerification.push_back(loop.progress().fractionCompleted());
                                   }},
                                  {});
     auto request = stored.installation("zh-CN");
     ASSERT_TRUE(request);
-    request->downloadAndInstall();
+    request->downloadAndInstall({});
     EXPECT_EQ(atVerification, std::vector<double>{1.0});
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
 
@@ -200,7 +270,7 @@ TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsO
     // The intact files count from the first report.
     EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
                      static_cast<double>(totalBytes() - encoder.size()) / static_cast<double>(totalBytes()));
-    request->downloadAndInstall();
+    request->downloadAndInstall({});
     EXPECT_EQ(cli::Json::parse(control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
     EXPECT_FALSE(fs::exists(downloadFolder()));

@@ -129,12 +129,14 @@ protected:
         return nlohmann::json::parse(control("_served")).value("/" + name, std::uintmax_t{0});
     }
 
-    void download(const CatalogModel& model, CurlFetchSettings settings = {}, ModelDownload::CancellationCheck cancelled = {}) {
+    void download(const CatalogModel& model, CurlFetchSettings settings = {}, const InstallationWatch& watch = {}) {
         CurlModelFileFetcher fetcher(settings);
+        AssetInstallationProgress progress;
+        InstallationLoop loop(progress, watch);
         ModelDownload(fetcher, folder(), model).run([this](std::uintmax_t done, std::uintmax_t total) {
             EXPECT_LE(done, total);
             progress_.push_back(done);
-        }, cancelled);
+        }, loop);
     }
     std::uintmax_t partialSize(const std::string& name) const { return fs::file_size(folder() / (name + ".part")); }
 
@@ -232,11 +234,7 @@ TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTh
 TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile) {
     auto file = serve("encoder.int8.onnx", 1'000'000);
     control("_fault?stall_after=300000");
-    ::setenv(CurlFetchSettings::stallLimitVariable, "x", 1);
-    EXPECT_THROW(CurlFetchSettings::fromEnvironment(), std::invalid_argument);
-    ::setenv(CurlFetchSettings::stallLimitVariable, "300", 1);
-    auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file}), CurlFetchSettings::fromEnvironment()); });
-    ::unsetenv(CurlFetchSettings::stallLimitVariable);
+    auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file}), {.stallLimit = 300ms}); });
     EXPECT_NE(std::string(error.what()).find("stalled"), std::string::npos) << error.what();
     EXPECT_EQ(partialSize(file.name), 300'000u);
 
@@ -247,10 +245,44 @@ TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile)
                   std::string::npos);
         ::close(otherDownload);
     }
-    // The server sends the next bytes and stalls again: only the cancel can end this run.
-    EXPECT_THROW(download(modelOf({file}), {}, [this] { return !progress_.empty() && progress_.back() >= 600'000; }),
-                 ModelDownloadCancelled);
+    // The server sends the next bytes and stalls again: reports go on, and only a cancel
+    // marker, which the loop sees although nothing arrives, can end this run.
+    auto marker = home_.path() / "download.cancel";
+    int reportsWhileStalled = 0;
+    InstallationWatch watch{
+        .cancelMarker = marker,
+        .cancelRequested = [&] { return fs::exists(marker); },
+        .report = [&](double) {
+            bool stalled = !progress_.empty() && progress_.back() >= 600'000;
+            if (stalled && ++reportsWhileStalled == 2) testsupport::writeFile(marker, "");
+        },
+        .reportInterval = 100ms,
+    };
+    EXPECT_THROW(download(modelOf({file}), {}, watch), AssetInstallationCancelled);
     EXPECT_EQ(partialSize(file.name), 600'000u);
+}
+
+// Where the marker's folder cannot be watched (here: it does not exist yet), the marker is
+// looked at on every wake-up, and waits are short enough for a prompt cancel.
+TEST(InstallationLoop, ReportsWhileItWaitsAndSeesAMarkerItCannotWatch) {
+    testsupport::TemporaryHome home;
+    auto marker = home.path() / "later" / "download.cancel";
+    AssetInstallationProgress progress;
+    progress.setFractionCompleted(0.25);
+    std::vector<double> reports;
+    InstallationLoop loop(progress, {
+        .cancelMarker = marker,
+        .cancelRequested = [&] { return fs::exists(marker); },
+        .report = [&](double fraction) {
+            reports.push_back(fraction);
+            if (reports.size() == 3) testsupport::writeFile(marker, "");
+        },
+        .reportInterval = 10ms,
+    });
+    EXPECT_EQ(loop.markerDescriptor(), -1);
+    EXPECT_THROW(loop.waitUntilReadable(-1, std::chrono::steady_clock::now() + 1h), AssetInstallationCancelled);
+    EXPECT_EQ(reports, std::vector<double>(3, 0.25));
+    EXPECT_TRUE(progress.isCancelled());
 }
 
 // A real full disk: a small tmpfs as the download folder. What was fetched goes.

@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
     try {
         auto model = SpeechModelCatalog::current().model(argv[1]);
         if (!model) throw std::runtime_error(std::string("the catalogue has no model for ") + argv[1]);
-        CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
+        CurlModelFileFetcher fetcher;
+        AssetInstallationProgress progress;
+        InstallationLoop unwatched(progress, {});
         std::uintmax_t lastPercent = 101;
         ModelDownload(fetcher, argv[2], *model).run(
             [&](std::uintmax_t done, std::uintmax_t total) {
@@ -28,7 +30,7 @@ int main(int argc, char** argv) {
                 std::printf("progress %ju %ju\n", done, total);
                 std::fflush(stdout);
             },
-            {});
+            unwatched);
         std::printf("done\n");
         return 0;
     } catch (const std::exception& failure) {

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <filesystem>
+#include <functional>
 #include <stdexcept>
 
 // Installing a locale's speech model: its progress, its cancellation, and the
@@ -11,35 +10,34 @@
 
 namespace harkline {
 
-// Progress of one installation: the fraction of it done, and the way to cancel it.
-// Safe to use from any thread.
+// Progress of one installation: the fraction of it done, and whether it was cancelled.
+// Used on the installing thread only.
 class AssetInstallationProgress {
 public:
-    double fractionCompleted() const { return fraction_.load(); }
-    void setFractionCompleted(double fraction) { fraction_.store(fraction); }
+    double fractionCompleted() const { return fraction_; }
+    void setFractionCompleted(double fraction) { fraction_ = fraction; }
 
-    void cancel() {
-        {
-            std::lock_guard lock(mutex_);
-            cancelled_ = true;
-        }
-        cancelledChanged_.notify_all();
-    }
-    bool isCancelled() const {
-        std::lock_guard lock(mutex_);
-        return cancelled_;
-    }
-    // Waits up to `duration`; true as soon as the installation is cancelled.
-    bool waitForCancellation(std::chrono::nanoseconds duration) const {
-        std::unique_lock lock(mutex_);
-        return cancelledChanged_.wait_for(lock, duration, [this] { return cancelled_; });
-    }
+    void cancel() { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
 
 private:
-    std::atomic<double> fraction_{0.0};
-    mutable std::mutex mutex_;
-    mutable std::condition_variable cancelledChanged_;
+    double fraction_ = 0.0;
     bool cancelled_ = false;
+};
+
+// What the installing thread does for its caller besides installing: whatever it waits
+// for (the network, a child process), it also wakes up when the cancel marker may have
+// appeared and when a progress report is due. Left empty, nothing is watched or reported.
+struct InstallationWatch {
+    // A file whose appearance (in another process) may ask to cancel.
+    std::filesystem::path cancelMarker;
+    // Looks at the marker; true cancels the installation. Asked at the start and whenever
+    // the marker may have changed (at every wake-up where changes cannot be watched).
+    std::function<bool()> cancelRequested;
+    // Called with the fraction done at the start and then every `reportInterval`, also
+    // while the installation waits for something that does not come.
+    std::function<void(double)> report;
+    std::chrono::milliseconds reportInterval{500};
 };
 
 // What downloadAndInstall throws when its progress was cancelled before the assets
@@ -55,9 +53,10 @@ public:
     virtual ~AssetInstallationRequest() = default;
 
     virtual AssetInstallationProgress& progress() = 0;
-    // Returns once the assets are installed. Throws AssetInstallationCancelled when the
-    // progress was cancelled first, or a std::exception describing the failure.
-    virtual void downloadAndInstall() = 0;
+    // Returns once the assets are installed, serving `watch` on the calling thread
+    // meanwhile. Throws AssetInstallationCancelled when it was cancelled first, or a
+    // std::exception describing the failure.
+    virtual void downloadAndInstall(const InstallationWatch& watch) = 0;
 };
 
 }  // namespace harkline

@@ -1,7 +1,7 @@
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -14,7 +14,11 @@ namespace harkline {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int pollMilliseconds = 50;
+using std::chrono::milliseconds;
+
+// The oldest libcurl with every option set here (CURLOPT_PROTOCOLS_STR came in 7.85.0).
+constexpr unsigned oldestVersion = 0x075500;
+constexpr const char* oldestVersionText = "7.85.0";
 
 // libcurl's functions, loaded (and libcurl initialised) on first use.
 struct Curl {
@@ -31,12 +35,13 @@ struct Curl {
     decltype(&::curl_multi_perform) multiPerform;
     decltype(&::curl_multi_poll) multiPoll;
     decltype(&::curl_multi_info_read) multiInfoRead;
+    decltype(&::curl_version_info) versionInfo;
 
     static const Curl& get() {
         static const Curl curl = [] {
             Curl loaded;
             try {
-                static const SharedLibrary library("libcurl.so.4", "libcurl4");
+                static const SharedLibrary library("libcurl.so.4", "Debian package libcurl4");
                 library.bind(loaded.globalInit, "curl_global_init");
                 library.bind(loaded.easyInit, "curl_easy_init");
                 library.bind(loaded.easyCleanup, "curl_easy_cleanup");
@@ -50,6 +55,11 @@ struct Curl {
                 library.bind(loaded.multiPerform, "curl_multi_perform");
                 library.bind(loaded.multiPoll, "curl_multi_poll");
                 library.bind(loaded.multiInfoRead, "curl_multi_info_read");
+                library.bind(loaded.versionInfo, "curl_version_info");
+                const auto* version = loaded.versionInfo(CURLVERSION_NOW);
+                if (version->version_num < oldestVersion)
+                    library.refuse(std::string("version ") + version->version + " is installed; harkline needs " +
+                                   oldestVersionText + " or later");
             } catch (const SharedLibraryError& error) {
                 throw ModelDownloadError(ModelDownloadFailure::library, error.what());
             }
@@ -90,6 +100,8 @@ class Transfer {
 public:
     Transfer(std::string url, std::uintmax_t offset, FetchedBodyReceiver& receiver)
         : url_(std::move(url)), offset_(offset), receiver_(receiver) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         return static_cast<Transfer*>(self)->header(std::string(data, size * count));
@@ -98,7 +110,10 @@ public:
         return static_cast<Transfer*>(self)->body(data, size * count);
     }
 
-    void run(CURL* easy, const CurlFetchSettings& settings) {
+    // Drives the transfer to its end on this thread. Every wait is one curl_multi_poll
+    // that also watches the loop's marker descriptor and ends when the loop has something
+    // due or the stall limit is reached.
+    void run(CURL* easy, const CurlFetchSettings& settings, InstallationLoop& loop) {
         easy_ = easy;
         const auto& curl = Curl::get();
         std::unique_ptr<CURLM, MultiCleanup> multi(curl.multiInit());
@@ -116,12 +131,17 @@ public:
             curl.multiPerform(multi.get(), &running);
             if (failure_) std::rethrow_exception(failure_);
             if (!running) break;
-            if (receiver_.isCancelled()) throw ModelDownloadCancelled();
-            if (Clock::now() - lastActivity_ > settings.stallLimit)
+            loop.serve();
+            auto stalledFor = Clock::now() - lastActivity_;
+            if (stalledFor >= settings.stallLimit)
                 throw ModelDownloadError(ModelDownloadFailure::network,
                                          "connection to " + hostOf(url_) + " stalled: nothing arrived for " +
                                              std::to_string(settings.stallLimit.count()) + " ms");
-            curl.multiPoll(multi.get(), nullptr, 0, pollMilliseconds, nullptr);
+            auto wait = std::chrono::ceil<milliseconds>(settings.stallLimit - stalledFor);
+            if (auto longest = loop.longestWait()) wait = std::min(wait, *longest);
+            curl_waitfd marker{loop.markerDescriptor(), CURL_WAIT_POLLIN, 0};
+            bool watched = marker.fd >= 0;
+            curl.multiPoll(multi.get(), watched ? &marker : nullptr, watched ? 1 : 0, static_cast<int>(wait.count()), nullptr);
         }
         int queued = 0;
         CURLcode result = CURLE_OK;
@@ -232,21 +252,10 @@ void setOption(CURL* easy, CURLoption option, auto value) {
 
 }  // namespace
 
-CurlFetchSettings CurlFetchSettings::fromEnvironment() {
-    CurlFetchSettings settings;
-    const char* value = std::getenv(stallLimitVariable);
-    if (!value) return settings;
-    std::string text(value);
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || std::stol(text) == 0)
-        throw std::invalid_argument(std::string(stallLimitVariable) + " must be a positive whole number of milliseconds, not \"" +
-                                    text + "\"");
-    settings.stallLimit = std::chrono::milliseconds(std::stol(text));
-    return settings;
-}
-
 CurlModelFileFetcher::CurlModelFileFetcher(CurlFetchSettings settings) : settings_(settings) { Curl::get(); }
 
-void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) {
+void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver,
+                                 InstallationLoop& loop) {
     std::unique_ptr<CURL, EasyCleanup> easy(Curl::get().easyInit());
     if (!easy) throw std::bad_alloc();
     Transfer transfer(url, offset, receiver);
@@ -273,7 +282,7 @@ void CurlModelFileFetcher::fetch(const std::string& url, std::uintmax_t offset, 
     // while here that server's whole file is welcome.
     std::string range = std::to_string(offset) + "-";
     if (offset > 0) setOption(handle, CURLOPT_RANGE, range.c_str());
-    transfer.run(handle, settings_);
+    transfer.run(handle, settings_, loop);
 }
 
 }  // namespace harkline

@@ -144,23 +144,18 @@ private:
     int fd_;
 };
 
-void throwIfCancelled(const ModelDownload::CancellationCheck& cancelled) {
-    if (cancelled && cancelled()) throw ModelDownloadCancelled();
-}
-
 }  // namespace
 
 // One file being fetched: NAME.part with the running hash of its bytes.
 class PartialFile final : public FetchedBodyReceiver {
 public:
     PartialFile(const DownloadFolder& folder, const CatalogModelFile& file, DownloadCounter& counter,
-                const ModelDownload::CancellationCheck& cancelled)
+                InstallationLoop& loop)
         : folder_(folder),
           name_(ModelDownload::partialName(file.name)),
           path_(folder.pathOf(name_)),
           file_(file),
-          counter_(counter),
-          cancelled_(cancelled) {
+          counter_(counter) {
         fd_ = folder_.openFile(name_, file_.name);
         struct stat status {};
         if (::fstat(fd_, &status) != 0) failWithErrno("read", path_, file_.name);
@@ -169,7 +164,7 @@ public:
             emptyFile();
             size_ = 0;
         }
-        hashExistingBytes();
+        hashExistingBytes(loop);
     }
     ~PartialFile() override {
         if (fd_ >= 0) ::close(fd_);
@@ -184,12 +179,9 @@ public:
     }
 
     void receive(const char* data, std::size_t count) override {
-        throwIfCancelled(cancelled_);
         if (size_ + count > file_.size) throw wrongBytes("sends more than the " + std::to_string(file_.size) + " bytes");
         append(data, count);
     }
-
-    bool isCancelled() const override { return cancelled_ && cancelled_(); }
 
     void truncate() {
         emptyFile();
@@ -229,11 +221,11 @@ private:
     void discard() { folder_.remove(name_); }
 
     // Kept bytes were counted when the download started.
-    void hashExistingBytes() {
+    void hashExistingBytes(InstallationLoop& loop) {
         std::vector<char> buffer(readChunkSize);
         std::uintmax_t hashed = 0;
         while (hashed < size_) {
-            throwIfCancelled(cancelled_);
+            loop.serve();
             ssize_t count = ::read(fd_, buffer.data(), buffer.size());
             if (count < 0 && errno == EINTR) continue;
             if (count < 0) failWithErrno("read", path_, file_.name);
@@ -263,21 +255,20 @@ private:
     fs::path path_;
     const CatalogModelFile& file_;
     DownloadCounter& counter_;
-    const ModelDownload::CancellationCheck& cancelled_;
     int fd_ = -1;
     std::uintmax_t size_ = 0;
     Sha256 hash_;
 };
 
-void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part) {
+void ModelDownload::fetchRest(const CatalogModelFile& file, PartialFile& part, InstallationLoop& loop) {
     if (part.size() >= file.size) return;
     try {
-        fetcher_.fetch(file.url, part.size(), part);
+        fetcher_.fetch(file.url, part.size(), part, loop);
     } catch (const ModelDownloadError& failure) {
         // A range past the end of what the server has: start the file over once.
         if (failure.httpStatus() != 416 || part.size() == 0) throw;
         part.truncate();
-        fetcher_.fetch(file.url, 0, part);
+        fetcher_.fetch(file.url, 0, part, loop);
     }
 }
 
@@ -303,12 +294,12 @@ fs::path ModelDownload::folderFor(const fs::path& modelsDirectory, const std::st
     return modelsDirectory / ("." + locale + ".download");
 }
 
-void ModelDownload::run(const ProgressCallback& progress, const CancellationCheck& cancelled) {
+void ModelDownload::run(const ProgressCallback& progress, InstallationLoop& loop) {
     DownloadFolder folder(folder_);
     FolderLock lock(folder);
     DownloadCounter counter(progress, model_.totalBytes(), keptBytes(folder_, model_));
     try {
-        for (const auto& file : model_.files) fetchFile(folder, file, counter, cancelled);
+        for (const auto& file : model_.files) fetchFile(folder, file, counter, loop);
     } catch (const ModelDownloadError& failure) {
         // A resume is not worth a full disk.
         if (failure.failure() == ModelDownloadFailure::noSpace)
@@ -318,18 +309,18 @@ void ModelDownload::run(const ProgressCallback& progress, const CancellationChec
 }
 
 void ModelDownload::fetchFile(const DownloadFolder& folder, const CatalogModelFile& file, DownloadCounter& counter,
-                              const CancellationCheck& cancelled) {
+                              InstallationLoop& loop) {
     // A file that has its final name was verified when it got it; check it again, as it
     // may have been changed since, and fetch it again when it was.
     if (folder.holdsFile(file.name)) folder.rename(file.name, partialName(file.name), file.name);
-    PartialFile part(folder, file, counter, cancelled);
+    PartialFile part(folder, file, counter, loop);
     bool keptFromEarlierRun = part.size() > 0;
-    fetchRest(file, part);
+    fetchRest(file, part, loop);
     // What an earlier run kept went bad (say, a power loss before the disk had it all):
     // fetch the file whole once more rather than fail.
     if (keptFromEarlierRun && !part.isWhole()) {
         part.truncate();
-        fetchRest(file, part);
+        fetchRest(file, part, loop);
     }
     part.complete();
 }

@@ -23,18 +23,16 @@ public:
     // Bytes of all the model's files that are in the folder so far, and their total; the
     // first report counts what earlier runs kept, before it is checked again.
     using ProgressCallback = std::function<void(std::uintmax_t doneBytes, std::uintmax_t totalBytes)>;
-    // Asked often (at least every 50 ms); true ends the download with ModelDownloadCancelled.
-    using CancellationCheck = std::function<bool()>;
 
     ModelDownload(ModelFileFetcher& fetcher, std::filesystem::path folder, CatalogModel model)
         : fetcher_(fetcher), folder_(std::move(folder)), model_(std::move(model)) {}
 
-    // Returns once every file is whole and verified in the folder. Throws
-    // ModelDownloadError, ModelDownloadCancelled or std::system_error, keeping what was
-    // fetched, except a file whose bytes turned out wrong, which is removed, and every
-    // partial file when the disk is full. A folder or file in it that is a link, or not
-    // the user's own, is refused and left as it is.
-    void run(const ProgressCallback& progress, const CancellationCheck& cancelled);
+    // Returns once every file is whole and verified in the folder, serving `loop` while it
+    // waits and hashes. Throws ModelDownloadError, AssetInstallationCancelled or
+    // std::system_error, keeping what was fetched, except a file whose bytes turned out
+    // wrong, which is removed, and every partial file when the disk is full. A folder or
+    // file in it that is a link, or not the user's own, is refused and left as it is.
+    void run(const ProgressCallback& progress, InstallationLoop& loop);
 
     // Bytes of the model's files that the folder already holds (whole files, and what was
     // kept of the others): where a download into it starts counting.
@@ -45,8 +43,8 @@ public:
 
 private:
     void fetchFile(const class DownloadFolder& folder, const CatalogModelFile& file, class DownloadCounter& counter,
-                   const CancellationCheck& cancelled);
-    void fetchRest(const CatalogModelFile& file, class PartialFile& part);
+                   InstallationLoop& loop);
+    void fetchRest(const CatalogModelFile& file, class PartialFile& part, InstallationLoop& loop);
 
     ModelFileFetcher& fetcher_;
     std::filesystem::path folder_;

@@ -31,10 +31,4 @@ private:
     int httpStatus_;
 };
 
-// Thrown when the caller's cancellation check answered true; what was fetched is kept.
-class ModelDownloadCancelled : public std::runtime_error {
-public:
-    ModelDownloadCancelled() : std::runtime_error("the model download was cancelled") {}
-};
-
 }  // namespace harkline

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/Download/ModelDownloadError.h"
 
 // The network seam of model downloads: fetch one file's bytes from an offset on.
@@ -21,17 +22,17 @@ public:
     virtual void bodyStartsAt(std::uintmax_t offset) = 0;
     // May throw; the fetch then ends with that exception.
     virtual void receive(const char* data, std::size_t size) = 0;
-    // Polled at least every 50 ms while the fetch runs, also while nothing arrives.
-    virtual bool isCancelled() const = 0;
 };
 
 class ModelFileFetcher {
 public:
     virtual ~ModelFileFetcher() = default;
 
-    // Fetches `url` from byte `offset` on and returns once the body is complete.
-    // Throws ModelDownloadError, ModelDownloadCancelled, or what the receiver threw.
-    virtual void fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver) = 0;
+    // Fetches `url` from byte `offset` on and returns once the body is complete, waiting
+    // for the network in `loop`. Throws ModelDownloadError, AssetInstallationCancelled,
+    // or what the receiver threw.
+    virtual void fetch(const std::string& url, std::uintmax_t offset, FetchedBodyReceiver& receiver,
+                       InstallationLoop& loop) = 0;
 };
 
 }  // namespace harkline

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -101,10 +100,11 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Reads what the child writes for up to `timeout`; false once the child closed it.
-    bool readOutput(std::chrono::milliseconds timeout) {
-        pollfd entry{output_, POLLIN, 0};
-        if (::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0) return true;
+    // The child's standard error, which it holds open until it ends.
+    int outputFd() const { return output_; }
+
+    // Reads what the child wrote; false once it closed its end.
+    bool readOutput() {
         char buffer[4096];
         ssize_t count = ::read(output_, buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) return true;
@@ -131,15 +131,20 @@ private:
 
 }  // namespace
 
-void SpeechModelTrial::operator()(const InstalledSpeechModel& model, const AssetInstallationProgress& progress) const {
+void SpeechModelTrial::operator()(const InstalledSpeechModel& model) const {
+    AssetInstallationProgress progress;
+    InstallationLoop unwatched(progress, {});
+    (*this)(model, unwatched);
+}
+
+void SpeechModelTrial::operator()(const InstalledSpeechModel& model, InstallationLoop& loop) const {
     logger_.info("试加载语音模型 locale=" + model.manifest.locale + " engine=" + model.manifest.engine);
     ChildProcess child(executable_, model.directory);
     auto deadline = std::chrono::steady_clock::now() + longestTrial;
-    while (child.readOutput(std::chrono::milliseconds(100))) {
-        if (progress.isCancelled()) throw AssetInstallationCancelled();
-        if (std::chrono::steady_clock::now() > deadline)
+    do {
+        if (!loop.waitUntilReadable(child.outputFd(), deadline))
             throw std::runtime_error("the speech model for " + model.manifest.locale + " did not load within 5 minutes");
-    }
+    } while (child.readOutput());
     int status = child.wait();
     std::istringstream lines(child.output());
     for (std::string line; std::getline(lines, line);)

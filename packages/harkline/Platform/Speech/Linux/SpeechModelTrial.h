@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "cli-frame/Logging/Logger.h"
-#include "harkline/Platform/Speech/AssetInstallation.h"
+#include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 
 namespace harkline {
@@ -22,10 +22,13 @@ public:
     SpeechModelTrial(std::filesystem::path executable, cli::Logger logger)
         : executable_(std::move(executable)), logger_(std::move(logger)) {}
 
-    // Runs the trial child on the model; throws std::runtime_error with what the engine
-    // said when the child fails, AssetInstallationCancelled when the progress is
-    // cancelled meanwhile (the child is then killed).
-    void operator()(const InstalledSpeechModel& model, const AssetInstallationProgress& progress) const;
+    // Runs the trial child on the model, waiting for it in the installation's loop; throws
+    // std::runtime_error with what the engine said when the child fails,
+    // AssetInstallationCancelled when the installation is cancelled meanwhile (the child is
+    // then killed).
+    void operator()(const InstalledSpeechModel& model, InstallationLoop& loop) const;
+    // The same outside an installation: nothing to watch or report while it runs.
+    void operator()(const InstalledSpeechModel& model) const;
 
     // The child's side: loads the model in `directory`, decodes a second of audio,
     // returns the exit status (0 when the model works), and says why not on standard error.

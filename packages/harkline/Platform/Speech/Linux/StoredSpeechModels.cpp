@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
+#include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
-#include "harkline/Platform/Speech/Download/ModelDownloadError.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
@@ -126,7 +126,8 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::openDecoder(const std::str
                                  locale + "`");
     if (places_.trial && needsTrial(*model)) {
         AssetInstallationProgress uncancelled;
-        places_.trial(*model, uncancelled);
+        InstallationLoop nothingWatched(uncancelled, {});
+        places_.trial(*model, nothingWatched);
     }
     return loadDecoder(*model, logger_);
 }
@@ -258,18 +259,14 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::downloadInstallati
     const auto& models = places_.store.modelsDirectory();
     auto folder = ModelDownload::folderFor(models, locale);
     keepIntactFiles(places_.store, locale, model, folder);
-    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}, std::nullopt};
+    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}};
     FetchedModelSource fetched;
     for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
-    fetched.fetch = [folder, model](AssetInstallationProgress& progress) {
-        CurlModelFileFetcher fetcher(CurlFetchSettings::fromEnvironment());
-        try {
-            ModelDownload(fetcher, folder, model)
-                .run([&](std::uintmax_t done, std::uintmax_t total) { progress.setFractionCompleted(fractionOf(done, total)); },
-                     [&] { return progress.isCancelled(); });
-        } catch (const ModelDownloadCancelled&) {
-            throw AssetInstallationCancelled();
-        }
+    fetched.fetch = [folder, model](InstallationLoop& loop) {
+        CurlModelFileFetcher fetcher;
+        ModelDownload(fetcher, folder, model).run(
+            [&](std::uintmax_t done, std::uintmax_t total) { loop.progress().setFractionCompleted(fractionOf(done, total)); },
+            loop);
     };
     auto installation = std::make_unique<StagedModelInstallation>(models, std::move(source), places_.trial, std::move(fetched));
     // A resumed download's first report is what it kept, not a 0 before it counted.

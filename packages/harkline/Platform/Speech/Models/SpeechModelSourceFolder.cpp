@@ -46,10 +46,6 @@ InstallableSpeechModelSource decodeDescriptor(const fs::path& file, const KnownE
         if (error) throw std::runtime_error("component \"" + role + "\" " + component.string() + ": " + error.message());
         if (!present) throw std::runtime_error("component \"" + role + "\" is missing: " + component.string());
     }
-    if (auto rate = json.find("readBytesPerSecond"); rate != json.end()) {
-        result.readBytesPerSecond = rate->get<std::uintmax_t>();
-        if (*result.readBytesPerSecond == 0) throw std::runtime_error("\"readBytesPerSecond\" is 0");
-    }
     return result;
 }
 

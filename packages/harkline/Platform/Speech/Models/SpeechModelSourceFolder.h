@@ -1,9 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +13,6 @@ namespace harkline {
 // A model source an installation may copy from.
 struct InstallableSpeechModelSource {
     SpeechModelSource source;
-    // Reading stays below this rate, for sources on shared or slow storage; none reads
-    // as fast as the disks go.
-    std::optional<std::uintmax_t> readBytesPerSecond;
 };
 
 // Names a folder of additional model sources (local folders only, never a network).
@@ -25,12 +20,11 @@ inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL
 
 // The sources described by the "*.json" files of `folder`, by file name, e.g.
 //   {"locale":"en-GB","engine":"pocketsphinx","directory":"/srv/models/en-gb",
-//    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"},
-//    "readBytesPerSecond":4000000}
+//    "components":{"acousticModel":"en-us","languageModel":"en-us.lm.bin","dictionary":"cmudict-en-us.dict"}}
 //   {"locale":"zh-CN","engine":"sherpa-onnx-transducer","directory":"zh-cn",
 //    "components":{"encoder":"encoder.int8.onnx","decoder":"decoder.onnx","joiner":"joiner.int8.onnx",
 //                  "tokens":"tokens.txt","hotwords":"hotwords.txt"}}
-// A relative "directory" is taken from `folder`; "readBytesPerSecond" may be left out.
+// A relative "directory" is taken from `folder`.
 // A descriptor that cannot be read or decoded, whose locale or component paths are not
 // acceptable, whose engine is not known or whose components are not all there, is
 // skipped with an ERROR log line naming it and the reason.

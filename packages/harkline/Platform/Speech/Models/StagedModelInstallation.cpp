@@ -1,7 +1,6 @@
 #include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <numeric>
 #include <set>
@@ -21,7 +20,6 @@ namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t copyChunkSize = 128 * 1024;
 
@@ -77,11 +75,10 @@ private:
     fs::path path_;
 };
 
-// Copies bytes while keeping the progress current, honouring cancellation and the rate limit.
+// Copies bytes while keeping the progress current, serving the loop between pieces.
 class ByteCopier {
 public:
-    ByteCopier(AssetInstallationProgress& progress, std::uintmax_t totalBytes, std::optional<std::uintmax_t> bytesPerSecond)
-        : progress_(progress), totalBytes_(totalBytes), bytesPerSecond_(bytesPerSecond), started_(Clock::now()) {}
+    ByteCopier(InstallationLoop& loop, std::uintmax_t totalBytes) : loop_(loop), totalBytes_(totalBytes) {}
 
     // Returns the SHA-256 of the bytes read.
     std::string copy(const fs::path& from, const fs::path& to, std::uintmax_t expectedSize) {
@@ -97,7 +94,7 @@ public:
         std::uintmax_t copied = 0;
         Sha256 digest;
         while (true) {
-            throwIfCancelled();
+            loop_.serve();
             ssize_t count = ::read(input.get(), buffer_.data(), buffer_.size());
             if (count < 0 && errno == EINTR) continue;
             if (count < 0) failWithErrno("cannot read " + from.string());
@@ -106,16 +103,13 @@ public:
             if (copied > expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
             digest.update(buffer_.data(), static_cast<std::size_t>(count));
             writeAll(output.get(), static_cast<std::size_t>(count), to);
-            advance(static_cast<std::uintmax_t>(count));
+            done_ += static_cast<std::uintmax_t>(count);
+            loop_.progress().setFractionCompleted(static_cast<double>(done_) / static_cast<double>(totalBytes_));
         }
         if (copied != expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
         if (::fsync(output.get()) != 0) failWithErrno("cannot sync " + to.string());
         output.close("cannot write " + to.string());
         return digest.hexDigest();
-    }
-
-    void throwIfCancelled() const {
-        if (progress_.isCancelled()) throw AssetInstallationCancelled();
     }
 
 private:
@@ -129,20 +123,8 @@ private:
         }
     }
 
-    void advance(std::uintmax_t bytes) {
-        done_ += bytes;
-        progress_.setFractionCompleted(static_cast<double>(done_) / static_cast<double>(totalBytes_));
-        if (!bytesPerSecond_) return;
-        auto due = started_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                                  static_cast<double>(done_) / static_cast<double>(*bytesPerSecond_)));
-        auto now = Clock::now();
-        if (due > now && progress_.waitForCancellation(due - now)) throw AssetInstallationCancelled();
-    }
-
-    AssetInstallationProgress& progress_;
+    InstallationLoop& loop_;
     std::uintmax_t totalBytes_;
-    std::optional<std::uintmax_t> bytesPerSecond_;
-    Clock::time_point started_;
     std::uintmax_t done_ = 0;
     std::vector<char> buffer_ = std::vector<char>(copyChunkSize);
 };
@@ -190,7 +172,8 @@ void StagedModelInstallation::removeStaleStagingFolders(const fs::path& modelsDi
     for (const auto& folder : stale) fs::remove_all(folder, error);
 }
 
-void StagedModelInstallation::downloadAndInstall() {
+void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch) {
+    InstallationLoop loop(progress_, watch);
     const auto& locale = source_.source.locale;
     std::error_code error;
     fs::create_directories(modelsDirectory_, error);
@@ -201,12 +184,12 @@ void StagedModelInstallation::downloadAndInstall() {
     // Holding the lock, every staging folder of this locale was left by an installation that died.
     removeStaleStagingFolders(modelsDirectory_, locale);
 
-    if (fetched_) fetched_->fetch(progress_);
+    if (fetched_) fetched_->fetch(loop);
     auto manifest = source_.source.manifest();
     if (manifest.files.empty()) throw std::runtime_error("the model source of " + locale + " holds no files");
     auto totalBytes = std::accumulate(manifest.files.begin(), manifest.files.end(), std::uintmax_t{0},
                                       [](std::uintmax_t sum, const SpeechModelFile& file) { return sum + file.size; });
-    ByteCopier copier(progress_, std::max<std::uintmax_t>(totalBytes, 1), source_.readBytesPerSecond);
+    ByteCopier copier(loop, std::max<std::uintmax_t>(totalBytes, 1));
 
     StagingFolder staging(modelsDirectory_, locale);
     auto staged = staging.path() / locale;
@@ -221,8 +204,8 @@ void StagedModelInstallation::downloadAndInstall() {
     }
     for (auto& file : manifest.files) {
         auto copy = staged / file.path;
+        loop.serve();
         if (fetched_) {
-            copier.throwIfCancelled();
             // A link keeps the download whole for a resume should this installation fail; a file
             // system without hard links gets a copy instead.
             auto fetchedFile = source_.source.directory / file.path;
@@ -250,9 +233,9 @@ void StagedModelInstallation::downloadAndInstall() {
     if (!installed || installed->manifest != manifest)
         throw std::runtime_error("the copied " + locale + " speech model does not match its source");
 
-    copier.throwIfCancelled();
-    if (verify_) verify_(*installed, progress_);
-    copier.throwIfCancelled();
+    loop.serve();
+    if (verify_) verify_(*installed, loop);
+    loop.serve();
     swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
     syncDirectory(modelsDirectory_);
     if (fetched_) fs::remove_all(source_.source.directory, error);

@@ -6,15 +6,16 @@
 #include <optional>
 #include <string>
 
+#include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/AssetInstallation.h"
 
 namespace harkline {
 
 // Checks a staged model before it counts as installed (for example by loading it in a
-// process of its own); throws a std::exception saying why the model is unusable, or
-// AssetInstallationCancelled when the progress was cancelled meanwhile.
-using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, const AssetInstallationProgress&)>;
+// process of its own), waiting in the installation's loop; throws a std::exception saying
+// why the model is unusable, or AssetInstallationCancelled when it was cancelled meanwhile.
+using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, InstallationLoop&)>;
 
 // A source whose files are fetched (downloaded) into `source.directory`, a folder of the
 // models directory, while the installation holds the locale's lock. The fetched files are
@@ -22,7 +23,7 @@ using StagedModelVerifier = std::function<void(const InstalledSpeechModel&, cons
 // the folder is removed once the model is in place; a failed or cancelled installation
 // keeps it, so that the next one continues where this one stopped.
 struct FetchedModelSource {
-    std::function<void(AssetInstallationProgress&)> fetch;
+    std::function<void(InstallationLoop&)> fetch;
     std::map<std::string, std::string> sha256;  // by file path
 };
 
@@ -44,7 +45,7 @@ public:
           fetched_(std::move(fetched)) {}
 
     AssetInstallationProgress& progress() override { return progress_; }
-    void downloadAndInstall() override;
+    void downloadAndInstall(const InstallationWatch& watch) override;
 
     // Staging folders of a locale are named "<models>/.<locale>.staging-XXXXXX".
     static bool isStagingFolderName(const std::string& name, const std::string& locale);

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "harkline/Platform/Speech/Download/InstallationLoop.h"
+
 namespace harkline {
 namespace {
 
@@ -51,8 +53,11 @@ public:
 
     AssetInstallationProgress& progress() override { return progress_; }
 
-    void downloadAndInstall() override {
+    // Waits in the real installation loop, so that reports and the cancel marker are
+    // served as a real installation serves them.
+    void downloadAndInstall(const InstallationWatch& watch) override {
         const auto& script = state_->script;
+        InstallationLoop loop(progress_, watch);
         {
             std::lock_guard lock(state_->mutex);
             ++state_->record.installationsStarted;
@@ -60,10 +65,13 @@ public:
         }
         for (double fraction : script.fractions) {
             progress_.setFractionCompleted(fraction);
-            if (progress_.waitForCancellation(script.stepDuration) && !script.finishesDespiteCancel) {
+            try {
+                loop.waitUntilReadable(-1, std::chrono::steady_clock::now() + script.stepDuration);  // nothing but time
+            } catch (const AssetInstallationCancelled&) {
+                if (script.finishesDespiteCancel) continue;
                 std::lock_guard lock(state_->mutex);
                 ++state_->record.installationsCancelled;
-                throw AssetInstallationCancelled();
+                throw;
             }
         }
         if (script.installFailure) throw std::runtime_error(*script.installFailure);

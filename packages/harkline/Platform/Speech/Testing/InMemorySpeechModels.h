@@ -51,7 +51,7 @@ public:
         // installation() returns none.
         bool nothingToInstall = false;
         // The fractions an installation passes through, each held for stepDuration (a
-        // cancel cuts the wait short); the installation starts at the first.
+        // cancel through the marker cuts the wait short); the installation starts at the first.
         std::vector<double> fractions{0.5};
         std::chrono::milliseconds stepDuration{0};
         // The installation throws std::runtime_error with this description at its end.
@@ -88,8 +88,8 @@ public:
     std::optional<std::string> speechGateProblem() const override { return state_->script.gateFailure; }
 
     Record record() const;
-    // Returns once `count` installations have started: a latch for tests that act on a
-    // running installation from another thread.
+    // Returns once `count` installations have started and made their first progress
+    // report: a latch for tests that act on a running installation from another thread.
     void waitForInstallations(int count) const;
 
     // Shared with the decoders and installations made, which may outlive the models.

@@ -35,7 +35,8 @@ struct IcuLocaleFunctions {
     static const IcuLocaleFunctions* get() {
         static const std::optional<IcuLocaleFunctions> functions = []() -> std::optional<IcuLocaleFunctions> {
             try {
-                static const SharedLibrary library("libicuuc.so." U_ICU_VERSION_SHORT, "libicu" U_ICU_VERSION_SHORT);
+                static const SharedLibrary library("libicuuc.so." U_ICU_VERSION_SHORT,
+                                                   "Debian package libicu" U_ICU_VERSION_SHORT);
                 IcuLocaleFunctions loaded{};
                 library.bind(loaded.forLanguageTag, HARKLINE_ICU_NAME(uloc_forLanguageTag));
                 library.bind(loaded.getLanguage, HARKLINE_ICU_NAME(uloc_getLanguage));
