@@ -7,6 +7,7 @@
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessage.h"
 #include "cli-frame/Messages/ErrorPayload.h"
+#include "cli-frame/Messages/StatusPayload.h"
 
 namespace cli {
 
@@ -19,6 +20,8 @@ public:
         : logger_(std::move(logger)), logPath_(std::move(logPath)), outputFd_(outputFd) {}
 
     void emit(const CLIMessage& message) const;
+    // A status line with this emitter's log path.
+    void emitStatus(StatusPayload payload) const;
 
     // An error line for a failure: a CodedError gives its own code and message, any other
     // exception `fallbackCode` and its description.

@@ -78,19 +78,18 @@ struct WithNumber {
 };
 void to_json(Json& json, const WithNumber& value) { json = Json{{"confidence", value.confidence}}; }
 
-TEST(CLIMessageEmitter, WritesOneEnvelopeLinePerMessageAndLogsItsType) {
+TEST(CLIMessageEmitter, WritesStatusLinesWithItsLogPathAndLogsTheirType) {
     EmitterHarness harness;
-    auto emitter = harness.emitter();
-    emitter.emit(CLIMessage::status(StageOnly{"ready"}));
-    emitter.emit(CLIMessage::event(Json::object({{"event", "x"}, {"data", Json::array()}})));
+    harness.emitter("/l.log").emitStatus({.stage = "muted", .data = Json::object({{"deviceId", 0}})});
+    harness.emitter().emitStatus(
+        {.stage = "s", .bytesProcessed = 3, .code = "c", .logPath = "/ignored.log", .message = "m", .data = Json::array()});
     EXPECT_EQ(harness.output(),
-              "{\"type\":\"status\",\"payload\":{\"stage\":\"ready\"}}\n"
-              "{\"type\":\"event\",\"payload\":{\"event\":\"x\",\"data\":[]}}\n");
+              R"({"type":"status","payload":{"stage":"muted","logPath":"/l.log","data":{"deviceId":0}}})" "\n"
+              R"({"type":"status","payload":{"stage":"s","bytesProcessed":3,"code":"c","message":"m","data":[]}})" "\n");
     auto logged = harness.logged();
     ASSERT_EQ(logged.size(), 2u);
     EXPECT_EQ(logged[0].level, LogLevel::debug);
     EXPECT_EQ(logged[0].message, "写入消息 type=status");
-    EXPECT_EQ(logged[1].message, "写入消息 type=event");
 }
 
 TEST(CLIMessageEmitter, DropsAMessageThatCannotBeEncodedAndLogsWhy) {

@@ -47,7 +47,8 @@ protected:
     AudioDeviceManager manager_;
 };
 
-TEST_F(AudioDeviceManagerTest, ListsTheNamedInputsThatRecordWithTheDefaultMarked) {
+// Results and failures against a real server are process tests; these are what it cannot do.
+TEST_F(AudioDeviceManagerTest, OnlyNamedInputsThatRecordAreListedAndADefaultMustBeOneOfThem) {
     hardware_.update([](HardwareSnapshot& state) {
         state.devices.push_back(InMemoryAudioHardware::input(13, "No channels", "none", 0));
         state.devices.push_back(InMemoryAudioHardware::input(14, "Unnamed", "unnamed", 1));
@@ -58,60 +59,39 @@ TEST_F(AudioDeviceManagerTest, ListsTheNamedInputsThatRecordWithTheDefaultMarked
     EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 获取所有输入设备", "ERROR 无法获取设备 14 的名称或 UID",
                                                       "INFO 找到 2 个输入设备"}));
 
-    // Without a default, or with one that is gone, nothing is marked.
+    unname(11);
+    EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
+    // Without a default, or with one that is gone, nothing is marked and there is no default.
     for (const std::optional<DeviceID> absent : {std::optional<DeviceID>(), std::optional<DeviceID>(99)}) {
         setDefault(absent);
         for (const auto& device : manager_.getAllInputDevices()) EXPECT_FALSE(device.isDefault);
-    }
-    hardware_.failReads(true);
-    EXPECT_EQ(failureOf([&] { manager_.getAllInputDevices(); }), CLIError::Case::enumFailed);
-    hardware_.failReads(false);
-    hardware_.update([](HardwareSnapshot& state) { state.devices.resize(1); });
-    log_.clear();
-    EXPECT_TRUE(manager_.getAllInputDevices().empty());
-    EXPECT_TRUE(log_.contains("INFO 找到 0 个输入设备"));
-}
-
-TEST_F(AudioDeviceManagerTest, TheDefaultNeedsANamedDeviceThatIsThere) {
-    EXPECT_EQ(manager_.getDefaultInputDevice(), (AudioInputDevice{"mic", "Built-in Mic", true}));
-    EXPECT_EQ(log_.lines(), std::vector<std::string>{"INFO 获取默认输入设备"});
-    unname(11);
-    EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
-    for (const std::optional<DeviceID> absent : {std::optional<DeviceID>(), std::optional<DeviceID>(99)}) {
-        setDefault(absent);
         EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
     }
-    setDefault(12);
-    hardware_.failReads(true);
-    EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
 }
 
 TEST_F(AudioDeviceManagerTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed) {
-    SetDefaultResult result = manager_.setDefaultInputDevice("usb");
-    EXPECT_EQ(result.previousDevice, (AudioInputDeviceBasic{"mic", "Built-in Mic"}));
-    EXPECT_EQ(result.currentDevice, (AudioInputDeviceBasic{"usb", "USB Interface"}));
-    EXPECT_EQ(hardware_.state().defaultInput, 12u);
-    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 设置默认输入设备: usb", "INFO 获取默认输入设备",
-                                                      "INFO 默认输入设备已切换到: USB Interface"}));
     // The device that already is the default: both sides equal. An unnamed previous one is left out.
-    result = manager_.setDefaultInputDevice("usb");
+    SetDefaultResult result = manager_.setDefaultInputDevice("mic");
     EXPECT_EQ(result.previousDevice, AudioInputDeviceBasic(result.currentDevice));
-    unname(12);
-    EXPECT_EQ(manager_.setDefaultInputDevice("mic").previousDevice, std::nullopt);
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 设置默认输入设备: mic", "INFO 获取默认输入设备",
+                                                      "INFO 默认输入设备已切换到: Built-in Mic"}));
+    unname(11);
+    EXPECT_EQ(manager_.setDefaultInputDevice("usb").previousDevice, std::nullopt);
 
-    // UIDs are exact; every device is searched, and an output is refused without a write.
-    EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("MIC"); }), CLIError::Case::deviceNotFound);
-    EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("speakers"); }), CLIError::Case::setDefaultFailed);
     hardware_.refuseWrites("default-input mic");
     EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("mic"); }), CLIError::Case::setDefaultFailed);
     // Written, but the new default cannot be named: a failure, and the log says it changed.
+    unname(12);
     log_.clear();
     EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("usb"); }), CLIError::Case::setDefaultFailed);
     EXPECT_TRUE(log_.contains("ERROR 默认输入设备已写入，但无法读取设备 12 的名称"));
-    hardware_.failReads(true);
-    EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("usb"); }), CLIError::Case::enumFailed);
-    EXPECT_EQ(hardware_.writes(), (std::vector<std::string>{"default-input usb", "default-input usb",
-                                                            "default-input mic", "default-input usb"}));
+    // Asked for, but the server keeps its own default: a failure after a bounded wait.
+    hardware_.ignoreDefaultInputChanges(true);
+    setDefault(11);
+    EXPECT_EQ(failureOf([&] { manager_.setDefaultInputDevice("usb"); }), CLIError::Case::setDefaultFailed);
+    EXPECT_TRUE(log_.contains("ERROR 默认输入设备未能切换到: usb"));
+    EXPECT_EQ(hardware_.writes(), (std::vector<std::string>{"default-input mic", "default-input usb", "default-input usb",
+                                                            "default-input usb"}));
 }
 
 TEST_F(AudioDeviceManagerTest, ADefaultThatTakesAMomentLaterIsWaitedFor) {

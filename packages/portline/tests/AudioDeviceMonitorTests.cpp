@@ -57,7 +57,8 @@ protected:
     EventRecorder recorder_;
 };
 
-TEST_F(AudioDeviceMonitorTest, EachChangeBecomesOneEventWithTheFreshStateInOrder) {
+// Events in order against a real server are the watch's process tests; here what it cannot do.
+TEST_F(AudioDeviceMonitorTest, FailedReadsAreLoggedWithoutAnEventAndOnlyTheRunningHandlerHears) {
     AudioDeviceMonitor monitor(hardware_, log_.logger());
     monitor.stopMonitoring();  // not running: nothing happens
     EXPECT_TRUE(log_.lines().empty());
@@ -65,46 +66,21 @@ TEST_F(AudioDeviceMonitorTest, EachChangeBecomesOneEventWithTheFreshStateInOrder
     EventRecorder second;
     monitor.startMonitoring(second.handler());  // running: the first handler stays
     EXPECT_TRUE(log_.contains("INFO 监听已在运行中"));
-    EXPECT_TRUE(monitor.isRunning());
 
-    hardware_.update([](HardwareSnapshot& state) { state.devices.push_back(InMemoryAudioHardware::input(12, "USB", "usb", 2)); });
-    announceFromAnotherThread({HardwareChange::devices});
-    hardware_.update([](HardwareSnapshot& state) { state.defaultInput = 12; });
-    announceFromAnotherThread({HardwareChange::defaultInput, HardwareChange::devices,
-                               HardwareChange::defaultInput,  // nothing changed: still an event
-                               HardwareChange::defaultOutput});  // not watched
-
-    const std::string both = R"({"devices":[{"uid":"mic","name":"Mic","isDefault":false},{"uid":"usb","name":"USB","isDefault":true}]})";
-    const std::string usb = R"({"device":{"uid":"usb","name":"USB","isDefault":true}})";
-    EXPECT_EQ(recorder_.events(),
-              (std::vector<std::string>{
-                  R"(device-list-changed {"devices":[{"uid":"mic","name":"Mic","isDefault":true},{"uid":"usb","name":"USB","isDefault":false}]})",
-                  "default-device-changed " + usb, "device-list-changed " + both, "default-device-changed " + usb}));
-    for (const char* line : {"INFO 开始监听音频设备变化", "INFO 检测到设备列表变化", "INFO 检测到默认输入设备变化"}) {
-        EXPECT_TRUE(log_.contains(line)) << line;
-    }
-
-    // Failed reads are logged and produce no event; watching goes on.
-    hardware_.update([](HardwareSnapshot& state) { state.defaultInput.reset(); });
     hardware_.failReads(true);
     announceFromAnotherThread({HardwareChange::defaultInput, HardwareChange::devices});
     EXPECT_TRUE(log_.contains("ERROR 获取默认设备失败: 未找到默认输入设备"));
     EXPECT_TRUE(log_.contains("ERROR 获取设备列表失败: 枚举音频设备失败"));
     hardware_.failReads(false);
-    announceFromAnotherThread({HardwareChange::serverLost, HardwareChange::serverRestored, HardwareChange::devices});
-    EXPECT_TRUE(log_.contains("ERROR 与音频服务的连接已断开，等待重新连接"));
-    EXPECT_TRUE(log_.contains("INFO 已重新连接音频服务"));
-    EXPECT_EQ(recorder_.events().size(), 5u);
+    announceFromAnotherThread({HardwareChange::defaultInput,     // nothing changed: still an event
+                               HardwareChange::defaultOutput});  // not watched
+    EXPECT_EQ(recorder_.events(), std::vector<std::string>{
+                                      R"(default-device-changed {"device":{"uid":"mic","name":"Mic","isDefault":true}})"});
 
     monitor.stopMonitoring();
-    EXPECT_FALSE(monitor.isRunning());
-    EXPECT_TRUE(log_.contains("INFO 停止监听音频设备变化"));
-    log_.clear();
     announceFromAnotherThread({HardwareChange::devices, HardwareChange::serverLost});
-    EXPECT_EQ(recorder_.events().size(), 5u);
-    EXPECT_TRUE(log_.lines().empty());
+    EXPECT_EQ(recorder_.events().size(), 1u);
     EXPECT_TRUE(second.events().empty());
-
     // Started again after a stop, the new handler is used.
     monitor.startMonitoring(second.handler());
     announceFromAnotherThread({HardwareChange::devices});
