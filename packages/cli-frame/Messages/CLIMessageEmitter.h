@@ -28,7 +28,6 @@ public:
     void emitFailure(const std::exception& failure, const std::string& fallbackCode) const;
     void emitError(std::string code, std::string message, std::optional<AnyEncodable> details = std::nullopt) const;
 
-    const std::optional<std::string>& logPath() const { return logPath_; }
     int outputFd() const { return outputFd_; }
 
     // Whether any emitter of this process failed to write a line.
