@@ -1,18 +1,43 @@
-// The manager over the in-memory hardware, for what a real server cannot be made to do:
-// unnamed devices, failing reads, refused writes, a default that does not take at once.
+// The device manager and the change monitor over the in-memory hardware, for what a real
+// server cannot be made to do: unnamed devices, failing reads, refused writes, a default that
+// does not take at once. Results and events against a real server are process tests.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
-#include "portline/Audio/AudioDeviceManager.h"
-#include "portline/Runtime/CLIError.h"
+#include "cli-frame/Json/Json.h"
 #include "cli-frame/Testing/RecordingLogger.h"
+#include "portline/Audio/AudioDeviceManager.h"
+#include "portline/Audio/AudioDeviceMonitor.h"
+#include "portline/Runtime/CLIError.h"
 
 namespace portline {
 namespace {
 
 using namespace audiohw;
+
+// Events as the watch writes them: the event name and the data's JSON.
+class EventRecorder {
+public:
+    AudioDeviceMonitor::EventHandler handler() {
+        return [this](const AudioDeviceEvent& event) {
+            const std::string data = std::visit([](const auto& value) { return cli::Json(value).dump(); }, event);
+            std::lock_guard lock(mutex_);
+            events_.push_back(std::string(eventName(event)) + " " + data);
+        };
+    }
+    std::vector<std::string> events() const {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> events_;
+};
 
 CLIError::Case failureOf(const std::function<void()>& operation) {
     try {
@@ -24,9 +49,9 @@ CLIError::Case failureOf(const std::function<void()>& operation) {
     return CLIError::Case::internalError;
 }
 
-class AudioDeviceManagerTest : public ::testing::Test {
+class InMemoryDevicesTest : public ::testing::Test {
 protected:
-    AudioDeviceManagerTest() : manager_(hardware_, log_.logger()) {
+    InMemoryDevicesTest() : manager_(hardware_, log_.logger()) {
         hardware_.update([](HardwareSnapshot& state) {
             state.devices = {InMemoryAudioHardware::output(10, "Speakers", "speakers", {1.0F, 1.0F}),
                              InMemoryAudioHardware::input(11, "Built-in Mic", "mic", 1),
@@ -41,14 +66,19 @@ protected:
     void unname(DeviceID id) {
         hardware_.update([&](HardwareSnapshot& state) { state.devices[id - 10].name.reset(); });
     }
+    // The hardware announces on a thread of its own, as the real one does.
+    void announceFromAnotherThread(std::vector<HardwareChange> changes) {
+        std::thread([&] {
+            for (const HardwareChange change : changes) hardware_.announce(change);
+        }).join();
+    }
 
     InMemoryAudioHardware hardware_;
     cli::RecordingLogger log_;
     AudioDeviceManager manager_;
 };
 
-// Results and failures against a real server are process tests; these are what it cannot do.
-TEST_F(AudioDeviceManagerTest, OnlyNamedInputsThatRecordAreListedAndADefaultMustBeOneOfThem) {
+TEST_F(InMemoryDevicesTest, OnlyNamedInputsThatRecordAreListedAndADefaultMustBeOneOfThem) {
     hardware_.update([](HardwareSnapshot& state) {
         state.devices.push_back(InMemoryAudioHardware::input(13, "No channels", "none", 0));
         state.devices.push_back(InMemoryAudioHardware::input(14, "Unnamed", "unnamed", 1));
@@ -69,7 +99,7 @@ TEST_F(AudioDeviceManagerTest, OnlyNamedInputsThatRecordAreListedAndADefaultMust
     }
 }
 
-TEST_F(AudioDeviceManagerTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed) {
+TEST_F(InMemoryDevicesTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed) {
     // The device that already is the default: both sides equal. An unnamed previous one is left out.
     SetDefaultResult result = manager_.setDefaultInputDevice("mic");
     EXPECT_EQ(result.previousDevice, AudioInputDeviceBasic(result.currentDevice));
@@ -94,7 +124,7 @@ TEST_F(AudioDeviceManagerTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed)
                                                             "default-input usb"}));
 }
 
-TEST_F(AudioDeviceManagerTest, ADefaultThatTakesAMomentLaterIsWaitedFor) {
+TEST_F(InMemoryDevicesTest, ADefaultThatTakesAMomentLaterIsWaitedFor) {
     // The server takes it a moment later, as WirePlumber does.
     hardware_.ignoreDefaultInputChanges(true);
     std::optional<SetDefaultResult> result;
@@ -105,6 +135,54 @@ TEST_F(AudioDeviceManagerTest, ADefaultThatTakesAMomentLaterIsWaitedFor) {
     setter.join();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->currentDevice.uid, "usb");
+}
+
+TEST_F(InMemoryDevicesTest, FailedReadsAreLoggedWithoutAnEventAndOnlyTheRunningHandlerHears) {
+    EventRecorder recorder, second;
+    AudioDeviceMonitor monitor(hardware_, log_.logger());
+    monitor.stopMonitoring();  // not running: nothing happens
+    EXPECT_TRUE(log_.lines().empty());
+    monitor.startMonitoring(recorder.handler());
+    monitor.startMonitoring(second.handler());  // running: the first handler stays
+    EXPECT_TRUE(log_.contains("INFO 监听已在运行中"));
+
+    hardware_.failReads(true);
+    announceFromAnotherThread({HardwareChange::defaultInput, HardwareChange::devices});
+    EXPECT_TRUE(log_.contains("ERROR 获取默认设备失败: 未找到默认输入设备"));
+    EXPECT_TRUE(log_.contains("ERROR 获取设备列表失败: 枚举音频设备失败"));
+    hardware_.failReads(false);
+    announceFromAnotherThread({HardwareChange::defaultInput,     // nothing changed: still an event
+                               HardwareChange::defaultOutput});  // not watched
+    EXPECT_EQ(recorder.events(), std::vector<std::string>{
+                                      R"(default-device-changed {"device":{"uid":"mic","name":"Built-in Mic","isDefault":true}})"});
+
+    monitor.stopMonitoring();
+    announceFromAnotherThread({HardwareChange::devices, HardwareChange::serverLost});
+    EXPECT_EQ(recorder.events().size(), 1u);
+    EXPECT_TRUE(second.events().empty());
+    // Started again after a stop, the new handler is used.
+    monitor.startMonitoring(second.handler());
+    announceFromAnotherThread({HardwareChange::devices});
+    EXPECT_EQ(second.events().size(), 1u);
+}
+
+TEST_F(InMemoryDevicesTest, StoppingWhileChangesArriveNeverReachesAGoneMonitor) {
+    EventRecorder recorder;
+    std::atomic<bool> done{false};
+    std::thread announcer([&] {
+        while (!done) hardware_.announce(HardwareChange::devices);
+    });
+    for (int round = 0; round < 50; ++round) {
+        AudioDeviceMonitor monitor(hardware_, log_.logger());
+        monitor.startMonitoring(recorder.handler());
+    }  // each monitor is destroyed while the announcer keeps going; the sanitizers catch a late call
+    done = true;
+    announcer.join();
+
+    // Once its monitor is gone, a handler is never called again.
+    const auto delivered = recorder.events().size();
+    hardware_.announce(HardwareChange::devices);
+    EXPECT_EQ(recorder.events().size(), delivered);
 }
 
 }  // namespace
