@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -198,13 +197,6 @@ ProcessResult SoundServer::pactl(const std::vector<std::string>& arguments) cons
     options.arguments = arguments;
     options.environment = environment();
     return runProcess("/usr/bin/pactl", options);
-}
-
-pid_t SoundServer::serverPid() const {
-    std::ifstream file(folder_ + (kind_ == SoundServerKind::pipeWire ? "/pids/pipewire-pulse" : "/pulse/pid"));
-    pid_t pid = -1;
-    if (!(file >> pid)) return -1;
-    return pid;
 }
 
 }  // namespace testsupport

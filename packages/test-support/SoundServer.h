@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/types.h>
-
 #include "test-support/ChildProcess.h"
 
 namespace testsupport {
@@ -56,8 +54,6 @@ public:
     std::map<std::string, std::optional<std::string>> environment() const;
     // Runs pactl against this server.
     ProcessResult pactl(const std::vector<std::string>& arguments) const;
-    // The process id of what serves the PulseAudio protocol, or -1 when it is not running.
-    pid_t serverPid() const;
 
 private:
     ProcessResult script(const std::string& command) const;

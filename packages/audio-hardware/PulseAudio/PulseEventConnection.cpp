@@ -17,6 +17,16 @@ std::optional<std::string> optionalText(const char* text) {
     return text == nullptr ? std::nullopt : std::optional<std::string>(text);
 }
 
+// Lets go of a request libpulse started; an event whose request it would not start waits
+// for no answer and is ready as it stands.
+void awaitAnswer(pa_operation* operation, bool& ready) {
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    } else {
+        ready = true;
+    }
+}
+
 }  // namespace
 
 PulseEventConnection::PulseEventConnection(PulseConnectionOptions options, std::function<void(Notification)> post)
@@ -159,17 +169,9 @@ void PulseEventConnection::handleReady() {
     }
     listOwed_ = false;
     PendingEvent& sources = enqueue(PendingEvent::Kind::initialSources, std::move(afterRestart));
-    if (pa_operation* operation = pa_context_get_source_info_list(context_, onSourceInfo, &sources)) {
-        pa_operation_unref(operation);
-    } else {
-        sources.ready = true;
-    }
+    awaitAnswer(pa_context_get_source_info_list(context_, onSourceInfo, &sources), sources.ready);
     PendingEvent& defaults = enqueue(PendingEvent::Kind::initialDefaults);
-    if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &defaults)) {
-        pa_operation_unref(operation);
-    } else {
-        defaults.ready = true;
-    }
+    awaitAnswer(pa_context_get_server_info(context_, onServerInfo, &defaults), defaults.ready);
     flush();
 }
 
@@ -212,11 +214,7 @@ void PulseEventConnection::handleEvent(pa_subscription_event_type_t type, std::u
         }
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         PendingEvent& changed = enqueue(PendingEvent::Kind::defaultsChanged);
-        if (pa_operation* operation = pa_context_get_server_info(context_, onServerInfo, &changed)) {
-            pa_operation_unref(operation);
-        } else {
-            changed.ready = true;
-        }
+        awaitAnswer(pa_context_get_server_info(context_, onServerInfo, &changed), changed.ready);
     }
     flush();
 }

@@ -1,18 +1,14 @@
 // The PulseAudio backend against a real, private sound server, with pactl as the witness.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <filesystem>
 #include <mutex>
 #include <regex>
 
 #include "audio-hardware/PulseAudio/DeviceIds.h"
 #include "audio-hardware/PulseAudio/PulseAudioHardware.h"
-#include "test-support/SilentSocket.h"
 #include "test-support/SoundServer.h"
 
 using namespace audiohw;
@@ -183,48 +179,6 @@ TEST_F(PulseAudioHardwareTest, AWatchHearsChangesInOrderAndMayReadTheHardware) {
                                             "default-output", "default-input test_source_a"};
     EXPECT_EQ(recorder.waitFor(expected.size()), expected);
     EXPECT_EQ(ended.waitFor(0), std::vector<std::string>{});
-}
-
-TEST_F(PulseAudioHardwareTest, AfterARestartItReconnectsAndTellsWhatChangedMeanwhile) {
-    Recorder recorder;
-    Watch watch = hardware.watch(recorder.callback());
-    ASSERT_EQ(server.pactl({"set-default-source", "test_source_b"}).exitStatus, 0);
-    EXPECT_EQ(recorder.waitFor(1), std::vector<std::string>{"default-input"});
-
-    server.stop();
-    EXPECT_EQ(recorder.waitFor(2).back(), "lost");
-    EXPECT_FALSE(hardware.snapshot());
-    EXPECT_FALSE(hardware.setMute(stereo, true));
-    // The server comes back with its own default, test_source_a.
-    server.start();
-    EXPECT_EQ(recorder.waitFor(5),
-              (std::vector<std::string>{"default-input", "lost", "restored", "devices", "default-input"}));
-    EXPECT_EQ(hardware.snapshot()->defaultInput, sourceA);
-
-    // Changes flow again on the new connection.
-    ASSERT_EQ(server.pactl({"load-module", "module-null-source", "source_name=late_source"}).exitStatus, 0);
-    EXPECT_EQ(recorder.waitFor(6).back(), "devices");
-}
-
-TEST(PulseAudioHardwareWithoutServer, AbsentAndStalledServersNeverHangACallOrAWatchStart) {
-    const auto folder = std::filesystem::temp_directory_path() / ("audio-hardware-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    const testsupport::SilentSocket silent(folder / "silent");
-    for (const std::string& server : {"unix:" + (folder / "absent").string(), "unix:" + (folder / "silent").string()}) {
-        PulseAudioHardware hardware({"audio-hardware-tests", server});
-        const auto started = std::chrono::steady_clock::now();
-        EXPECT_FALSE(hardware.snapshot());
-        EXPECT_FALSE(hardware.setDefaultInput("test_source_a"));
-        EXPECT_FALSE(hardware.setMute(sinkDeviceID("test_stereo_sink"), true));
-        EXPECT_FALSE(hardware.setVolumes(sinkDeviceID("test_stereo_sink"), MainVolume{0.5F}));
-        const auto calls = std::chrono::steady_clock::now() - started;
-        // Each call gives up within a second, and a watch starts within one too.
-        EXPECT_LT(calls, 5s) << server;
-        const auto asked = std::chrono::steady_clock::now();
-        Watch watch = hardware.watch([](HardwareChange) {});
-        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << server;
-    }
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -63,6 +63,11 @@ void CLIMessageEmitter::emit(const CLIMessage& message) const {
     logger_.debug("写入消息 type=" + std::string(message.type()));
 }
 
+void CLIMessageEmitter::emitStatus(StatusPayload payload) const {
+    payload.logPath = logPath_;
+    emit(CLIMessage::status(std::move(payload)));
+}
+
 bool CLIMessageEmitter::hasLostOutput() { return outputLost; }
 
 void CLIMessageEmitter::emitFailure(const std::exception& failure, const std::string& fallbackCode) const {

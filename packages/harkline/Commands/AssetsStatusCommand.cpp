@@ -1,7 +1,6 @@
 #include "harkline/Commands/AssetsStatusCommand.h"
 
 #include "harkline/Commands/AssetPayloads.h"
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
@@ -14,12 +13,11 @@ int AssetsStatusCommand::run() {
     context_.logger.info("执行 assets.status locale=" + target_.locale);
     auto summary = manager_.status(target_.locale);
     context_.diagnostics->updateAssets({target_.locale, summary.status, summary.installed});
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = summary.status,
         .code = summary.installed ? std::nullopt : std::optional<std::string>("apple_assets_missing"),
-        .logPath = context_.emitter.logPath(),
         .data = AssetsStatusPayload{target_.locale, summary.status, summary.installed},
-    }));
+    });
     return 0;
 }
 

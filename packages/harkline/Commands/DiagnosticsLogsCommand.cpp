@@ -4,7 +4,6 @@
 #include <charconv>
 
 #include "harkline/Diagnostics/LogTail.h"
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
@@ -36,11 +35,10 @@ int DiagnosticsLogsCommand::run() {
     }
     DiagnosticsLogPayload payload{*context_.logFilePath, std::nullopt};
     if (tailCount_ && *tailCount_ >= 1) payload.tail = readLogTail(payload.path, static_cast<std::uint64_t>(*tailCount_));
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = "log-path",
-        .logPath = context_.emitter.logPath(),
         .data = payload,
-    }));
+    });
     return 0;
 }
 

@@ -1,15 +1,13 @@
 #include "harkline/Commands/DiagnosticsStateCommand.h"
 
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
 int DiagnosticsStateCommand::run() {
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = "diagnostics-state",
-        .logPath = context_.emitter.logPath(),
         .data = context_.diagnostics->currentSnapshot(),
-    }));
+    });
     return 0;
 }
 

@@ -1,6 +1,5 @@
 #include "harkline/Commands/EnvCheckCommand.h"
 
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 
@@ -45,12 +44,11 @@ int EnvCheckCommand::run() {
     }
 
     context_.diagnostics->updateEnv(env);
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = stage,
         .code = code,
-        .logPath = context_.emitter.logPath(),
         .data = env,
-    }));
+    });
     return 0;
 }
 

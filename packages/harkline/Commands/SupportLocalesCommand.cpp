@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
 namespace {
@@ -42,11 +41,10 @@ int SupportLocalesCommand::run() {
             .isDefault = identifier == defaultLocale,
         });
     }
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
+    context_.emitter.emitStatus({
         .stage = "locales-listed",
-        .logPath = context_.emitter.logPath(),
         .data = payload,
-    }));
+    });
     return 0;
 }
 

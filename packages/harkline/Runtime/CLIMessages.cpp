@@ -2,15 +2,6 @@
 
 namespace harkline {
 
-void to_json(cli::Json& json, const StatusPayload& payload) {
-    json = cli::Json::object();
-    json["stage"] = payload.stage;
-    if (payload.bytesProcessed) json["bytesProcessed"] = *payload.bytesProcessed;
-    if (payload.code) json["code"] = *payload.code;
-    if (payload.logPath) json["logPath"] = *payload.logPath;
-    if (payload.data) json["data"] = payload.data->encode();
-}
-
 void to_json(cli::Json& json, const ResultPayload& payload) {
     json = cli::Json::object();
     json["text"] = payload.text;

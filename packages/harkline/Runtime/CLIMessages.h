@@ -5,17 +5,8 @@
 #include <string>
 
 #include "cli-frame/Json/Json.h"
-#include "cli-frame/Messages/AnyEncodable.h"
 
 namespace harkline {
-
-struct StatusPayload {
-    std::string stage;
-    std::optional<std::int64_t> bytesProcessed;
-    std::optional<std::string> code;
-    std::optional<std::string> logPath;
-    std::optional<cli::AnyEncodable> data;
-};
 
 // One transcription result as the host receives it.
 struct ResultPayload {
@@ -27,7 +18,6 @@ struct ResultPayload {
     bool operator==(const ResultPayload&) const = default;
 };
 
-void to_json(cli::Json& json, const StatusPayload& payload);
 void to_json(cli::Json& json, const ResultPayload& payload);
 // Reads a result back; throws on a missing or mistyped key.
 void from_json(const cli::Json& json, ResultPayload& payload);

@@ -13,12 +13,12 @@ constexpr int standardInputChunkSize = 4096;
 
 CLIRuntime::Outcome CLIRuntime::run() const {
     logger_.info("CLIRuntime run 启动");
-    emitter_.emit(cli::CLIMessage::status(StatusPayload{.stage = "booting", .logPath = emitter_.logPath()}));
+    emitter_.emitStatus({.stage = "booting"});
     std::int64_t lastKnownByteCount = 0;
     try {
         auto input = inputFactory_.makeStream(standardInputChunkSize);
         logger_.info("输入流创建成功");
-        emitter_.emit(cli::CLIMessage::status(StatusPayload{.stage = "ready", .logPath = emitter_.logPath()}));
+        emitter_.emitStatus({.stage = "ready"});
 
         pipeline_.process(std::move(input), [&](ResultPayload result) {
             logger_.debug(std::string("发送结果 isFinal=") + (result.isFinal ? "true" : "false") + " bytesProcessed=" +
@@ -32,8 +32,7 @@ CLIRuntime::Outcome CLIRuntime::run() const {
         emitter_.emitFailure(failure, "apple_transcribe_failed");
         return Outcome::failed;
     }
-    emitter_.emit(cli::CLIMessage::status(StatusPayload{
-        .stage = "input-stream-closed", .bytesProcessed = lastKnownByteCount, .logPath = emitter_.logPath()}));
+    emitter_.emitStatus({.stage = "input-stream-closed", .bytesProcessed = lastKnownByteCount});
     logger_.info("CLIRuntime 正常结束 bytesProcessed=" + std::to_string(lastKnownByteCount));
     return Outcome::closed;
 }

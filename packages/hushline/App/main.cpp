@@ -13,6 +13,6 @@ int main(int argc, char** argv) {
     auto stateStore =
         std::make_shared<StateStore>(startup.paths.applicationSupportDirectory() / "state.json", startup.logger);
     AudioController audioController(audiohw::makeSystemAudioHardware("hushline"), startup.logger);
-    CommandRouter router(CommandContext{startup.emitter, startup.logger, stateStore, audioController, startup.logPath});
-    return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
+    const CommandContext context{startup.emitter, startup.logger, stateStore, audioController};
+    return cli::exitStatus(runCommand(context, startup.options.commandName));
 }

@@ -8,8 +8,8 @@ namespace hushline {
 
 using audiohw::Device;
 
-AudioController::AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger, Clock clock)
-    : hardware_(std::move(hardware)), logger_(std::move(logger)), clock_(std::move(clock)) {}
+AudioController::AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger)
+    : hardware_(std::move(hardware)), logger_(std::move(logger)) {}
 
 // --- Reading -----------------------------------------------------------------------------
 
@@ -44,7 +44,7 @@ AudioStateSnapshot AudioController::snapshot(const Device& device) const {
     state.leftVolume = channel(0);
     state.rightVolume = channel(1);
     state.muted = device.muted;
-    state.createdAt = secondsSinceReferenceDate(clock_());
+    state.createdAt = secondsSinceReferenceDate(std::chrono::system_clock::now());
     return state;
 }
 
@@ -53,7 +53,7 @@ AudioStateSnapshot AudioController::currentState() const {
         return snapshot(defaultOutputDevice());
     } catch (const CLIError&) {
         AudioStateSnapshot none;
-        none.createdAt = secondsSinceReferenceDate(clock_());
+        none.createdAt = secondsSinceReferenceDate(std::chrono::system_clock::now());
         return none;
     }
 }

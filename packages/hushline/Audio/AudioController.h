@@ -1,7 +1,5 @@
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,10 +15,7 @@ namespace hushline {
 // every operation starts from the hardware.
 class AudioController {
 public:
-    using Clock = std::function<std::chrono::system_clock::time_point()>;
-
-    AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger,
-                    Clock clock = std::chrono::system_clock::now);
+    AudioController(std::shared_ptr<audiohw::AudioHardware> hardware, cli::Logger logger);
 
     // Muting comes in two steps so that the record can be kept before anything changes.
     // The state of the default output device before muting. Throws CLIError: deviceUnavailable.
@@ -62,7 +57,6 @@ private:
 
     std::shared_ptr<audiohw::AudioHardware> hardware_;
     cli::Logger logger_;
-    Clock clock_;
 };
 
 }  // namespace hushline

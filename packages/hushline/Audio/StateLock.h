@@ -10,7 +10,8 @@ namespace hushline {
 // of it when the holder ends, kill -9 included.
 class StateLock {
 public:
-    // Waits up to `timeout` for the lock on `path`, creating the file when it is missing.
+    // Waits for the lock on `path`, creating the file when it is missing, up to `timeout`
+    // for each process that holds it meanwhile. The holder's process id is in the file.
     // Throws std::runtime_error, describing why, on timeout or when the file cannot be used.
     static StateLock acquire(const std::filesystem::path& path, std::chrono::milliseconds timeout);
 

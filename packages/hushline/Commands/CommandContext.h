@@ -1,8 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "cli-frame/Logging/Logger.h"
 #include "cli-frame/Messages/CLIMessageEmitter.h"
@@ -17,7 +15,6 @@ struct CommandContext {
     cli::Logger logger;
     std::shared_ptr<StateStore> stateStore;
     AudioController audioController;
-    std::optional<std::string> logFilePath;
 };
 
 }  // namespace hushline

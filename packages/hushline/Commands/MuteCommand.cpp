@@ -1,24 +1,8 @@
 #include "hushline/Commands/MuteCommand.h"
 
-#include "hushline/Runtime/CLITypes.h"
+#include "hushline/Commands/DeviceData.h"
 
 namespace hushline {
-
-void to_json(cli::Json& json, const VolumeSnapshot& value) {
-    json = cli::Json::object();
-    if (value.main) json["main"] = *value.main;
-    if (value.left) json["left"] = *value.left;
-    if (value.right) json["right"] = *value.right;
-    if (value.muted) json["muted"] = *value.muted;
-}
-
-void to_json(cli::Json& json, const MutePayload& value) {
-    json = cli::Json::object();
-    json["deviceId"] = value.deviceId;
-    if (value.deviceName) json["deviceName"] = *value.deviceName;
-    json["method"] = value.method;
-    json["previousVolumes"] = value.previousVolumes;
-}
 
 int MuteCommand::run() {
     context_.logger.info("执行 mute 指令");
@@ -60,12 +44,15 @@ int MuteCommand::run() {
     }
 
     const AudioStateSnapshot& before = keepPending ? *pending : present;
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
-        .stage = "muted",
-        .logPath = context_.emitter.logPath(),
-        .data = MutePayload{before.deviceID, before.deviceName, method,
-                            VolumeSnapshot{before.mainVolume, before.leftVolume, before.rightVolume, before.muted}},
-    }));
+    cli::Json previousVolumes = cli::Json::object();
+    if (before.mainVolume) previousVolumes["main"] = *before.mainVolume;
+    if (before.leftVolume) previousVolumes["left"] = *before.leftVolume;
+    if (before.rightVolume) previousVolumes["right"] = *before.rightVolume;
+    if (before.muted) previousVolumes["muted"] = *before.muted;
+    cli::Json data = deviceData(before.deviceID, before.deviceName);
+    data["method"] = method;
+    data["previousVolumes"] = std::move(previousVolumes);
+    context_.emitter.emitStatus({.stage = "muted", .data = std::move(data)});
     return 0;
 }
 

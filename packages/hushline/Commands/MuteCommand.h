@@ -1,32 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
-#include <string>
 
 #include "cli-frame/Commands/CLIExecutableCommand.h"
-#include "cli-frame/Json/Json.h"
 #include "hushline/Commands/CommandContext.h"
 
 namespace hushline {
-
-// The state before muting, as the "muted" line reports it.
-struct VolumeSnapshot {
-    std::optional<double> main;
-    std::optional<double> left;
-    std::optional<double> right;
-    std::optional<bool> muted;
-};
-
-struct MutePayload {
-    std::uint32_t deviceId = 0;
-    std::optional<std::string> deviceName;
-    std::string method;
-    VolumeSnapshot previousVolumes;
-};
-
-void to_json(cli::Json& json, const VolumeSnapshot& value);
-void to_json(cli::Json& json, const MutePayload& value);
 
 // Records the default output device in the store, then silences it and reports it as "muted".
 // A snapshot still pending for the same device is kept: it holds the state before the first mute.

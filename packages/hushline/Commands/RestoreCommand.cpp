@@ -1,16 +1,19 @@
 #include "hushline/Commands/RestoreCommand.h"
 
-#include "hushline/Runtime/CLITypes.h"
+#include "hushline/Commands/DeviceData.h"
 
 namespace hushline {
+namespace {
 
-void to_json(cli::Json& json, const RestorePayload& value) {
-    json = cli::Json::object();
-    json["deviceId"] = value.deviceId;
-    if (value.deviceName) json["deviceName"] = *value.deviceName;
-    json["usedSnapshot"] = value.usedSnapshot;
-    json["fallbackApplied"] = value.fallbackApplied;
+// The "restored" line's data, and the details of a failed restore.
+cli::Json restoreData(const RestoreOutcome& outcome) {
+    cli::Json data = deviceData(outcome.deviceID, outcome.deviceName);
+    data["usedSnapshot"] = outcome.usedSnapshot;
+    data["fallbackApplied"] = outcome.fallbackApplied;
+    return data;
 }
+
+}  // namespace
 
 int RestoreCommand::run() {
     context_.logger.info("执行 restore 指令");
@@ -18,7 +21,7 @@ int RestoreCommand::run() {
     const auto lock = store.lockAndReload();
     if (!lock) {
         const CLIError error(CLIError::Case::restoreFailed);
-        context_.emitter.emitError(error.errorCode(), error.message(), RestorePayload{});
+        context_.emitter.emitError(error.errorCode(), error.message(), restoreData(RestoreOutcome{}));
         return 0;
     }
 
@@ -30,17 +33,13 @@ int RestoreCommand::run() {
         store.clear();
     }
 
-    RestorePayload payload{outcome.deviceID, outcome.deviceName, outcome.usedSnapshot, outcome.fallbackApplied};
+    cli::Json data = restoreData(outcome);
     if (outcome.error) {
         const CLIError error(*outcome.error);
-        context_.emitter.emitError(error.errorCode(), error.message(), payload);
+        context_.emitter.emitError(error.errorCode(), error.message(), std::move(data));
         return 0;
     }
-    context_.emitter.emit(cli::CLIMessage::status(StatusPayload{
-        .stage = "restored",
-        .logPath = context_.emitter.logPath(),
-        .data = payload,
-    }));
+    context_.emitter.emitStatus({.stage = "restored", .data = std::move(data)});
     return 0;
 }
 

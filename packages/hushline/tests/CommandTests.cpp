@@ -50,10 +50,9 @@ protected:
     // The one line the command wrote.
     std::string run(std::optional<std::string> word) {
         auto logger = log_.logger();
-        CommandRouter router(CommandContext{cli::CLIMessageEmitter(logger, logPath_, output_[1]), logger,
-                                            std::make_shared<StateStore>(file_, logger, 20ms),
-                                            AudioController(hardware_, logger), logPath_});
-        router.run(word, {});
+        runCommand({cli::CLIMessageEmitter(logger, logPath_, output_[1]), logger,
+                    std::make_shared<StateStore>(file_, logger, 20ms), AudioController(hardware_, logger)},
+                   word);
         std::string text;
         char buffer[4096];
         ssize_t count;

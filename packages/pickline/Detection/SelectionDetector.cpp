@@ -31,12 +31,12 @@ std::int32_t SelectionDetector::detectAndEmit() {
 }
 
 std::int32_t SelectionDetector::emitResult(SelectionPayload payload) {
-    emitter_.emit(CLIMessage<SelectionPayload>{"result", std::move(payload)});
+    emitter_.emit(cli::CLIMessage::result(std::move(payload)));
     return 0;
 }
 
 std::int32_t SelectionDetector::emitError(std::string_view code, std::string_view message) {
-    emitter_.emit(CLIMessage<ErrorPayload>{"error", {std::string(code), std::string(message)}});
+    emitter_.emit(cli::CLIMessage::error(cli::ErrorPayload{.code = std::string(code), .message = std::string(message)}));
     return 1;
 }
 

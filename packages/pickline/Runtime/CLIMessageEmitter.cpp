@@ -19,9 +19,10 @@ bool holdsOnlyUtf8(const cli::Json& value) {
 
 }  // namespace
 
-void CLIMessageEmitter::writeLine(const cli::Json& message) {
+void CLIMessageEmitter::emit(const cli::CLIMessage& message) {
+    const cli::Json envelope{{"type", std::string(message.type())}, {"payload", message.payload().encode()}};
     std::string line(fallbackLine);
-    if (holdsOnlyUtf8(message)) line = cli::writeJson(message, {.escapeSlashes = true, .sortKeys = true});
+    if (holdsOnlyUtf8(envelope)) line = cli::writeJson(envelope, {.escapeSlashes = true, .sortKeys = true});
     output_ << line << '\n';
     output_.flush();
     if (!output_ && !outputLost_) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli-frame/Messages/CLIMessage.h"
+#include "cli-frame/Messages/ErrorPayload.h"
 #include "pickline/Runtime/CLITypes.h"
 
 namespace pickline {
@@ -18,17 +20,12 @@ public:
 
     explicit CLIMessageEmitter(std::ostream& output) : output_(output) {}
 
-    template <typename Payload>
-    void emit(const CLIMessage<Payload>& message) {
-        writeLine(cli::Json(message));
-    }
+    void emit(const cli::CLIMessage& message);
 
     // Whether a line could not be written; the process then ends with status 1.
     bool hasLostOutput() const { return outputLost_; }
 
 private:
-    void writeLine(const cli::Json& message);
-
     std::ostream& output_;
     bool outputLost_ = false;
 };

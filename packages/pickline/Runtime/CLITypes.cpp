@@ -12,8 +12,4 @@ void to_json(cli::Json& json, const SelectionPayload& payload) {
     if (payload.content) std::visit([&](const auto& content) { json["content"] = content; }, *payload.content);
 }
 
-void to_json(cli::Json& json, const ErrorPayload& payload) {
-    json = cli::Json{{"code", payload.code}, {"message", payload.message}};
-}
-
 }  // namespace pickline

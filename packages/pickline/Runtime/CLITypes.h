@@ -18,25 +18,7 @@ struct SelectionPayload {
     std::optional<SelectionContent> content;  // written as null when absent
 };
 
-struct ErrorPayload {
-    std::string code;
-    std::string message;
-};
-
-// The one line pickline writes: {"payload": ..., "type": "result" | "error"}.
-template <typename Payload>
-struct CLIMessage {
-    std::string type;
-    Payload payload;
-};
-
 void to_json(cli::Json& json, const FileInfo& info);
 void to_json(cli::Json& json, const SelectionPayload& payload);
-void to_json(cli::Json& json, const ErrorPayload& payload);
-
-template <typename Payload>
-void to_json(cli::Json& json, const CLIMessage<Payload>& message) {
-    json = cli::Json{{"type", message.type}, {"payload", message.payload}};
-}
 
 }  // namespace pickline

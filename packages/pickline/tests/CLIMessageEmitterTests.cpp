@@ -16,20 +16,20 @@ std::string emitted(const auto& message) {
 TEST(CLIMessageEmitter, WritesSortedKeysEscapedSlashesAndRawUnicode) {
     SelectionPayload files{"files", std::vector<FileInfo>{{"file:///tmp/a%20b.txt", "x/y \"q\" é\n"},
                                                           {"file:///tmp/dir/", std::nullopt}}};
-    EXPECT_EQ(emitted(CLIMessage<SelectionPayload>{"result", files}),
+    EXPECT_EQ(emitted(cli::CLIMessage::result(files)),
               R"({"payload":{"content":[{"path":"file:\/\/\/tmp\/a%20b.txt","text":"x\/y \"q\" é\n"},)"
               R"({"path":"file:\/\/\/tmp\/dir\/"}],"selectionType":"files"},"type":"result"})"
               "\n");
-    EXPECT_EQ(emitted(CLIMessage<SelectionPayload>{"result", {"text", std::string("a/b")}}),
+    EXPECT_EQ(emitted(cli::CLIMessage::result(SelectionPayload{"text", std::string("a/b")})),
               "{\"payload\":{\"content\":\"a\\/b\",\"selectionType\":\"text\"},\"type\":\"result\"}\n");
-    EXPECT_EQ(emitted(CLIMessage<SelectionPayload>{"result", {"none", std::nullopt}}),
+    EXPECT_EQ(emitted(cli::CLIMessage::result(SelectionPayload{"none", std::nullopt})),
               "{\"payload\":{\"content\":null,\"selectionType\":\"none\"},\"type\":\"result\"}\n");
-    EXPECT_EQ(emitted(CLIMessage<ErrorPayload>{"error", {"INTERNAL_ERROR", "boom"}}),
+    EXPECT_EQ(emitted(cli::CLIMessage::error(cli::ErrorPayload{.code = "INTERNAL_ERROR", .message = "boom"})),
               "{\"payload\":{\"code\":\"INTERNAL_ERROR\",\"message\":\"boom\"},\"type\":\"error\"}\n");
 }
 
 TEST(CLIMessageEmitter, WritesTheFixedLineWhenTheMessageCannotBeEncoded) {
-    EXPECT_EQ(emitted(CLIMessage<SelectionPayload>{"result", {"text", std::string("bad \xff byte")}}),
+    EXPECT_EQ(emitted(cli::CLIMessage::result(SelectionPayload{"text", std::string("bad \xff byte")})),
               std::string(CLIMessageEmitter::fallbackLine) + "\n");
     EXPECT_EQ(CLIMessageEmitter::fallbackLine,
               R"({"type":"error","payload":{"code":"INTERNAL_ERROR","message":"Failed to encode output"}})");

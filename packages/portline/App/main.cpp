@@ -2,7 +2,6 @@
 
 #include "audio-hardware/SystemAudioHardware.h"
 #include "cli-frame/Runtime/ToolStartup.h"
-#include "portline/Commands/CommandIdentifier.h"
 #include "portline/Commands/CommandRouter.h"
 #include "portline/Runtime/PortlineTool.h"
 #include "portline/Runtime/StopSignals.h"
@@ -12,9 +11,8 @@ int main(int argc, char** argv) {
     // Before the logger's thread starts, so that no thread but the watch's wait takes them.
     blockStopSignals();
     auto startup = cli::ToolStartup::begin(portlineTool(), argc, argv);
-    const auto& word = startup.options.commandName;
-    if (!word || commandIdentifier(*word) != CommandIdentifier::watch) unblockStopSignals();
+    if (startup.options.commandName != "watch") unblockStopSignals();
     std::shared_ptr<audiohw::AudioHardware> hardware = audiohw::makeSystemAudioHardware("portline");
-    CommandRouter router(CommandContext{startup.emitter, startup.logger, startup.logPath, std::move(hardware)});
-    return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
+    const CommandContext context{startup.emitter, startup.logger, std::move(hardware)};
+    return cli::exitStatus(runCommand(context, startup.options.commandName, startup.options.arguments));
 }

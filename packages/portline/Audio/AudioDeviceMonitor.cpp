@@ -48,30 +48,12 @@ AudioDeviceMonitor::EventHandler AudioDeviceMonitor::currentHandler() const {
 
 void AudioDeviceMonitor::handleDeviceListChange() const {
     logger_.info("检测到设备列表变化");
-    const EventHandler onEvent = currentHandler();
-    if (!onEvent) return;
-    DeviceListChangedData data;
-    try {
-        data.devices = deviceManager_.getAllInputDevices();
-    } catch (const std::exception& failure) {
-        logger_.error(std::string("获取设备列表失败: ") + failure.what());
-        return;
-    }
-    onEvent(data);
+    deliver("获取设备列表失败: ", [&] { return DeviceListChangedData{deviceManager_.getAllInputDevices()}; });
 }
 
 void AudioDeviceMonitor::handleDefaultInputChange() const {
     logger_.info("检测到默认输入设备变化");
-    const EventHandler onEvent = currentHandler();
-    if (!onEvent) return;
-    DefaultDeviceChangedData data;
-    try {
-        data.device = deviceManager_.getDefaultInputDevice();
-    } catch (const std::exception& failure) {
-        logger_.error(std::string("获取默认设备失败: ") + failure.what());
-        return;
-    }
-    onEvent(data);
+    deliver("获取默认设备失败: ", [&] { return DefaultDeviceChangedData{deviceManager_.getDefaultInputDevice()}; });
 }
 
 }  // namespace portline

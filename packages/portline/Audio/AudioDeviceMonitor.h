@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <string>
 
 #include "audio-hardware/AudioHardware.h"
 #include "cli-frame/Logging/Logger.h"
@@ -27,13 +28,26 @@ public:
     void startMonitoring(EventHandler onEvent);
     // Once this returns, no handler runs or will run.
     void stopMonitoring();
-    bool isRunning() const { return isRunning_; }
 
 private:
     void handleChange(audiohw::HardwareChange change) const;
     void handleDeviceListChange() const;
     void handleDefaultInputChange() const;
     EventHandler currentHandler() const;
+    // Hands what `read` gets to the running handler; a failed read is logged and is no event.
+    template <typename Read>
+    void deliver(const char* failurePrefix, Read read) const {
+        const EventHandler onEvent = currentHandler();
+        if (!onEvent) return;
+        AudioDeviceEvent event;
+        try {
+            event = read();
+        } catch (const std::exception& failure) {
+            logger_.error(failurePrefix + std::string(failure.what()));
+            return;
+        }
+        onEvent(event);
+    }
 
     audiohw::AudioHardware& hardware_;
     cli::Logger logger_;

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
-#include <string>
 
 #include "audio-hardware/AudioHardware.h"
 #include "cli-frame/Logging/Logger.h"
@@ -14,7 +12,6 @@ namespace portline {
 struct CommandContext {
     cli::CLIMessageEmitter emitter;
     cli::Logger logger;
-    std::optional<std::string> logFilePath;
     std::shared_ptr<audiohw::AudioHardware> audioHardware;
 };
 

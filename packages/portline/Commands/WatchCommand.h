@@ -1,25 +1,13 @@
 #pragma once
 
-#include "cli-frame/Commands/CLIExecutableCommand.h"
 #include "portline/Commands/CommandContext.h"
 
 namespace portline {
 
 // `watch`: one event line per change of the device list or the default input device,
 // between a "ready" and a "stopped" line, until SIGINT or SIGTERM, or until the reader of
-// standard output has gone.
-class WatchCommand final : public cli::CLIExecutableCommand {
-public:
-    explicit WatchCommand(CommandContext context) : context_(std::move(context)) {}
-
-    // Returns 0 once a stop signal has arrived and the watch has ended, 1 when it ended
-    // because nobody reads its lines any more.
-    int run() override;
-
-private:
-    int runWatchLoop() const;
-
-    CommandContext context_;
-};
+// standard output has gone. Returns 0 once a stop signal has arrived and the watch has
+// ended, 1 when it ended because nobody reads its lines any more.
+int watchDevices(const CommandContext& context);
 
 }  // namespace portline

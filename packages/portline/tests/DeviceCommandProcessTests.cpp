@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "portline/tests/PortlineProcess.h"
 #include "test-support/SilentSocket.h"
@@ -26,14 +27,17 @@ std::vector<std::pair<std::string, std::string>> pactlInputs(const std::string& 
     return inputs;
 }
 
-TEST_F(PortlineProcess, ListNamesExactlyTheSourcesPactlListsWithTheDefaultMarked) {
+TEST_F(PortlineProcess, ListAndGetDefaultNameExactlyTheSourcesPactlListsAndTheLogRecordsThem) {
     server_.addSource("extra.mic", "Ümlaut/\"quoted\" 麦克风", 1);
     pactl({"set-default-source", "test_source_b"});
+    const auto logFile = home_.path() / "logs" / "portline.log";
     for (int round = 0; round < 2; ++round) {
-        const auto result = run({"list"});
+        const auto result = run({"list", "--log-file", logFile.string()});
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(result.standardError, "");
-        const auto devices = onlyLine(result).at("payload").at("devices");
+        const auto payload = onlyLine(result).at("payload");
+        EXPECT_FALSE(payload.contains("logPath"));  // a result has no logPath
+        const auto devices = payload.at("devices");
 
         const auto expected = pactlInputs(pactl({"list", "sources"}));
         const std::string defaultSource = pactl({"get-default-source"});
@@ -45,19 +49,22 @@ TEST_F(PortlineProcess, ListNamesExactlyTheSourcesPactlListsWithTheDefaultMarked
             EXPECT_EQ(devices[index].at("isDefault"), expected[index].first == defaultSource);
             EXPECT_EQ(devices[index].dump().find("uid"), 2u);  // key order: uid, name, isDefault
         }
+        const auto defaultDevice = run({"get-default"});
+        EXPECT_EQ(defaultDevice.exitStatus, 0);
+        EXPECT_EQ(onlyLine(defaultDevice).at("payload").at("device").at("uid"), defaultSource);
         pactl({"set-default-source", "extra.mic"});
     }
-}
 
-TEST_F(PortlineProcess, GetDefaultAgreesWithPactl) {
-    for (const std::string source : {"test_source_a", "test_source_b"}) {
-        pactl({"set-default-source", source});
-        const auto result = run({"get-default"});
-        EXPECT_EQ(result.exitStatus, 0);
-        const auto device = onlyLine(result).at("payload").at("device");
-        EXPECT_EQ(device.at("uid"), source);
-        EXPECT_EQ(device.at("isDefault"), true);
+    const std::string log = testsupport::readFile(logFile);
+    for (const std::string& line : {"[INFO] CLI 启动，日志写入 " + logFile.string(), std::string("[INFO] 执行 list 命令"),
+                                   std::string("[INFO] 获取所有输入设备"), std::string("[INFO] 找到 3 个输入设备"),
+                                   std::string("[DEBUG] 写入消息 type=result")}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     }
+    // Without a log path portline writes no log anywhere.
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) files += entry.is_regular_file();
+    EXPECT_EQ(files, 1u);
 }
 
 TEST_F(PortlineProcess, SetDefaultChangesWhatPactlReports) {
@@ -97,24 +104,32 @@ TEST_F(PortlineProcess, ASetDefaultTheServerOverrulesIsAFailure) {
     EXPECT_EQ(pactl({"get-default-source"}), "test_source_a");
 }
 
-TEST_F(PortlineProcess, BadUIDsAreClearErrorsAndChangeNothing) {
+TEST_F(PortlineProcess, TheLastNonEmptyUIDIsTakenAndBadOnesAreClearErrorsThatChangeNothing) {
     const auto logFile = (home_.path() / "portline.log").string();
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"set-default"}, {"set-default", "--uid"}, {"set-default", "--uid="}, {"set-default", "--uid", ""}}) {
-        const auto result = run(arguments, {{"AUDIO_DEVICE_CLI_LOG_PATH", logFile}});
+             {}, {"--uid"}, {"--uid="}, {"--uid", ""}, {"--uid", "a", "--uid="}, {"uid=a"}, {"-uid", "a"}}) {
+        std::vector<std::string> words = arguments;
+        words.insert(words.begin(), "set-default");
+        const auto result = run(words, {{"AUDIO_DEVICE_CLI_LOG_PATH", logFile}});
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_EQ(result.standardOutput, R"({"type":"error","payload":{"code":"INVALID_ARGUMENT","message":"参数无效：缺少 --uid 参数","logPath":")" +
                                              logFile + "\"}}\n");
     }
 
-    const std::string longUID(100000, 'u');
-    auto result = run({"set-default", "--uid", longUID});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(onlyLine(result).at("payload").at("message"), "未找到指定 UID 的设备：" + longUID);
-
-    result = run({"set-default", "--uid", "bad\xff\xfe uid"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(onlyLine(result).at("payload").at("message"), "未找到指定 UID 的设备：bad\uFFFD\uFFFD uid");
+    for (const auto& [arguments, uid] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--uid=a=b=c"}, "a=b=c"},
+             {{"--uid", "a", "--uid", "b"}, "b"},
+             {{"--uid=a", "--uid"}, "a"},  // a trailing --uid takes nothing
+             {{"--uid", "--uid"}, "--uid"},
+             {{"x", "--uid", "a", "--uidx=b", "--UID=c"}, "a"},
+             {{"--uid", std::string(100000, 'u')}, std::string(100000, 'u')},
+             {{"--uid", "bad\xff\xfe uid"}, "bad\uFFFD\uFFFD uid"}}) {
+        std::vector<std::string> words = arguments;
+        words.insert(words.begin(), "set-default");
+        const auto result = run(words);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(onlyLine(result).at("payload").at("message"), "未找到指定 UID 的设备：" + uid);
+    }
     EXPECT_EQ(pactl({"get-default-source"}), "test_source_a");
 }
 
@@ -127,44 +142,19 @@ TEST_F(PortlineProcess, UnknownOrMissingCommandWordsAreRefused) {
     }
 }
 
-TEST_F(PortlineProcess, TheLogFileRecordsTheCommandsAndNoDefaultLogIsWritten) {
-    const auto logFile = home_.path() / "logs" / "portline.log";
-    const auto result = run({"list", "--log-file", logFile.string()});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(onlyLine(result).at("payload").contains("logPath"), false);  // a result has no logPath
-    const std::string log = testsupport::readFile(logFile);
-    for (const std::string& line : {"[INFO] CLI 启动，日志写入 " + logFile.string(), std::string("[INFO] 执行 list 命令"),
-                                   std::string("[INFO] 获取所有输入设备"), std::string("[INFO] 找到 2 个输入设备"),
-                                   std::string("[DEBUG] 写入消息 type=result")}) {
-        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    }
-
-    // Without a log path portline writes no log anywhere.
-    EXPECT_EQ(run({"get-default"}).exitStatus, 0);
-    std::size_t files = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(home_.path())) files += entry.is_regular_file();
-    EXPECT_EQ(files, 1u);
-}
-
-TEST_F(PortlineProcess, WithoutAnAnsweringServerListAndGetDefaultFailAtOnce) {
+TEST_F(PortlineProcess, WithoutAnAnsweringServerEveryCommandFailsAtOnce) {
     const testsupport::SilentSocket silent(home_.path() / "silent");
     for (const std::string& server : {"unix:" + (home_.path() / "absent").string(), "unix:" + (home_.path() / "silent").string()}) {
-        const Environment noServer{{"PULSE_SERVER", server}};
-        auto result = testsupport::runProcess(PORTLINE_BINARY, {{"list"}, environment(noServer)}, {}, std::chrono::seconds(5));
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.standardOutput, R"({"type":"error","payload":{"code":"ENUM_FAILED","message":"枚举音频设备失败"}})" "\n");
-
-        result = testsupport::runProcess(PORTLINE_BINARY, {{"get-default"}, environment(noServer)}, {}, std::chrono::seconds(5));
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.standardOutput, R"({"type":"error","payload":{"code":"NO_DEFAULT_DEVICE","message":"未找到默认输入设备"}})" "\n");
-
-        result = testsupport::runProcess(PORTLINE_BINARY, {{"set-default", "--uid", "test_source_b"}, environment(noServer)}, {},
-                                         std::chrono::seconds(5));
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(onlyLine(result).at("payload").at("code"), "ENUM_FAILED");
+        for (const auto& [arguments, code, message] : std::vector<std::tuple<std::vector<std::string>, std::string, std::string>>{
+                 {{"list"}, "ENUM_FAILED", "枚举音频设备失败"},
+                 {{"get-default"}, "NO_DEFAULT_DEVICE", "未找到默认输入设备"},
+                 {{"set-default", "--uid", "test_source_b"}, "ENUM_FAILED", "枚举音频设备失败"}}) {
+            const auto result = testsupport::runProcess(PORTLINE_BINARY, {arguments, environment({{"PULSE_SERVER", server}})});
+            EXPECT_FALSE(result.timedOut);
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_EQ(result.standardOutput,
+                      R"({"type":"error","payload":{"code":")" + code + R"(","message":")" + message + "\"}}\n");
+        }
     }
 }
 

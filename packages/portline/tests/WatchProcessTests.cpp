@@ -154,7 +154,7 @@ TEST_F(WatchProcess, AServerThatAnswersAfterReadyIsReportedAsTheListItThenShows)
     expectStopsCleanly(*watch, SIGINT);
 }
 
-TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComes) {
+TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComesAndADefaultChangedWhileItWasAway) {
     server_.stop();
     auto watch = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
                                                              testsupport::ProcessOptions{{"watch"}, environment()});
@@ -163,14 +163,9 @@ TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComes) {
     const auto arrived = nextLine(*watch);
     EXPECT_EQ(eventOf(arrived), "device-list-changed");
     EXPECT_EQ(uids(arrived), (std::vector<std::string>{"test_source_a", "test_source_b"}));
-    expectStopsCleanly(*watch, SIGINT);
-}
 
-TEST_F(WatchProcess, ADefaultChangedWhileTheServerWasAwayIsReportedOnceItIsBack) {
-    auto watch = startWatch();
     pactl({"set-default-source", "test_source_b"});
     EXPECT_EQ(eventOf(nextLine(*watch)), "default-device-changed");
-
     // The server comes back with its own default, test_source_a.
     server_.stop();
     server_.start();

@@ -1,39 +1,32 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-#include "cli-frame/Json/Json.h"
 #include "cli-frame/Messages/AnyEncodable.h"
 
-namespace portline {
+namespace cli {
 
+// The payload of every status line. Fields left empty are left out; the others come in
+// this order. The emitter fills in the log path.
 struct StatusPayload {
     std::string stage;
+    std::optional<std::int64_t> bytesProcessed;
     std::optional<std::string> code;
     std::optional<std::string> logPath;
     std::optional<std::string> message;
-    std::optional<cli::AnyEncodable> data;
+    std::optional<AnyEncodable> data;
 };
 
-struct EventPayload {
-    std::string event;
-    cli::AnyEncodable data;
-};
-
-inline void to_json(cli::Json& json, const StatusPayload& payload) {
-    json = cli::Json::object();
+inline void to_json(Json& json, const StatusPayload& payload) {
+    json = Json::object();
     json["stage"] = payload.stage;
+    if (payload.bytesProcessed) json["bytesProcessed"] = *payload.bytesProcessed;
     if (payload.code) json["code"] = *payload.code;
     if (payload.logPath) json["logPath"] = *payload.logPath;
     if (payload.message) json["message"] = *payload.message;
     if (payload.data) json["data"] = payload.data->encode();
 }
 
-inline void to_json(cli::Json& json, const EventPayload& payload) {
-    json = cli::Json::object();
-    json["event"] = payload.event;
-    json["data"] = payload.data.encode();
-}
-
-}  // namespace portline
+}  // namespace cli
