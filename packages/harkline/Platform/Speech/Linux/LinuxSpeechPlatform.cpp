@@ -5,7 +5,9 @@
 
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
+#include "harkline/Platform/Speech/WarmEngine/SpeechDecoderSource.h"
 
 namespace harkline {
 namespace {
@@ -38,7 +40,7 @@ public:
             AssetInstallationProgress uncancelled;
             (*trial_)(*model_, uncancelled);
         }
-        decoder_ = LinuxSpeechPlatform::loadDecoder(*model_, logger_);
+        decoder_ = SpeechDecoderSource::forThisUser(logger_).decoderFor(*model_);
     }
 
     void feed(const AudioPCMBuffer& buffer, const SpeechResultHandler& onResult) override {
@@ -91,7 +93,8 @@ std::unique_ptr<StreamingDecoder> LinuxSpeechPlatform::loadDecoder(const Install
     model.verifyFiles();
     const auto& engine = model.manifest.engine;
     if (SherpaOnnxStreamingModel::isEngine(engine))
-        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput);
+        return std::make_unique<SherpaOnnxDecoder>(
+            std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput));
     if (engine != pocketSphinxEngine)
         throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
     auto acousticModel = model.component("acousticModel");

@@ -9,7 +9,7 @@
 #include "cli-frame/Logging/Logger.h"
 #include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
 #include "harkline/Platform/Speech/Linux/StreamingDecoder.h"
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxRecognizer.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/Platform/Speech/SpeechPlatform.h"
 
