@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include <malloc.h>
+
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxStreamingModel.h"
 
 namespace harkline {
@@ -23,6 +25,9 @@ WarmModelCache::Acquired WarmModelCache::acquire(const InstalledSpeechModel& mod
     std::erase_if(entries_, [&](const auto& entry) { return entry.second.model.directory == model.directory; });
     model.verifyFiles();
     auto recognizer = std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger_);
+    // The engine read the files whole before building its tensors; hand those pages back,
+    // since the engine lives on.
+    ::malloc_trim(0);
     ++loads_;
     logger_.info("常驻语音引擎加载模型 " + model.directory.string() + "，第 " + std::to_string(loads_) + " 次加载");
     entries_.emplace(key, Entry{model, recognizer});
