@@ -95,7 +95,7 @@ protected:
     }
     void awaitEngineEnd() const {
         for (int attempt = 0; attempt < 600 && fs::exists(socket()); ++attempt) std::this_thread::sleep_for(50ms);
-        EXPECT_FALSE(fs::exists(socket()));
+        EXPECT_FALSE(fs::exists(socket())) << log();
     }
 
     testsupport::TemporaryHome home_;
@@ -123,7 +123,6 @@ TEST_F(WarmEngineProcess, DictationsInARowAndAtOnceShareOneLoadAndWriteWhatALoca
     EXPECT_EQ(state->at("loads"), 1) << state->dump();
     ASSERT_EQ(state->at("models").size(), 1u);
     EXPECT_EQ(state->at("models")[0].at("locale"), "zh-CN");
-    EXPECT_EQ(state->at("models")[0].at("dictations"), 0);
     EXPECT_GT(state->at("residentBytes").get<std::int64_t>(), 0);
     auto written = log();
     EXPECT_EQ(count(written, "常驻语音引擎解码本次转写，模型为此加载"), 1u) << written;
