@@ -191,6 +191,25 @@ TEST_F(WarmEngineProcess, WithoutAnEngineOfItsOwnARunDecodesItselfAndSaysWhy) {
     EXPECT_FALSE(engineState());
     ::close(listener);
 
+    // An engine of another version, which greets differently.
+    ASSERT_TRUE(fs::remove(socket()));
+    listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    std::thread older([listener] {
+        int peer = ::accept(listener, nullptr, nullptr);
+        char greeting[64];
+        EXPECT_GT(::recv(peer, greeting, sizeof greeting, 0), 5);
+        std::string answer("\x1d\0\0\0\x01harkline warm speech engine 0", 34);
+        EXPECT_EQ(::send(peer, answer.data(), answer.size(), MSG_NOSIGNAL), 34);
+        ::close(peer);
+    });
+    EXPECT_EQ(transcribe().standardOutput, local_.standardOutput);
+    older.join();
+    ::close(listener);
+    EXPECT_NE(log().find("本进程加载模型: the warm engine is of another version (harkline warm speech engine 0)"),
+              std::string::npos);
+
     EXPECT_EQ(transcribe({{"XDG_RUNTIME_DIR", std::nullopt}}).standardOutput, local_.standardOutput);
     EXPECT_NE(log().find("本进程加载模型: there is no runtime folder"), std::string::npos);
     EXPECT_EQ(count(log(), "常驻语音引擎解码本次转写"), 0u);
