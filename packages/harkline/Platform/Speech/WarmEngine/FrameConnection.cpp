@@ -33,10 +33,12 @@ FrameConnection& FrameConnection::operator=(FrameConnection&& other) noexcept {
 bool FrameConnection::send(const Frame& frame, Clock::time_point deadline) {
     if (frame.payload.size() > largestPayload) return false;
     auto size = static_cast<std::uint32_t>(frame.payload.size());
-    char header[5] = {static_cast<char>(size & 0xff), static_cast<char>((size >> 8) & 0xff),
+    // One write for the whole frame: a small request and its answer are one packet each.
+    std::string bytes{static_cast<char>(size & 0xff), static_cast<char>((size >> 8) & 0xff),
                       static_cast<char>((size >> 16) & 0xff), static_cast<char>(size >> 24),
                       static_cast<char>(frame.kind)};
-    return writeAll(header, sizeof header, deadline) && writeAll(frame.payload.data(), frame.payload.size(), deadline);
+    bytes += frame.payload;
+    return writeAll(bytes.data(), bytes.size(), deadline);
 }
 
 std::optional<Frame> FrameConnection::receive(Clock::time_point deadline) {

@@ -43,7 +43,7 @@ WarmEngineConnector::Outcome WarmEngineConnector::connect(bool startIfAbsent) co
     auto socket = *runtimeFolder_ / warmengine::socketName;
 
     auto first = attempt(socket);
-    if (auto* connection = std::get_if<FrameConnection>(&first)) return handshake(std::move(*connection));
+    if (auto* connection = std::get_if<FrameConnection>(&first)) return std::move(*connection);
     if (auto* refusal = std::get_if<std::string>(&first)) return std::move(*refusal);
     if (!startIfAbsent) return std::string("no warm engine is running");
     if (::access(runtimeFolder_->c_str(), W_OK) != 0)
@@ -55,10 +55,10 @@ WarmEngineConnector::Outcome WarmEngineConnector::connect(bool startIfAbsent) co
     while (Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         auto next = attempt(socket);
-        if (auto* connection = std::get_if<FrameConnection>(&next)) return handshake(std::move(*connection));
+        if (auto* connection = std::get_if<FrameConnection>(&next)) return std::move(*connection);
         if (auto* refusal = std::get_if<std::string>(&next)) return std::move(*refusal);
     }
-    return std::string("the warm engine did not start listening in time");
+    return std::string("no warm engine answered in time");
 }
 
 std::variant<FrameConnection, WarmEngineConnector::Absent, std::string> WarmEngineConnector::attempt(
@@ -85,6 +85,14 @@ std::variant<FrameConnection, WarmEngineConnector::Absent, std::string> WarmEngi
     socklen_t size = sizeof peer;
     if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
         return "the process behind " + socket.string() + " is another user's";
+
+    auto deadline = Clock::now() + warmengine::handshakeDeadline;
+    std::optional<Frame> answer;
+    if (connection.send({FrameKind::hello, std::string(warmengine::hello)}, deadline)) answer = connection.receive(deadline);
+    // An engine that was ending when it took the connection: as good as none.
+    if (!answer) return Absent{};
+    if (answer->kind != FrameKind::hello || answer->payload != warmengine::hello)
+        return "the warm engine is of another version (" + answer->payload.substr(0, 80) + ")";
     return connection;
 }
 
@@ -114,16 +122,6 @@ std::optional<std::string> WarmEngineConnector::start(const fs::path& socket) co
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) return "the warm engine could not be started: " + errorText(error);
     return std::nullopt;
-}
-
-WarmEngineConnector::Outcome WarmEngineConnector::handshake(FrameConnection connection) {
-    auto deadline = Clock::now() + warmengine::handshakeDeadline;
-    if (!connection.send({FrameKind::hello, std::string(warmengine::hello)}, deadline))
-        return std::string("the warm engine did not take the greeting");
-    auto answer = connection.receive(deadline);
-    if (!answer || answer->kind != FrameKind::hello) return std::string("the warm engine did not answer the greeting");
-    if (answer->payload != warmengine::hello) return "the warm engine is of another version (" + answer->payload.substr(0, 80) + ")";
-    return connection;
 }
 
 }  // namespace harkline

@@ -27,10 +27,11 @@ public:
     Outcome connect(bool startIfAbsent) const;
 
 private:
+    // No engine answers there (none listens, or it was ending), so one may be started.
     struct Absent {};
+    // Connects and greets.
     std::variant<FrameConnection, Absent, std::string> attempt(const std::filesystem::path& socket) const;
     std::optional<std::string> start(const std::filesystem::path& socket) const;
-    static Outcome handshake(FrameConnection connection);
 
     std::optional<std::filesystem::path> runtimeFolder_;
     std::filesystem::path program_;

@@ -64,10 +64,15 @@ int WarmEngineServer::run(const fs::path& socket, const std::optional<std::strin
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGHUP, SIG_IGN);
     auto logger = cli::LoggerFactory::makeLogger(logPath, "harkline");
-    // One engine per user: a second one started meanwhile leaves at once.
+    // One engine per user: a second one started meanwhile leaves. An engine that is
+    // ending holds the lock a moment longer, so it is asked for a while.
     auto lockPath = socket.parent_path() / warmengine::lockName;
     int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) return 0;
+    if (lock < 0) return 1;
+    for (int attempt = 0; ::flock(lock, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+        if (attempt == 100) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     WarmEngineServer server(socket, logger, idleLimit());
     int status = server.serve();
     ::close(lock);
@@ -107,11 +112,9 @@ bool WarmEngineServer::listen() {
             logger_.error("常驻语音引擎不启动: " + socket_.string() + " 不是本用户的套接字");
             return false;
         }
-        int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        bool answered = probe >= 0 && ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        if (probe >= 0) ::close(probe);
-        if (answered) return false;  // an engine that took no lock of ours serves there
-        ::unlink(socket_.c_str());   // left by an engine that ended without removing it
+        // Every engine holds the lock while it serves, so this one was left by an engine
+        // that ended without removing it (or is ending).
+        ::unlink(socket_.c_str());
     }
     listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     ::umask(077);
