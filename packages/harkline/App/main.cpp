@@ -14,6 +14,9 @@
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
+#include "harkline/Platform/Speech/WarmEngine/WarmEngineProtocol.h"
+#include "harkline/Platform/Speech/WarmEngine/WarmEngineServer.h"
+#include "harkline/Platform/Speech/WarmEngine/WarmEngineState.h"
 #include "harkline/Platform/System/Linux/LinuxSystemInfo.h"
 #include "harkline/Runtime/HarklineTool.h"
 
@@ -21,6 +24,9 @@ int main(int argc, char** argv) {
     using namespace harkline;
     // An installation's trial load of a model runs in a child of its own.
     if (const char* directory = std::getenv(SpeechModelTrial::environmentVariable)) return SpeechModelTrial::run(directory);
+    // The user's warm speech engine, started by a dictation: socket, then the log to write.
+    if (argc >= 3 && argv[1] == warmengine::command)
+        return WarmEngineServer::run(argv[2], argc >= 4 ? std::optional<std::string>(argv[3]) : std::nullopt);
 
     auto startup = cli::ToolStartup::begin(harklineTool(), argc, argv);
     // Every start records where this invocation logs, whatever the command.
@@ -50,6 +56,10 @@ int main(int argc, char** argv) {
         startup.logger);
     auto system = std::make_shared<LinuxSystemInfo>([models] { return models->hasAnyModel(); });
 
-    CommandRouter router(CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, models, system});
+    auto warmEngineState = [logPath = startup.logPath] {
+        return queryWarmEngineState(WarmEngineConnector::forThisUser(logPath));
+    };
+    CommandRouter router(
+        CommandContext{startup.emitter, startup.logger, diagnostics, startup.logPath, models, system, warmEngineState});
     return cli::exitStatus(router.run(startup.options.commandName, startup.options.arguments));
 }

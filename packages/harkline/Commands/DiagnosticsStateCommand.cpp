@@ -4,9 +4,13 @@
 namespace harkline {
 
 int DiagnosticsStateCommand::run() {
+    cli::Json data = context_.diagnostics->currentSnapshot();
+    // Asked of the engine itself: it is not kept on disk, since it changes behind our back.
+    if (context_.warmEngineState)
+        if (auto state = context_.warmEngineState()) data["warmEngine"] = std::move(*state);
     context_.emitter.emitStatus({
         .stage = "diagnostics-state",
-        .data = context_.diagnostics->currentSnapshot(),
+        .data = std::move(data),
     });
     return 0;
 }

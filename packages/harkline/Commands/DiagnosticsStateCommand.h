@@ -5,7 +5,8 @@
 
 namespace harkline {
 
-// Reports the stored diagnostics as one "diagnostics-state" status line.
+// Reports the stored diagnostics, and what the warm speech engine holds while one
+// serves, as one "diagnostics-state" status line.
 class DiagnosticsStateCommand : public cli::CLIExecutableCommand {
 public:
     explicit DiagnosticsStateCommand(CommandContext context) : context_(std::move(context)) {}

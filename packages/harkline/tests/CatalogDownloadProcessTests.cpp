@@ -60,6 +60,7 @@ protected:
         auto environment = home_.environment();
         environment["TESSARYN_SPEECH_MODEL_CATALOG"] = catalog().string();
         environment["TESSARYN_SPEECH_GATE"] = "off";  // the spelled tones are no speech
+        environment["TESSARYN_WARM_ENGINE"] = "off";  // no engine outliving the test in the user's runtime folder
         return {std::move(arguments), environment};
     }
     ProcessResult harkline(std::vector<std::string> arguments, const std::string& input = {}) const {

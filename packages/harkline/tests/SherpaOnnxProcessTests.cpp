@@ -24,9 +24,14 @@ using testsupport::ProcessResult;
 
 class SherpaOnnxProcess : public testing::Test {
 protected:
-    void SetUp() override { script({"make", modelSource().string(), "--locale", "zh-CN"}); }
+    void SetUp() override {
+        fs::create_directories(runtime());
+        script({"make", modelSource().string(), "--locale", "zh-CN"});
+    }
 
     fs::path modelSource() const { return home_.path() / "zh-model"; }
+    // Dictations decode on a warm engine of this home's own, which ends with the folder.
+    fs::path runtime() const { return home_.path() / "run"; }
     fs::path installed() const { return home_.dataHome() / "tessaryn" / "harkline" / "models" / "zh-CN"; }
     std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
 
@@ -40,6 +45,7 @@ protected:
     std::map<std::string, std::optional<std::string>> ungated() const {
         auto environment = home_.environment();
         environment["TESSARYN_SPEECH_GATE"] = "off";
+        environment["XDG_RUNTIME_DIR"] = runtime().string();
         return environment;
     }
     std::string spell(const std::string& text) const { return script({"spell", modelSource().string(), text}).standardOutput; }

@@ -11,7 +11,9 @@
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
+#include "harkline/Platform/Speech/WarmEngine/SpeechDecoderSource.h"
 
 namespace harkline {
 namespace {
@@ -92,7 +94,8 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const Installe
     model.verifyFiles();
     const auto& engine = model.manifest.engine;
     if (SherpaOnnxStreamingModel::isEngine(engine))
-        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput);
+        return std::make_unique<SherpaOnnxDecoder>(
+            std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput));
     if (engine != pocketSphinxEngine)
         throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
     auto acousticModel = model.component("acousticModel");
@@ -129,7 +132,7 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::openDecoder(const std::str
         InstallationLoop nothingWatched(uncancelled, {});
         places_.trial(*model, nothingWatched);
     }
-    return loadDecoder(*model, logger_);
+    return SpeechDecoderSource::forThisUser(logger_).decoderFor(*model);
 }
 
 std::optional<InstalledSpeechModel> StoredSpeechModels::servingModel(const std::string& locale) const {

@@ -1,33 +1,25 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cli-frame/Logging/Logger.h"
 #include "harkline/Transcription/StreamingDecoder.h"
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxStreamingModel.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxRecognizer.h"
 
-struct SherpaOnnxOnlineRecognizer;
 struct SherpaOnnxOnlineStream;
 
 namespace harkline {
 
-struct SherpaOnnxLibrary;
-
-// Where the engine's own messages go while a model loads: into our log (standard error
-// is captured meanwhile), or to standard error as they are.
-enum class EngineOutput { toLog, asIs };
-
-// A streaming transducer or zipformer2 CTC model in sherpa-onnx (through its C interface)
-// with endpoint detection: an utterance ends after 0.8 s of silence that follows decoded
-// text (2.4 s when nothing was decoded yet, and at the latest after 30 s). Greedy search,
-// or modified beam search with a transducer's hotwords.
+// One dictation on a streaming transducer or zipformer2 CTC model loaded in sherpa-onnx
+// (through its C interface), with endpoint detection: an utterance ends after 0.8 s of
+// silence that follows decoded text (2.4 s when nothing was decoded yet, and at the
+// latest after 30 s). Greedy search, or modified beam search with a transducer's hotwords.
 class SherpaOnnxDecoder final : public StreamingDecoder {
 public:
-    // Loads the library (once per process) and the model; throws std::runtime_error when
-    // the library is missing or not the pinned release, or the engine refuses the model.
-    SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
-                      EngineOutput engineOutput = EngineOutput::toLog);
+    // Starts a stream on the loaded model; throws std::runtime_error when the engine
+    // cannot.
+    explicit SherpaOnnxDecoder(std::shared_ptr<const SherpaOnnxRecognizer> recognizer);
     ~SherpaOnnxDecoder() override;
     SherpaOnnxDecoder(const SherpaOnnxDecoder&) = delete;
     SherpaOnnxDecoder& operator=(const SherpaOnnxDecoder&) = delete;
@@ -39,10 +31,9 @@ private:
     void decodeReady(std::vector<Hypothesis>& hypotheses);
     std::string currentText() const;
 
+    std::shared_ptr<const SherpaOnnxRecognizer> recognizer_;
     const SherpaOnnxLibrary& library_;
-    const SherpaOnnxOnlineRecognizer* recognizer_ = nullptr;
     const SherpaOnnxOnlineStream* stream_ = nullptr;
-    std::size_t tailPaddingSamples_ = 0;
     std::string lastPartial_;
     std::vector<float> samples_;
 };
