@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxCApi.h"
+#include "bare_recognizer.h"
 
 namespace {
 
@@ -29,27 +29,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s MODEL_DIR\n", argv[0]);
         return 2;
     }
-    std::string dir = argv[1];
-    std::string encoder = dir + "/encoder.onnx", decoder = dir + "/decoder.onnx", joiner = dir + "/joiner.onnx",
-                tokens = dir + "/tokens.txt";
     auto loadStart = std::chrono::steady_clock::now();
-    SherpaOnnxOnlineRecognizerConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.feat_config = {16000, 80};
-    config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
-    config.model_config.tokens = tokens.c_str();
-    config.model_config.num_threads = 1;
-    config.model_config.provider = "cpu";
-    config.decoding_method = "greedy_search";
-    config.enable_endpoint = 1;
-    config.rule1_min_trailing_silence = 2.4f;
-    config.rule2_min_trailing_silence = 0.8f;
-    config.rule3_min_utterance_length = 30.0f;
-    const auto* recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
-    if (recognizer == nullptr) {
-        std::fprintf(stderr, "cannot load the model\n");
-        return 1;
-    }
+    const auto* recognizer = createBareRecognizer(argv[1]);
+    if (recognizer == nullptr) return 1;
     const auto* stream = SherpaOnnxCreateOnlineStream(recognizer);
     auto loaded = std::chrono::duration<double>(std::chrono::steady_clock::now() - loadStart).count();
     std::fprintf(stderr, "load %.4f\n", loaded);

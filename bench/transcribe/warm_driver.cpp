@@ -12,35 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxCApi.h"
+#include "bare_recognizer.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s MODEL_DIR AUDIO DICTATIONS\n", argv[0]);
         return 2;
     }
-    std::string dir = argv[1];
-    std::string encoder = dir + "/encoder.onnx", decoder = dir + "/decoder.onnx", joiner = dir + "/joiner.onnx",
-                tokens = dir + "/tokens.txt";
     std::ifstream file(argv[2], std::ios::binary);
     std::vector<char> audio((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    SherpaOnnxOnlineRecognizerConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.feat_config = {16000, 80};
-    config.model_config.transducer = {encoder.c_str(), decoder.c_str(), joiner.c_str()};
-    config.model_config.tokens = tokens.c_str();
-    config.model_config.num_threads = 1;
-    config.model_config.provider = "cpu";
-    config.decoding_method = "greedy_search";
-    config.enable_endpoint = 1;
-    config.rule1_min_trailing_silence = 2.4f;
-    config.rule2_min_trailing_silence = 0.8f;
-    config.rule3_min_utterance_length = 30.0f;
-    const auto* recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
-    if (recognizer == nullptr) {
-        std::fprintf(stderr, "cannot load the model\n");
-        return 1;
-    }
+    const auto* recognizer = createBareRecognizer(argv[1]);
+    if (recognizer == nullptr) return 1;
     for (int dictation = 0; dictation < std::atoi(argv[3]); ++dictation) {
         auto start = std::chrono::steady_clock::now();
         const auto* stream = SherpaOnnxCreateOnlineStream(recognizer);
