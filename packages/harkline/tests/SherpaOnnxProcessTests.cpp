@@ -142,6 +142,40 @@ TEST_F(SherpaOnnxProcess, SilenceGivesNothingAndAnOddByteCountIsHandedOnWhole) {
     EXPECT_TRUE(payloads.back().at("isFinal").get<bool>());
 }
 
+// The fabricated model scores 我 just below 你 wherever 你 wins: a near-tie that greedy
+// search gives to 你, and a phrase of the user's vocabulary to 我.
+TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSkippedWithItsReason) {
+    script({"make", modelSource().string(), "--locale", "zh-CN", "--rival", "你", "我"});
+    install();
+    auto audio = spell("你们");
+    auto finals = [&] {
+        std::vector<std::string> texts;
+        for (const auto& payload : results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size())))
+            if (payload.at("isFinal").get<bool>()) texts.push_back(payload.at("text"));
+        return texts;
+    };
+    EXPECT_EQ(finals(), std::vector<std::string>{"你们"});
+
+    auto vocabulary = home_.path() / "config" / "tessaryn" / "vocabulary.txt";
+    fs::create_directories(vocabulary.parent_path());
+    testsupport::writeFile(vocabulary, "你好 :x\n我们 :2.5\r\nmeet/greet\n:3 世界\n\n  \nTessaryn\n");
+    EXPECT_EQ(finals(), std::vector<std::string>{"我们"});
+    auto written = log();
+    for (const char* skipped : {"个人词表第 1 行已跳过（权重不是正数）: 你好 :x", "个人词表第 3 行已跳过（含有 \"/\"）: meet/greet",
+                                "个人词表第 4 行已跳过（权重只能写在行尾）: :3 世界",
+                                "个人词表短语已跳过（模型的词元拼不出它）: Tessaryn"})
+        EXPECT_NE(written.find(skipped), std::string::npos) << skipped;
+
+    // Something that is no file a person wrote, in its place: the dictation goes on without it.
+    fs::remove(vocabulary);
+    fs::create_symlink("/dev/zero", vocabulary);
+    EXPECT_EQ(finals(), std::vector<std::string>{"你们"});
+    EXPECT_NE(log().find("个人词表不可用，本次转写不用它: " + vocabulary.string() + " is not a regular file"), std::string::npos);
+    EXPECT_EQ(harkline({"env.check"}).exitStatus, 0);
+    EXPECT_NE(log().find("个人词表 " + vocabulary.string() + " 用于 sherpa-onnx 转导模型（热词）；pocketsphinx 与 CTC 模型不使用它"),
+              std::string::npos);
+}
+
 TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
     const std::pair<const char*, const char*> faults[] = {
         {"no-metadata", "encoder.onnx lacks the metadata \"decode_chunk_len\""},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,10 @@ public:
     // Why the speech gate cannot be used (its model missing or damaged, or switched off),
     // without loading it; none when nothing is known against it.
     virtual std::optional<std::string> speechGateProblem() const = 0;
+
+    // The file each transcription reads the user's personal vocabulary from (whether it
+    // exists or not); none when no vocabulary is read.
+    virtual std::optional<std::filesystem::path> personalVocabularyFile() const = 0;
 };
 
 }  // namespace harkline

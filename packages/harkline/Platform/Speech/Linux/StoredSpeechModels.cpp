@@ -1,16 +1,19 @@
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
 #include "harkline/Platform/Speech/Download/ModelDownloadError.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxHotwords.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 
 namespace harkline {
@@ -22,6 +25,22 @@ constexpr const char* pocketSphinxEngine = "pocketsphinx";
 
 // Our installation records every file's digest and time after its trial load; a
 // sherpa-onnx model without them could end the process that loads it.
+// Thousands of phrases; a file larger than that is no vocabulary a person wrote.
+constexpr std::uintmax_t largestVocabularyFile = 256 * 1024;
+
+// Read as the user left it: a missing file is no vocabulary, one that cannot be read (not
+// a regular file, too large, unreadable) is left out of this transcription.
+PersonalVocabulary readPersonalVocabulary(const std::optional<fs::path>& file, const cli::Logger& logger) {
+    std::error_code unknown;
+    if (!file || !fs::exists(fs::symlink_status(*file, unknown))) return {};
+    try {
+        return PersonalVocabulary::parse(cli::readBoundedFile(*file, largestVocabularyFile), logger);
+    } catch (const std::exception& failure) {
+        logger.info(std::string("个人词表不可用，本次转写不用它: ") + failure.what());
+        return {};
+    }
+}
+
 bool needsTrial(const InstalledSpeechModel& model) {
     return SherpaOnnxStreamingModel::isEngine(model.manifest.engine) &&
            std::any_of(model.manifest.files.begin(), model.manifest.files.end(),
@@ -88,11 +107,18 @@ bool StoredSpeechModels::isKnownEngine(const std::string& engine) {
 }
 
 std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const InstalledSpeechModel& model,
-                                                                  const cli::Logger& logger, EngineOutput engineOutput) {
+                                                                  const cli::Logger& logger, EngineOutput engineOutput,
+                                                                  const PersonalVocabulary& vocabulary) {
     model.verifyFiles();
     const auto& engine = model.manifest.engine;
-    if (SherpaOnnxStreamingModel::isEngine(engine))
-        return std::make_unique<SherpaOnnxDecoder>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput);
+    bool hasVocabulary = !vocabulary.phrases().empty();
+    if (SherpaOnnxStreamingModel::isEngine(engine)) {
+        auto streamingModel = SherpaOnnxStreamingModel::inspect(model);
+        // The engine takes hotwords only with a transducer (and exits on them otherwise).
+        if (hasVocabulary && !streamingModel.transducer) logger.info("流式 CTC 模型不使用个人词表");
+        auto hotwords = streamingModel.transducer ? sherpaOnnxHotwords(vocabulary, streamingModel, logger) : std::string();
+        return std::make_unique<SherpaOnnxDecoder>(streamingModel, logger, engineOutput, std::move(hotwords));
+    }
     if (engine != pocketSphinxEngine)
         throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
     auto acousticModel = model.component("acousticModel");
@@ -100,6 +126,7 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const Installe
     auto dictionary = model.component("dictionary");
     if (!acousticModel || !languageModel || !dictionary)
         throw std::runtime_error("speech model for " + model.manifest.locale + " lacks a part pocketsphinx needs");
+    if (hasVocabulary) logger.info("pocketsphinx 不使用个人词表");
     return std::make_unique<PocketSphinxDecoder>(PocketSphinxDecoder::ModelPaths{*acousticModel, *languageModel, *dictionary});
 }
 
@@ -128,7 +155,7 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::openDecoder(const std::str
         AssetInstallationProgress uncancelled;
         places_.trial(*model, uncancelled);
     }
-    return loadDecoder(*model, logger_);
+    return loadDecoder(*model, logger_, EngineOutput::toLog, readPersonalVocabulary(places_.personalVocabulary, logger_));
 }
 
 std::optional<InstalledSpeechModel> StoredSpeechModels::servingModel(const std::string& locale) const {

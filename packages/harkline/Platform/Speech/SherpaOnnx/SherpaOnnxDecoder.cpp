@@ -27,15 +27,15 @@ void logEngineOutput(const std::string& output, const cli::Logger& logger) {
 }  // namespace
 
 SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
-                                     EngineOutput engineOutput)
-    : library_(SherpaOnnxLibrary::get()) {
+                                     EngineOutput engineOutput, std::string hotwords)
+    : library_(SherpaOnnxLibrary::get()), hotwords_(std::move(hotwords)) {
     auto pathText = [](const std::optional<std::filesystem::path>& path) { return path ? path->string() : std::string(); };
     auto encoder = pathText(model.transducer ? std::optional(model.transducer->encoder) : std::nullopt);
     auto decoder = pathText(model.transducer ? std::optional(model.transducer->decoder) : std::nullopt);
     auto joiner = pathText(model.transducer ? std::optional(model.transducer->joiner) : std::nullopt);
     auto ctcModel = pathText(model.ctcModel);
     auto tokens = model.tokens.string();
-    auto hotwords = pathText(model.hotwords);
+    auto hotwordsFile = pathText(model.hotwords);
     auto bpeVocab = pathText(model.bpeVocab);
 
     SherpaOnnxOnlineRecognizerConfig config;
@@ -49,10 +49,10 @@ SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, cons
     config.model_config.num_threads = 1;
     config.model_config.provider = "cpu";
     config.decoding_method = "greedy_search";
-    if (model.hotwords) {
+    if (model.hotwords || !hotwords_.empty()) {
         config.decoding_method = "modified_beam_search";
         config.max_active_paths = 4;
-        config.hotwords_file = hotwords.c_str();
+        if (model.hotwords) config.hotwords_file = hotwordsFile.c_str();
         config.hotwords_score = 1.5f;
         config.model_config.modeling_unit = model.bpeVocab ? "cjkchar+bpe" : "cjkchar";
         if (model.bpeVocab) config.model_config.bpe_vocab = bpeVocab.c_str();
@@ -65,7 +65,7 @@ SherpaOnnxDecoder::SherpaOnnxDecoder(const SherpaOnnxStreamingModel& model, cons
     std::optional<StandardErrorCapture> capture;
     if (engineOutput == EngineOutput::toLog) capture.emplace();
     recognizer_ = library_.createOnlineRecognizer(&config);
-    if (recognizer_ != nullptr) stream_ = library_.createOnlineStream(recognizer_);
+    if (recognizer_ != nullptr) stream_ = openStream();
     if (capture) logEngineOutput(capture->finish(), logger);
     const auto& name = model.transducer ? encoder : ctcModel;
     if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + name);
@@ -104,7 +104,7 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
     if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
     lastPartial_.clear();
     // A finished stream takes no more samples: the next stretch gets a fresh one.
-    const auto* next = library_.createOnlineStream(recognizer_);
+    const auto* next = openStream();
     if (next == nullptr) throw std::runtime_error("sherpa-onnx could not start a new stream");
     library_.destroyOnlineStream(stream_);
     stream_ = next;
@@ -126,6 +126,11 @@ void SherpaOnnxDecoder::decodeReady(std::vector<Hypothesis>& hypotheses) {
             hypotheses.push_back({std::move(text), false});
         }
     }
+}
+
+const SherpaOnnxOnlineStream* SherpaOnnxDecoder::openStream() const {
+    return hotwords_.empty() ? library_.createOnlineStream(recognizer_)
+                             : library_.createOnlineStreamWithHotwords(recognizer_, hotwords_.c_str());
 }
 
 std::string SherpaOnnxDecoder::currentText() const {

@@ -34,6 +34,7 @@ SherpaOnnxLibrary load() {
     bind(library, functions.createOnlineRecognizer, "SherpaOnnxCreateOnlineRecognizer");
     bind(library, functions.destroyOnlineRecognizer, "SherpaOnnxDestroyOnlineRecognizer");
     bind(library, functions.createOnlineStream, "SherpaOnnxCreateOnlineStream");
+    bind(library, functions.createOnlineStreamWithHotwords, "SherpaOnnxCreateOnlineStreamWithHotwords");
     bind(library, functions.destroyOnlineStream, "SherpaOnnxDestroyOnlineStream");
     bind(library, functions.acceptWaveform, "SherpaOnnxOnlineStreamAcceptWaveform");
     bind(library, functions.inputFinished, "SherpaOnnxOnlineStreamInputFinished");
