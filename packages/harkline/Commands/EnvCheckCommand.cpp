@@ -1,5 +1,7 @@
 #include "harkline/Commands/EnvCheckCommand.h"
 
+#include <cstdint>
+
 #include "harkline/Runtime/CLIMessages.h"
 
 namespace harkline {
@@ -33,6 +35,10 @@ int EnvCheckCommand::run() {
         env.speechGateProblem = problem;
     } else {
         env.speechGate = "available";
+    }
+    if (auto vocabulary = context_.models->personalVocabulary()) {
+        env.vocabularyPhrases = static_cast<std::int64_t>(vocabulary->phrases().size());
+        env.vocabularySkippedLines = static_cast<std::int64_t>(vocabulary->skippedLines());
     }
 
     std::string stage = "env-ok";

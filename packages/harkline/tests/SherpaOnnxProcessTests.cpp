@@ -160,6 +160,10 @@ TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSki
     fs::create_directories(vocabulary.parent_path());
     testsupport::writeFile(vocabulary, "你好 :x\n我们 :2.5\r\nmeet/greet\n:3 世界\n\n  \nTessaryn\n");
     EXPECT_EQ(finals(), std::vector<std::string>{"我们"});
+    auto environment = lastPayload(harkline({"env.check"})).at("data");
+    EXPECT_EQ(environment.at("vocabularyPhrases"), 2) << environment.dump();  // 我们 and Tessaryn
+    EXPECT_EQ(environment.at("vocabularySkippedLines"), 3);
+    EXPECT_EQ(lastPayload(harkline({"diagnostics.state"})).at("data").at("env"), environment);
     auto written = log();
     for (const char* skipped : {"个人词表第 1 行已跳过（权重不是正数）: 你好 :x", "个人词表第 3 行已跳过（含有 \"/\"）: meet/greet",
                                 "个人词表第 4 行已跳过（权重只能写在行尾）: :3 世界",
@@ -171,7 +175,9 @@ TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSki
     fs::create_symlink("/dev/zero", vocabulary);
     EXPECT_EQ(finals(), std::vector<std::string>{"你们"});
     EXPECT_NE(log().find("个人词表不可用，本次转写不用它: " + vocabulary.string() + " is not a regular file"), std::string::npos);
-    EXPECT_EQ(harkline({"env.check"}).exitStatus, 0);
+    auto unreadable = lastPayload(harkline({"env.check"})).at("data");
+    EXPECT_EQ(unreadable.at("vocabularyPhrases"), 0);
+    EXPECT_EQ(unreadable.at("vocabularySkippedLines"), 0);
     EXPECT_NE(log().find("个人词表 " + vocabulary.string() + " 用于 sherpa-onnx 转导模型（热词）；pocketsphinx 与 CTC 模型不使用它"),
               std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "harkline/Platform/Speech/AssetInstallation.h"
+#include "harkline/Platform/Speech/PersonalVocabulary.h"
 #include "harkline/Transcription/SpeechGate.h"
 #include "harkline/Transcription/StreamingDecoder.h"
 
@@ -59,6 +60,9 @@ public:
     // The file each transcription reads the user's personal vocabulary from (whether it
     // exists or not); none when no vocabulary is read.
     virtual std::optional<std::filesystem::path> personalVocabularyFile() const = 0;
+    // The personal vocabulary as a transcription would read it now (what it skips is
+    // logged); none when no vocabulary is read.
+    virtual std::optional<PersonalVocabulary> personalVocabulary() const = 0;
 };
 
 }  // namespace harkline

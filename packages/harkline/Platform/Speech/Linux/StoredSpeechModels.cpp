@@ -311,6 +311,11 @@ std::unique_ptr<SpeechGate> StoredSpeechModels::openSpeechGate() const {
     return std::make_unique<SileroSpeechGate>(*places_.speechGateModel, logger_);
 }
 
+std::optional<PersonalVocabulary> StoredSpeechModels::personalVocabulary() const {
+    if (!places_.personalVocabulary) return std::nullopt;
+    return readPersonalVocabulary(places_.personalVocabulary, logger_);
+}
+
 std::optional<std::string> StoredSpeechModels::speechGateProblem() const {
     if (!places_.speechGateModel) return "the speech gate is switched off (TESSARYN_SPEECH_GATE=off)";
     return SileroSpeechGate::modelProblem(*places_.speechGateModel);

@@ -72,6 +72,7 @@ public:
     std::unique_ptr<SpeechGate> openSpeechGate() const override;
     std::optional<std::string> speechGateProblem() const override;
     std::optional<std::filesystem::path> personalVocabularyFile() const override { return places_.personalVocabulary; }
+    std::optional<PersonalVocabulary> personalVocabulary() const override;
 
     static bool isKnownEngine(const std::string& engine);
     // Checks the model's files and loads its engine; throws std::runtime_error saying why
