@@ -25,6 +25,8 @@ std::filesystem::path xdgDirectory(const char* variable, const char* fallbackBel
 
 std::filesystem::path UserDirectories::applicationSupport() { return xdgDirectory("XDG_DATA_HOME", ".local/share"); }
 
+std::filesystem::path UserDirectories::configuration() { return xdgDirectory("XDG_CONFIG_HOME", ".config"); }
+
 std::filesystem::path UserDirectories::logs() { return xdgDirectory("XDG_STATE_HOME", ".local/state"); }
 
 }  // namespace cli

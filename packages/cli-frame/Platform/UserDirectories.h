@@ -4,10 +4,11 @@
 
 namespace cli {
 
-// The user's folders for application data and for logs. The only place that knows
-// where the platform keeps them.
+// The user's folders for application data, configuration and logs. The only place that
+// knows where the platform keeps them.
 struct UserDirectories {
     static std::filesystem::path applicationSupport();
+    static std::filesystem::path configuration();
     static std::filesystem::path logs();
 };
 

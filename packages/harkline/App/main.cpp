@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli-frame/Platform/UserDirectories.h"
 #include "cli-frame/Runtime/ToolStartup.h"
 #include "harkline/Commands/CommandRouter.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
             .catalog = &SpeechModelCatalog::current,
             .trial = SpeechModelTrial("/proc/self/exe", startup.logger),
             .speechGateModel = speechGateModel,
+            .personalVocabulary = cli::UserDirectories::configuration() / "tessaryn" / "vocabulary.txt",
         },
         startup.logger);
     auto system = std::make_shared<LinuxSystemInfo>([models] { return models->hasAnyModel(); });

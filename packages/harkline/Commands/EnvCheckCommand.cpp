@@ -1,5 +1,6 @@
 #include "harkline/Commands/EnvCheckCommand.h"
 
+#include <cstdint>
 
 namespace harkline {
 
@@ -15,6 +16,9 @@ std::string EnvCheckCommand::authorizationText(SpeechAuthorizationStatus status)
 
 int EnvCheckCommand::run() {
     context_.logger.info("执行 env.check 指令");
+    if (auto vocabulary = context_.models->personalVocabularyFile())
+        context_.logger.info("个人词表 " + vocabulary->string() +
+                             " 用于 sherpa-onnx 转导模型（热词）；pocketsphinx 与 CTC 模型不使用它");
     auto version = context_.system->operatingSystemVersion();
     EnvSnapshot env{
         .macOSVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
@@ -29,6 +33,10 @@ int EnvCheckCommand::run() {
         env.speechGateProblem = problem;
     } else {
         env.speechGate = "available";
+    }
+    if (auto vocabulary = context_.models->personalVocabulary()) {
+        env.vocabularyPhrases = static_cast<std::int64_t>(vocabulary->phrases().size());
+        env.vocabularySkippedLines = static_cast<std::int64_t>(vocabulary->skippedLines());
     }
 
     std::string stage = "env-ok";

@@ -45,6 +45,13 @@ std::optional<std::string> optionalString(const Json& object, const char* key) {
     return member->get<std::string>();
 }
 
+std::optional<std::int64_t> optionalInteger(const Json& object, const char* key) {
+    const Json* member = optionalMember(object, key);
+    if (member == nullptr) return std::nullopt;
+    if (!member->is_number_integer()) throw std::runtime_error(std::string(key) + " is not an integer");
+    return member->get<std::int64_t>();
+}
+
 const Json* optionalSection(const Json& object, const char* key) {
     const Json* member = optionalMember(object, key);
     if (member != nullptr && !member->is_object()) throw std::runtime_error(std::string(key) + " is not an object");
@@ -61,6 +68,8 @@ void to_json(Json& json, const EnvSnapshot& value) {
     if (value.reason) json["reason"] = *value.reason;
     if (value.speechGate) json["speechGate"] = *value.speechGate;
     if (value.speechGateProblem) json["speechGateProblem"] = *value.speechGateProblem;
+    if (value.vocabularyPhrases) json["vocabularyPhrases"] = *value.vocabularyPhrases;
+    if (value.vocabularySkippedLines) json["vocabularySkippedLines"] = *value.vocabularySkippedLines;
 }
 
 void to_json(Json& json, const AssetsSnapshot& value) {
@@ -96,6 +105,8 @@ DiagnosticsSnapshot decodeDiagnosticsSnapshot(const Json& json) {
         snapshot.env->reason = optionalString(*env, "reason");
         snapshot.env->speechGate = optionalString(*env, "speechGate");
         snapshot.env->speechGateProblem = optionalString(*env, "speechGateProblem");
+        snapshot.env->vocabularyPhrases = optionalInteger(*env, "vocabularyPhrases");
+        snapshot.env->vocabularySkippedLines = optionalInteger(*env, "vocabularySkippedLines");
     }
     if (const Json* assets = optionalSection(json, "assets")) {
         snapshot.assets = AssetsSnapshot{requiredString(*assets, "locale"), requiredString(*assets, "status"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,11 @@ struct EnvSnapshot {
     // sections written before the gate existed.
     std::optional<std::string> speechGate;
     std::optional<std::string> speechGateProblem;
+    // The personal vocabulary as a transcription would read it now: its phrases and the
+    // lines skipped (both 0 without the file). Absent where no vocabulary is read, and in
+    // sections written before it existed.
+    std::optional<std::int64_t> vocabularyPhrases;
+    std::optional<std::int64_t> vocabularySkippedLines;
     bool operator==(const EnvSnapshot&) const = default;
 };
 

@@ -49,6 +49,8 @@ void TranscriptionPipeline::transcribe(PCMBufferStream& buffers, const ResultHan
     auto emit = [&](StreamingDecoder::Hypothesis hypothesis) {
         // An empty final tells the host nothing, and a host may paste it.
         if (hypothesis.isFinal && hypothesis.text.empty()) return;
+        // A partial is replaced within moments; only the final is kept, so only it is formatted.
+        if (hypothesis.isFinal) hypothesis.text = formatter_->format(std::move(hypothesis.text));
         auto byteCount = buffers.bytesCut();
         logger_.debug(std::string("收到结果 isFinal=") + boolText(hypothesis.isFinal) +
                       " bytesProcessed=" + std::to_string(byteCount) +

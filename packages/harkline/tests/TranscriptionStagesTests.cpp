@@ -25,6 +25,7 @@
 #include "harkline/Runtime/CharacterCount.h"
 #include "harkline/Runtime/NumberFormatting.h"
 #include "harkline/Streams/StandardInputStream.h"
+#include "harkline/Transcription/CasingAndSpacingFormatter.h"
 
 namespace harkline {
 namespace {
@@ -253,7 +254,8 @@ struct Transcription {
 TranscriptionPipeline pipeline(std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,
                                AudioStreamConfig audioConfig = config) {
     return TranscriptionPipeline(audioConfig, PCMBufferStreamBuilder(audioConfig, logger), std::move(models), "zh-CN",
-                                 TranscriptionPreset::progressiveTranscription, logger);
+                                 TranscriptionPreset::progressiveTranscription,
+                                 std::make_shared<CasingAndSpacingFormatter>(), logger);
 }
 
 Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,
@@ -470,6 +472,23 @@ TEST(TextFormatting, NumbersAndCharacterCountsAsTheLogsShowThem) {
     EXPECT_EQ(userPerceivedCharacterCount("你好世界"), 4u);
     EXPECT_EQ(userPerceivedCharacterCount("e\xCC\x81t\xC3\xA9"), 3u);                      // e + combining acute, t, é
     EXPECT_EQ(userPerceivedCharacterCount("\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB"), 1u);  // woman technologist
+}
+
+TEST(FinalTextFormatting, CapitalsBecomeLowerCaseCjkMeetsEnglishWithASpaceAndCasedTextKeepsItsLetters) {
+    const CasingAndSpacingFormatter formatter;
+    const std::pair<std::string, std::string> cases[] = {
+        {"GO FORWARD TEN METERS", "go forward ten meters"},
+        {"我们明天见HELLO WORLD", "我们明天见 hello world"},
+        {"OK你好世界", "ok 你好世界"},
+        {"I THINK I'M READY", "I think I'm ready"},
+        {"i said hi to ian", "I said hi to ian"},               // lower case only, as pocketsphinx writes
+        {"Tell iPhone i said NASA", "Tell iPhone i said NASA"},  // cased already: every letter stays
+        {"你好，WORLD。３个 MP3", "你好，world。３个 mp3"},    // no space at punctuation or digits
+        {"谢谢你们 THE", "谢谢你们 the"},
+        {"\xE4\xBD HI\xFF", "\xE4\xBD hi\xFF"},                  // bytes that are no UTF-8 pass through
+        {"", ""},
+    };
+    for (const auto& [engine, typed] : cases) EXPECT_EQ(formatter.format(engine), typed) << engine;
 }
 
 }  // namespace

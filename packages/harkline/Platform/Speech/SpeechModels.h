@@ -1,11 +1,13 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "harkline/Platform/Speech/AssetInstallation.h"
+#include "harkline/Platform/Speech/PersonalVocabulary.h"
 #include "harkline/Transcription/SpeechGate.h"
 #include "harkline/Transcription/StreamingDecoder.h"
 
@@ -54,6 +56,13 @@ public:
     // Why the speech gate cannot be used (its model missing or damaged, or switched off),
     // without loading it; none when nothing is known against it.
     virtual std::optional<std::string> speechGateProblem() const = 0;
+
+    // The file each transcription reads the user's personal vocabulary from (whether it
+    // exists or not); none when no vocabulary is read.
+    virtual std::optional<std::filesystem::path> personalVocabularyFile() const = 0;
+    // The personal vocabulary as a transcription would read it now (what it skips is
+    // logged); none when no vocabulary is read.
+    virtual std::optional<PersonalVocabulary> personalVocabulary() const = 0;
 };
 
 }  // namespace harkline

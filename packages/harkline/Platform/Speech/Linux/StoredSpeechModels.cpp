@@ -1,10 +1,12 @@
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
+#include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
@@ -12,6 +14,7 @@
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxHotwords.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 #include "harkline/Platform/Speech/WarmEngine/SpeechDecoderSource.h"
 
@@ -24,6 +27,34 @@ constexpr const char* pocketSphinxEngine = "pocketsphinx";
 
 // Our installation records every file's digest and time after its trial load; a
 // sherpa-onnx model without them could end the process that loads it.
+// Thousands of phrases; a file larger than that is no vocabulary a person wrote.
+constexpr std::uintmax_t largestVocabularyFile = 256 * 1024;
+
+// Read as the user left it: a missing file is no vocabulary, one that cannot be read (not
+// a regular file, too large, unreadable) is left out of this transcription.
+// The hotwords of one transcription: the vocabulary's phrases that a transducer can spell.
+std::string hotwordsFor(const SherpaOnnxStreamingModel& model, const PersonalVocabulary& vocabulary,
+                        const cli::Logger& logger) {
+    if (vocabulary.phrases().empty()) return {};
+    // The engine takes hotwords only with a transducer (and exits on them otherwise).
+    if (!model.transducer) {
+        logger.info("流式 CTC 模型不使用个人词表");
+        return {};
+    }
+    return sherpaOnnxHotwords(vocabulary, model, logger);
+}
+
+PersonalVocabulary readPersonalVocabulary(const std::optional<fs::path>& file, const cli::Logger& logger) {
+    std::error_code unknown;
+    if (!file || !fs::exists(fs::symlink_status(*file, unknown))) return {};
+    try {
+        return PersonalVocabulary::parse(cli::readBoundedFile(*file, largestVocabularyFile), logger);
+    } catch (const std::exception& failure) {
+        logger.info(std::string("个人词表不可用，本次转写不用它: ") + failure.what());
+        return {};
+    }
+}
+
 bool needsTrial(const InstalledSpeechModel& model) {
     return SherpaOnnxStreamingModel::isEngine(model.manifest.engine) &&
            std::any_of(model.manifest.files.begin(), model.manifest.files.end(),
@@ -89,13 +120,25 @@ bool StoredSpeechModels::isKnownEngine(const std::string& engine) {
     return engine == pocketSphinxEngine || SherpaOnnxStreamingModel::isEngine(engine);
 }
 
+std::string StoredSpeechModels::transcriptionHotwords(const InstalledSpeechModel& model,
+                                                     const PersonalVocabulary& vocabulary, const cli::Logger& logger) {
+    // Reading a model's metadata costs; a transcription without a vocabulary skips it.
+    if (vocabulary.phrases().empty() || !SherpaOnnxStreamingModel::isEngine(model.manifest.engine)) return {};
+    return hotwordsFor(SherpaOnnxStreamingModel::inspect(model), vocabulary, logger);
+}
+
 std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const InstalledSpeechModel& model,
-                                                                  const cli::Logger& logger, EngineOutput engineOutput) {
+                                                                  const cli::Logger& logger, EngineOutput engineOutput,
+                                                                  const PersonalVocabulary& vocabulary) {
     model.verifyFiles();
     const auto& engine = model.manifest.engine;
-    if (SherpaOnnxStreamingModel::isEngine(engine))
-        return std::make_unique<SherpaOnnxDecoder>(
-            std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger, engineOutput));
+    if (SherpaOnnxStreamingModel::isEngine(engine)) {
+        auto streamingModel = SherpaOnnxStreamingModel::inspect(model);
+        auto hotwords = hotwordsFor(streamingModel, vocabulary, logger);
+        auto recognizer =
+            std::make_shared<const SherpaOnnxRecognizer>(streamingModel, logger, engineOutput, !hotwords.empty());
+        return std::make_unique<SherpaOnnxDecoder>(std::move(recognizer), std::move(hotwords));
+    }
     if (engine != pocketSphinxEngine)
         throw std::runtime_error("speech model for " + model.manifest.locale + " is made for the unknown engine " + engine);
     auto acousticModel = model.component("acousticModel");
@@ -103,6 +146,7 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const Installe
     auto dictionary = model.component("dictionary");
     if (!acousticModel || !languageModel || !dictionary)
         throw std::runtime_error("speech model for " + model.manifest.locale + " lacks a part pocketsphinx needs");
+    if (hasVocabulary) logger.info("pocketsphinx 不使用个人词表");
     return std::make_unique<PocketSphinxDecoder>(PocketSphinxDecoder::ModelPaths{*acousticModel, *languageModel, *dictionary});
 }
 
@@ -132,7 +176,8 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::openDecoder(const std::str
         InstallationLoop nothingWatched(uncancelled, {});
         places_.trial(*model, nothingWatched);
     }
-    return SpeechDecoderSource::forThisUser(logger_).decoderFor(*model);
+    return SpeechDecoderSource::forThisUser(logger_).decoderFor(
+        *model, readPersonalVocabulary(places_.personalVocabulary, logger_));
 }
 
 std::optional<InstalledSpeechModel> StoredSpeechModels::servingModel(const std::string& locale) const {
@@ -282,6 +327,11 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::downloadInstallati
 std::unique_ptr<SpeechGate> StoredSpeechModels::openSpeechGate() const {
     if (!places_.speechGateModel) return nullptr;
     return std::make_unique<SileroSpeechGate>(*places_.speechGateModel, logger_);
+}
+
+std::optional<PersonalVocabulary> StoredSpeechModels::personalVocabulary() const {
+    if (!places_.personalVocabulary) return std::nullopt;
+    return readPersonalVocabulary(places_.personalVocabulary, logger_);
 }
 
 std::optional<std::string> StoredSpeechModels::speechGateProblem() const {

@@ -11,6 +11,7 @@
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/Models/StagedModelInstallation.h"
+#include "harkline/Platform/Speech/PersonalVocabulary.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/Platform/Speech/SpeechModels.h"
@@ -36,6 +37,10 @@ namespace harkline {
 // above, else "available" when a source is present or the catalogue offers the locale.
 //
 // The gate: the Silero speech gate on `speechGateModel` (none when switched off).
+//
+// The personal vocabulary: read from `personalVocabulary` at each transcription (bounded;
+// a file that cannot be read is left out with an INFO log line, never a failed dictation)
+// and given to a transducer as hotwords; pocketsphinx and CTC models do without it.
 class StoredSpeechModels final : public SpeechModels {
 public:
     struct Places {
@@ -47,6 +52,7 @@ public:
         // sherpa-onnx model that no installation checked is used.
         StagedModelVerifier trial;
         std::optional<std::filesystem::path> speechGateModel;
+        std::optional<std::filesystem::path> personalVocabulary;
     };
 
     StoredSpeechModels(Places places, cli::Logger logger) : places_(std::move(places)), logger_(std::move(logger)) {}
@@ -65,12 +71,19 @@ public:
 
     std::unique_ptr<SpeechGate> openSpeechGate() const override;
     std::optional<std::string> speechGateProblem() const override;
+    std::optional<std::filesystem::path> personalVocabularyFile() const override { return places_.personalVocabulary; }
+    std::optional<PersonalVocabulary> personalVocabulary() const override;
 
     static bool isKnownEngine(const std::string& engine);
     // Checks the model's files and loads its engine; throws std::runtime_error saying why
     // it cannot.
     static std::unique_ptr<StreamingDecoder> loadDecoder(const InstalledSpeechModel& model, const cli::Logger& logger,
-                                                         EngineOutput engineOutput = EngineOutput::toLog);
+                                                         EngineOutput engineOutput = EngineOutput::toLog,
+                                                         const PersonalVocabulary& vocabulary = {});
+    // The hotwords that `vocabulary` gives a transcription on `model` (as loadDecoder
+    // would give them), for a decoder loaded elsewhere; empty when there are none.
+    static std::string transcriptionHotwords(const InstalledSpeechModel& model, const PersonalVocabulary& vocabulary,
+                                             const cli::Logger& logger);
 
 private:
     // The model that serves a canonical locale: the store's (even one damaged since its

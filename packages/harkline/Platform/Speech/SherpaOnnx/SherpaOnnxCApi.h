@@ -98,6 +98,10 @@ const SherpaOnnxOnlineRecognizer* SherpaOnnxCreateOnlineRecognizer(const SherpaO
 void SherpaOnnxDestroyOnlineRecognizer(const SherpaOnnxOnlineRecognizer* recognizer);
 
 const SherpaOnnxOnlineStream* SherpaOnnxCreateOnlineStream(const SherpaOnnxOnlineRecognizer* recognizer);
+// Hotwords of this stream alone, a phrase a line (or separated by "/"), each optionally
+// followed by " :boost"; merged with the recognizer's hotwords file.
+const SherpaOnnxOnlineStream* SherpaOnnxCreateOnlineStreamWithHotwords(const SherpaOnnxOnlineRecognizer* recognizer,
+                                                                      const char* hotwords);
 void SherpaOnnxDestroyOnlineStream(const SherpaOnnxOnlineStream* stream);
 
 void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream* stream, int32_t sample_rate,

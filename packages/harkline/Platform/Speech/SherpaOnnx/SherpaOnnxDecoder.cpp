@@ -11,10 +11,10 @@ constexpr int sampleRate = 16000;
 
 }  // namespace
 
-SherpaOnnxDecoder::SherpaOnnxDecoder(std::shared_ptr<const SherpaOnnxRecognizer> recognizer)
-    : recognizer_(std::move(recognizer)), library_(recognizer_->library()) {
+SherpaOnnxDecoder::SherpaOnnxDecoder(std::shared_ptr<const SherpaOnnxRecognizer> recognizer, std::string hotwords)
+    : recognizer_(std::move(recognizer)), library_(recognizer_->library()), hotwords_(std::move(hotwords)) {
     auto lock = recognizer_->lock();
-    stream_ = library_.createOnlineStream(recognizer_->handle());
+    stream_ = openStream();
     if (stream_ == nullptr) throw std::runtime_error("sherpa-onnx could not start a stream on the model " + recognizer_->name());
 }
 
@@ -47,7 +47,7 @@ std::vector<StreamingDecoder::Hypothesis> SherpaOnnxDecoder::finish() {
     if (!text.empty() || !lastPartial_.empty()) hypotheses.push_back({std::move(text), true});
     lastPartial_.clear();
     // A finished stream takes no more samples: the next stretch gets a fresh one.
-    const auto* next = library_.createOnlineStream(recognizer_->handle());
+    const auto* next = openStream();
     if (next == nullptr) throw std::runtime_error("sherpa-onnx could not start a new stream");
     library_.destroyOnlineStream(stream_);
     stream_ = next;
@@ -70,6 +70,11 @@ void SherpaOnnxDecoder::decodeReady(std::vector<Hypothesis>& hypotheses) {
             hypotheses.push_back({std::move(text), false});
         }
     }
+}
+
+const SherpaOnnxOnlineStream* SherpaOnnxDecoder::openStream() const {
+    return hotwords_.empty() ? library_.createOnlineStream(recognizer_->handle())
+                             : library_.createOnlineStreamWithHotwords(recognizer_->handle(), hotwords_.c_str());
 }
 
 std::string SherpaOnnxDecoder::currentText() const {

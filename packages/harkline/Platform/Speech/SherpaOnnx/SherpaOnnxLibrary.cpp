@@ -22,6 +22,7 @@ SherpaOnnxLibrary load() {
     library.bind(functions.createOnlineRecognizer, "SherpaOnnxCreateOnlineRecognizer");
     library.bind(functions.destroyOnlineRecognizer, "SherpaOnnxDestroyOnlineRecognizer");
     library.bind(functions.createOnlineStream, "SherpaOnnxCreateOnlineStream");
+    library.bind(functions.createOnlineStreamWithHotwords, "SherpaOnnxCreateOnlineStreamWithHotwords");
     library.bind(functions.destroyOnlineStream, "SherpaOnnxDestroyOnlineStream");
     library.bind(functions.acceptWaveform, "SherpaOnnxOnlineStreamAcceptWaveform");
     library.bind(functions.inputFinished, "SherpaOnnxOnlineStreamInputFinished");

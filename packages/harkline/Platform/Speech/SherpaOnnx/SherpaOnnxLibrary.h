@@ -13,6 +13,7 @@ struct SherpaOnnxLibrary {
     decltype(&SherpaOnnxCreateOnlineRecognizer) createOnlineRecognizer;
     decltype(&SherpaOnnxDestroyOnlineRecognizer) destroyOnlineRecognizer;
     decltype(&SherpaOnnxCreateOnlineStream) createOnlineStream;
+    decltype(&SherpaOnnxCreateOnlineStreamWithHotwords) createOnlineStreamWithHotwords;
     decltype(&SherpaOnnxDestroyOnlineStream) destroyOnlineStream;
     decltype(&SherpaOnnxOnlineStreamAcceptWaveform) acceptWaveform;
     decltype(&SherpaOnnxOnlineStreamInputFinished) inputFinished;

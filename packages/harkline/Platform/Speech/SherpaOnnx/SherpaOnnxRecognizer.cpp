@@ -28,7 +28,7 @@ void logEngineOutput(const std::string& output, const cli::Logger& logger) {
 }  // namespace
 
 SherpaOnnxRecognizer::SherpaOnnxRecognizer(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
-                                           EngineOutput engineOutput)
+                                           EngineOutput engineOutput, bool hotwordsPerStream)
     : library_(SherpaOnnxLibrary::get()) {
     auto pathText = [](const std::optional<std::filesystem::path>& path) { return path ? path->string() : std::string(); };
     auto encoder = pathText(model.transducer ? std::optional(model.transducer->encoder) : std::nullopt);
@@ -50,10 +50,10 @@ SherpaOnnxRecognizer::SherpaOnnxRecognizer(const SherpaOnnxStreamingModel& model
     config.model_config.num_threads = 1;
     config.model_config.provider = "cpu";
     config.decoding_method = "greedy_search";
-    if (model.hotwords) {
+    if (model.hotwords || hotwordsPerStream) {
         config.decoding_method = "modified_beam_search";
         config.max_active_paths = 4;
-        config.hotwords_file = hotwords.c_str();
+        if (model.hotwords) config.hotwords_file = hotwords.c_str();
         config.hotwords_score = 1.5f;
         config.model_config.modeling_unit = model.bpeVocab ? "cjkchar+bpe" : "cjkchar";
         if (model.bpeVocab) config.model_config.bpe_vocab = bpeVocab.c_str();

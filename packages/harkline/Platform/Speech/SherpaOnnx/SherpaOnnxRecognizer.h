@@ -26,8 +26,10 @@ class SherpaOnnxRecognizer {
 public:
     // Loads the library (once per process) and the model; throws std::runtime_error when
     // the library is missing or not the pinned release, or the engine refuses the model.
+    // `hotwordsPerStream`: its streams may bring hotwords of their own, which only modified
+    // beam search takes (as with the model's own hotwords file).
     SherpaOnnxRecognizer(const SherpaOnnxStreamingModel& model, const cli::Logger& logger,
-                         EngineOutput engineOutput = EngineOutput::toLog);
+                         EngineOutput engineOutput = EngineOutput::toLog, bool hotwordsPerStream = false);
     ~SherpaOnnxRecognizer();
     SherpaOnnxRecognizer(const SherpaOnnxRecognizer&) = delete;
     SherpaOnnxRecognizer& operator=(const SherpaOnnxRecognizer&) = delete;

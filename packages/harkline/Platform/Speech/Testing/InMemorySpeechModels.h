@@ -86,6 +86,8 @@ public:
 
     std::unique_ptr<SpeechGate> openSpeechGate() const override;
     std::optional<std::string> speechGateProblem() const override { return state_->script.gateFailure; }
+    std::optional<std::filesystem::path> personalVocabularyFile() const override { return std::nullopt; }
+    std::optional<PersonalVocabulary> personalVocabulary() const override { return std::nullopt; }
 
     Record record() const;
     // Returns once `count` installations have started and made their first progress

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/PersonalVocabulary.h"
 #include "harkline/Transcription/StreamingDecoder.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/Platform/Speech/WarmEngine/WarmEngineConnector.h"
@@ -22,12 +23,15 @@ public:
     // The user's warm engine unless $TESSARYN_WARM_ENGINE is "off".
     static SpeechDecoderSource forThisUser(const cli::Logger& logger);
 
-    // Checks the model's files and readies a decoder on it; throws std::runtime_error
-    // saying why it cannot, as loading it here would.
-    std::unique_ptr<StreamingDecoder> decoderFor(const InstalledSpeechModel& model) const;
+    // Checks the model's files and readies a decoder on it, with the hotwords that
+    // `vocabulary` gives it; throws std::runtime_error saying why it cannot, as loading it
+    // here would.
+    std::unique_ptr<StreamingDecoder> decoderFor(const InstalledSpeechModel& model,
+                                                 const PersonalVocabulary& vocabulary = {}) const;
 
 private:
-    std::unique_ptr<StreamingDecoder> loadHere(const InstalledSpeechModel& model, const std::string& reason) const;
+    std::unique_ptr<StreamingDecoder> loadHere(const InstalledSpeechModel& model, const PersonalVocabulary& vocabulary,
+                                               const std::string& reason) const;
 
     WarmEngineConnector connector_;
     bool warmEngineEnabled_;

@@ -14,7 +14,7 @@ inline constexpr std::string_view lockName = "harkline-warm-engine.lock";
 inline constexpr std::string_view command = "--warm-speech-engine";
 // Both ends' hello; an engine that says anything else is of another version. Changes
 // with every change of the frames.
-inline constexpr std::string_view hello = "harkline warm speech engine 1";
+inline constexpr std::string_view hello = "harkline warm speech engine 2";
 
 // "off": every dictation decodes in its own process.
 inline constexpr const char* switchVariable = "TESSARYN_WARM_ENGINE";

@@ -180,8 +180,9 @@ void WarmEngineServer::converse(FrameConnection connection, Dictation& dictation
                     auto json = cli::Json::parse(request->payload);
                     InstalledSpeechModel model{json.at("manifest").get<SpeechModelManifest>(),
                                                json.at("directory").get<std::string>()};
-                    auto acquired = models_.acquire(model);
-                    decoder = std::make_unique<SherpaOnnxDecoder>(std::move(acquired.recognizer));
+                    auto hotwords = json.value("hotwords", std::string());
+                    auto acquired = models_.acquire(model, !hotwords.empty());
+                    decoder = std::make_unique<SherpaOnnxDecoder>(std::move(acquired.recognizer), std::move(hotwords));
                     if (!answer(FrameKind::opened, cli::Json{{"loaded", acquired.loaded}}.dump())) break;
                 } else if (request->kind == FrameKind::samples && decoder && request->payload.size() % 2 == 0) {
                     samples.resize(request->payload.size() / 2);

@@ -15,16 +15,20 @@ std::string identity(const InstalledSpeechModel& model) {
 
 }  // namespace
 
-WarmModelCache::Acquired WarmModelCache::acquire(const InstalledSpeechModel& model) {
+WarmModelCache::Acquired WarmModelCache::acquire(const InstalledSpeechModel& model, bool hotwordsPerStream) {
     if (!SherpaOnnxStreamingModel::isEngine(model.manifest.engine))
         throw std::runtime_error("the warm engine serves sherpa-onnx models only, not " + model.manifest.engine);
-    auto key = identity(model);
+    auto installed = identity(model);
+    auto key = installed + (hotwordsPerStream ? "\nhotwords per stream" : "");
     std::lock_guard lock(mutex_);
     if (auto found = entries_.find(key); found != entries_.end()) return {found->second.recognizer, false};
     // The same folder under another identity was installed over: its old model goes.
-    std::erase_if(entries_, [&](const auto& entry) { return entry.second.model.directory == model.directory; });
+    std::erase_if(entries_, [&](const auto& entry) {
+        return entry.second.model.directory == model.directory && identity(entry.second.model) != installed;
+    });
     model.verifyFiles();
-    auto recognizer = std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger_);
+    auto recognizer = std::make_shared<const SherpaOnnxRecognizer>(SherpaOnnxStreamingModel::inspect(model), logger_,
+                                                                   EngineOutput::toLog, hotwordsPerStream);
     // The engine read the files whole before building its tensors; hand those pages back,
     // since the engine lives on.
     ::malloc_trim(0);

@@ -26,8 +26,10 @@ public:
         std::shared_ptr<const SherpaOnnxRecognizer> recognizer;
         bool loaded = false;  // loaded for this request
     };
-    // Throws std::runtime_error saying why the model cannot be loaded.
-    Acquired acquire(const InstalledSpeechModel& model);
+    // Throws std::runtime_error saying why the model cannot be loaded. A model whose
+    // streams bring hotwords of their own is loaded for beam search, apart from the same
+    // model loaded for greedy search.
+    Acquired acquire(const InstalledSpeechModel& model, bool hotwordsPerStream);
 
     // How many loads there were, and what is held: per model its locale, folder, file
     // size and the dictations on it.
