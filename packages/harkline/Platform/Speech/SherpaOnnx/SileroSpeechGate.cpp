@@ -21,6 +21,9 @@ constexpr std::size_t windowSamples = 512;
 constexpr float hysteresis = 0.15f;
 // sherpa-onnx takes a duration of 0 for "its default"; this one is no sample long.
 constexpr float noDuration = std::numeric_limits<float>::min();
+// A stretch ends at this many windows in a row below the threshold.
+constexpr std::size_t shortestPauseWindows =
+    static_cast<std::size_t>(SileroSpeechGate::shortestPauseSeconds * sampleRate) / windowSamples;
 // The windows the scorer catches up on at the start of a stretch: those kept before it.
 constexpr std::size_t windowsBeforeStart =
     static_cast<std::size_t>(SileroSpeechGate::secondsBeforeStart * sampleRate) / windowSamples + 1;
@@ -88,19 +91,31 @@ std::vector<SpeechGate::Passage> SileroSpeechGate::listen(const std::int16_t* sa
 std::vector<SpeechGate::Passage> SileroSpeechGate::finish() { return cutter_.finish(); }
 
 SpeechPassageCutter::Verdict SileroSpeechGate::judge(const std::int16_t* window) {
+    using enum SpeechPassageCutter::Verdict;
     for (std::size_t i = 0; i < windowSamples; ++i) window_[i] = static_cast<float>(window[i]) / 32768.0f;
     if (!hearsSpeech(detector_, window_)) {
         scoring_ = false;
+        endedEarly_ = false;
+        pauseWindows_ = 0;
         recentWindows_.push_back(window_);
         if (recentWindows_.size() > windowsBeforeStart) recentWindows_.pop_front();
-        return SpeechPassageCutter::Verdict::quiet;
+        return quiet;
     }
     if (!scoring_) {
         for (const auto& heard : recentWindows_) hearsSpeech(scorer_, heard);
         recentWindows_.clear();
         scoring_ = true;
     }
-    return hearsSpeech(scorer_, window_) ? SpeechPassageCutter::Verdict::speech : SpeechPassageCutter::Verdict::pause;
+    if (hearsSpeech(scorer_, window_)) {
+        endedEarly_ = false;
+        pauseWindows_ = 0;
+        return speech;
+    }
+    if (endedEarly_) return quiet;
+    if (++pauseWindows_ < shortestPauseWindows) return pause;
+    // The pause is long enough, below the threshold itself: the stretch is over.
+    endedEarly_ = true;
+    return quiet;
 }
 
 bool SileroSpeechGate::hearsSpeech(const SherpaOnnxVoiceActivityDetector* detector, const std::vector<float>& window) {

@@ -27,7 +27,9 @@ struct SherpaOnnxLibrary;
 // whose threshold is 0.15 higher and which needs no shortest pause, tells which windows of
 // a stretch score below the gate's threshold: the pauses, held back until speech resumes.
 // It listens only during stretches, brought up to date at each start with the audio
-// heard before it, so that silence and noise cost the one detector.
+// heard before it, so that silence and noise cost the one detector. A pause of
+// shortestPauseSeconds below the threshold ends the stretch, whether or not the detector,
+// still above its lower mark, has ended it.
 class SileroSpeechGate final : public SpeechGate {
 public:
     // Fixed settings, chosen by measurement (README, "Speech gate").
@@ -71,6 +73,9 @@ private:
     // Hears, inside a stretch, whether a window scores above the threshold.
     const SherpaOnnxVoiceActivityDetector* scorer_ = nullptr;
     bool scoring_ = false;
+    // Pause windows in a row, and whether they ended the stretch before the detector did.
+    std::size_t pauseWindows_ = 0;
+    bool endedEarly_ = false;
     SpeechPassageCutter cutter_;
     std::vector<float> window_;
     // The last windows heard outside a stretch, for the scorer to catch up on.
