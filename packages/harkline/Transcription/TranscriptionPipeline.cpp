@@ -32,7 +32,7 @@ void TranscriptionPipeline::process(AsyncStream<ByteChunk> stream, const ResultH
     logger_.info("转写管线正常结束");
 }
 
-// The log lines keep the words the host's support tools look for.
+// The log lines name these steps as harkline's logs always have.
 void TranscriptionPipeline::transcribe(PCMBufferStream& buffers, const ResultHandler& onResult) const {
     if (!models_->hasAnyModel()) {
         logger_.error("SpeechTranscriber 当前不可用，无法启动 Apple 后端");

@@ -74,14 +74,15 @@ GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio
 
 const std::vector<std::vector<std::size_t>> readSizes{{1}, {3}, {4}, {5}, {7, 1, 13}, {1000}};
 
-TEST(SpeechGate, SpeechFromTheFirstSampleIsDecodedUntilThePauseEndsIt) {
+TEST(SpeechGate, SpeechFromTheFirstSampleIsDecodedUntilThePauseEndsItWithTheTailOfThePause) {
     // Windows of 4 samples; a stretch ends at the second quiet window in a row.
-    GateScript gate{.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1};
+    GateScript gate{.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1,
+                    .pauseTailSamples = 3};
     auto audio = numbered(40);
     for (const auto& reads : readSizes) {
         auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
         SCOPED_TRACE(testing::PrintToString(reads));
-        EXPECT_EQ(run.decoded, slice(audio, 0, 12));  // the first quiet window still belongs to the stretch
+        EXPECT_EQ(run.decoded, slice(audio, 0, 11));  // of the pause that ended it, only its tail
         EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
         EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>{{"go", true}}));
     }
@@ -98,7 +99,7 @@ TEST(SpeechGate, SpeechRunningIntoTheEndOfInputEndsThereWithTheSamplesHeldBack) 
     }
 }
 
-TEST(SpeechGate, APauseShorterThanTheShortestPauseKeepsOneUtterance) {
+TEST(SpeechGate, APauseShorterThanTheShortestPauseIsHeldBackAndDecodedBeforeTheSpeechAfterIt) {
     GateScript gate{.windowSamples = 4,
                     .speechWindows = {false, false, true, true, false, true, true},
                     .pauseWindows = 2,
@@ -107,7 +108,7 @@ TEST(SpeechGate, APauseShorterThanTheShortestPauseKeepsOneUtterance) {
     for (const auto& reads : readSizes) {
         SCOPED_TRACE(testing::PrintToString(reads));
         auto run = runGated(gate, audio, reads);
-        EXPECT_EQ(run.decoded, slice(audio, 4, 32));  // a window before the start, the pause, one quiet window
+        EXPECT_EQ(run.decoded, slice(audio, 4, 28));  // a window before the start, the short pause, no more
         EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
     }
 }
@@ -121,7 +122,8 @@ TEST(SpeechGate, ALongPauseEndsAnUtteranceAndTheNextStartBringsTheAudioBeforeIt)
     for (const auto& reads : readSizes) {
         SCOPED_TRACE(testing::PrintToString(reads));
         auto run = runGated(gate, audio, reads);
-        EXPECT_EQ(run.decoded, joined({slice(audio, 0, 8), slice(audio, 12, 28)}));
+        // Neither pause that ended a stretch is decoded.
+        EXPECT_EQ(run.decoded, joined({slice(audio, 0, 4), slice(audio, 12, 24)}));
         EXPECT_EQ(run.calls,
                   (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
     }
@@ -136,10 +138,10 @@ TEST(SpeechGate, SilenceAndNoiseReachNoEngineAndMakeNoResult) {
 }
 
 TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJustBeforeAStart) {
-    SpeechPassageCutter cutter(2, 3);
+    using enum SpeechPassageCutter::Verdict;
+    SpeechPassageCutter cutter(2, 3, 1);
     auto audio = numbered(16);
-    // quiet, quiet, quiet, speech, speech, quiet | speech, speech
-    std::vector<bool> verdicts{false, false, false, true, true, false, true, true};
+    std::vector<SpeechPassageCutter::Verdict> verdicts{quiet, quiet, quiet, speech, speech, quiet, speech, speech};
     std::size_t judged = 0;
     auto judge = [&](const std::int16_t* window) {
         EXPECT_EQ(*window, static_cast<std::int16_t>(2 * judged));
@@ -154,6 +156,25 @@ TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJust
     EXPECT_EQ(cutter.finish(), (std::vector<SpeechGate::Passage>{{Change::speechGoesOn, slice(audio, 14, 15)},
                                                                  {Change::speechEnded, {}}}));
     EXPECT_TRUE(cutter.finish().empty());
+}
+
+TEST(SpeechPassageCutter, HoldsAPauseUntilSpeechResumesAndOfAPauseThatEndsAStretchDecodesOnlyItsTail) {
+    using enum SpeechPassageCutter::Verdict;
+    using Passages = std::vector<SpeechGate::Passage>;
+    SpeechPassageCutter cutter(2, 3, 1);
+    auto audio = numbered(20);
+    std::vector<SpeechPassageCutter::Verdict> verdicts{speech, pause, pause, speech, pause, pause, quiet, speech, pause};
+    std::size_t judged = 0;
+    auto judge = [&](const std::int16_t*) { return verdicts.at(judged++); };
+    EXPECT_EQ(cutter.cut(audio.data(), 10, judge), (Passages{{Change::speechStarts, slice(audio, 0, 8)}}))
+        << "a pause goes before the speech after it; the one in progress is held";
+    EXPECT_EQ(cutter.cut(audio.data() + 10, 4, judge),
+              (Passages{{Change::speechGoesOn, slice(audio, 8, 9)}, {Change::speechEnded, {}}}))
+        << "of the pause that ends the stretch, only its tail";
+    EXPECT_EQ(cutter.cut(audio.data() + 14, 5, judge), (Passages{{Change::speechStarts, slice(audio, 11, 16)}}))
+        << "what the tail left undecoded may come before the next start";
+    EXPECT_EQ(cutter.finish(), (Passages{{Change::speechGoesOn, slice(audio, 16, 17)}, {Change::speechEnded, {}}}))
+        << "the end of input ends a pause as a stretch's end does";
 }
 
 }  // namespace

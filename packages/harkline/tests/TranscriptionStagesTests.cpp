@@ -412,7 +412,7 @@ TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
     auto models = std::make_shared<InMemorySpeechModels>(Script{
         .hypothesesAtFinish = {{"one stretch", true}, {"", true}},
         .gate = ScriptedSpeechGate::Script{.windowSamples = 300, .speechWindows = speech, .pauseWindows = 3,
-                                           .windowsBeforeStart = 1},
+                                           .windowsBeforeStart = 1, .pauseTailSamples = 100},
     });
     auto audio = bytesOf(3 * 4096);
     auto run = transcribe(audio, models, log.logger());
@@ -424,11 +424,12 @@ TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
 
     auto record = models->record();
     EXPECT_EQ(record.decoderCalls, (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
-    // Windows 1 to 7 (one before, four of speech, two of the pause), then 11 to 15.
+    // Windows 1 to 5 (one before, four of speech) and the tail of the pause that ends
+    // them, then 11 to 13 and the tail of theirs.
     std::vector<std::int16_t> expected;
     const auto* samples = reinterpret_cast<const std::int16_t*>(audio.data());
-    expected.insert(expected.end(), samples + 300, samples + 8 * 300);
-    expected.insert(expected.end(), samples + 11 * 300, samples + 16 * 300);
+    expected.insert(expected.end(), samples + 300, samples + 6 * 300 + 100);
+    expected.insert(expected.end(), samples + 11 * 300, samples + 14 * 300 + 100);
     EXPECT_EQ(record.samples, expected);
     EXPECT_TRUE(log.contains("INFO 语音门控已启用"));
     EXPECT_EQ(log.count("DEBUG 语音门控：语音结束"), 2);

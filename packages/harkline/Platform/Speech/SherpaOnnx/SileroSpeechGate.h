@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -20,6 +21,15 @@ struct SherpaOnnxLibrary;
 // The speech gate on the Silero VAD v5 model, run by sherpa-onnx's voice activity
 // detector a window of 32 ms at a time. The model file is part of the product: it is
 // pinned by size and SHA-256, and a file that differs is not loaded.
+//
+// Inside a stretch the detector counts a pause only from windows that score below the
+// threshold less 0.15, and tells nothing of a window's own score; so a second detector,
+// whose threshold is 0.15 higher and which needs no shortest pause, tells which windows of
+// a stretch score below the gate's threshold: the pauses, held back until speech resumes.
+// It listens only during stretches, brought up to date at each start with the audio
+// heard before it, so that silence and noise cost the one detector. A pause of
+// shortestPauseSeconds below the threshold ends the stretch, whether or not the detector,
+// still above its lower mark, has ended it.
 class SileroSpeechGate final : public SpeechGate {
 public:
     // Fixed settings, chosen by measurement (README, "Speech gate").
@@ -30,6 +40,8 @@ public:
     // Detection lags the start of speech by the shortest speech and a window: the audio
     // kept before a start covers that and a little more.
     static constexpr float secondsBeforeStart = 0.55f;
+    // Of a pause that ends its stretch, what is decoded so that the last word ends whole.
+    static constexpr float pauseTailSeconds = 0.1f;
 
     static constexpr const char* modelFileName = "silero_vad.onnx";
     static constexpr std::uintmax_t modelBytes = 2327524;
@@ -49,12 +61,25 @@ public:
     std::vector<Passage> finish() override;
 
 private:
-    bool hearsSpeechAfter(const std::int16_t* window);
+    SpeechPassageCutter::Verdict judge(const std::int16_t* window);
+    const SherpaOnnxVoiceActivityDetector* createDetector(const std::string& model, float detectorThreshold,
+                                                          float shortestPause, float shortestSpeech,
+                                                          const cli::Logger& logger);
+    bool hearsSpeech(const SherpaOnnxVoiceActivityDetector* detector, const std::vector<float>& window);
 
     const SherpaOnnxLibrary& library_;
+    // Decides where stretches start and end.
     const SherpaOnnxVoiceActivityDetector* detector_ = nullptr;
+    // Hears, inside a stretch, whether a window scores above the threshold.
+    const SherpaOnnxVoiceActivityDetector* scorer_ = nullptr;
+    bool scoring_ = false;
+    // Pause windows in a row, and whether they ended the stretch before the detector did.
+    std::size_t pauseWindows_ = 0;
+    bool endedEarly_ = false;
     SpeechPassageCutter cutter_;
     std::vector<float> window_;
+    // The last windows heard outside a stretch, for the scorer to catch up on.
+    std::deque<std::vector<float>> recentWindows_;
 };
 
 }  // namespace harkline

@@ -3,19 +3,19 @@
 namespace harkline {
 
 std::vector<SpeechGate::Passage> ScriptedSpeechGate::listen(const std::int16_t* samples, std::size_t count) {
-    return cutter_.cut(samples, count, [this](const std::int16_t*) { return hearsSpeechAfterNextWindow(); });
+    return cutter_.cut(samples, count, [this](const std::int16_t*) { return judgeNextWindow(); });
 }
 
-bool ScriptedSpeechGate::hearsSpeechAfterNextWindow() {
+SpeechPassageCutter::Verdict ScriptedSpeechGate::judgeNextWindow() {
+    using enum SpeechPassageCutter::Verdict;
     auto index = windowsHeard_++;
-    bool soundsLikeSpeech = index < script_.speechWindows.size() && script_.speechWindows[index];
-    if (soundsLikeSpeech) {
+    if (index < script_.speechWindows.size() && script_.speechWindows[index]) {
         speaking_ = true;
         quietWindows_ = 0;
-    } else if (speaking_ && ++quietWindows_ >= script_.pauseWindows) {
-        speaking_ = false;
+        return speech;
     }
-    return speaking_;
+    if (speaking_ && ++quietWindows_ >= script_.pauseWindows) speaking_ = false;
+    return speaking_ ? pause : quiet;
 }
 
 }  // namespace harkline

@@ -21,16 +21,20 @@ public:
         std::size_t pauseWindows = 3;
         // Windows of audio before a start that come with it.
         std::size_t windowsBeforeStart = 2;
+        // Samples of a pause that ends its stretch that are decoded.
+        std::size_t pauseTailSamples = 0;
     };
 
     explicit ScriptedSpeechGate(Script script)
-        : script_(std::move(script)), cutter_(script_.windowSamples, script_.windowsBeforeStart * script_.windowSamples) {}
+        : script_(std::move(script)),
+          cutter_(script_.windowSamples, script_.windowsBeforeStart * script_.windowSamples, script_.pauseTailSamples) {}
 
     std::vector<Passage> listen(const std::int16_t* samples, std::size_t count) override;
     std::vector<Passage> finish() override { return cutter_.finish(); }
 
 private:
-    bool hearsSpeechAfterNextWindow();
+    // A window that does not sound like speech is a pause while a stretch goes on.
+    SpeechPassageCutter::Verdict judgeNextWindow();
 
     Script script_;
     SpeechPassageCutter cutter_;
