@@ -146,7 +146,7 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::loadDecoder(const Installe
     auto dictionary = model.component("dictionary");
     if (!acousticModel || !languageModel || !dictionary)
         throw std::runtime_error("speech model for " + model.manifest.locale + " lacks a part pocketsphinx needs");
-    if (hasVocabulary) logger.info("pocketsphinx 不使用个人词表");
+    if (!vocabulary.phrases().empty()) logger.info("pocketsphinx 不使用个人词表");
     return std::make_unique<PocketSphinxDecoder>(PocketSphinxDecoder::ModelPaths{*acousticModel, *languageModel, *dictionary});
 }
 
