@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -49,7 +50,7 @@ protected:
     fs::path socket() const { return runtime() / "harkline-warm-engine.socket"; }
     fs::path source() const { return home_.path() / "zh-model"; }
     fs::path audio() const { return home_.path() / "audio.raw"; }
-    std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
+    std::string log() const { return testing_support::harklineLog(home_); }
 
     Environment environment(const Environment& extra = {}) const {
         auto variables = home_.environment();
