@@ -284,16 +284,6 @@ TEST_F(AssetCommandTest, AssetsDownloadCancelledCarriesTheLastFractionAndFailure
     EXPECT_EQ(diagnostics_->currentSnapshot().download, std::nullopt);
 }
 
-TEST_F(AssetCommandTest, AssetsCancelAnswersWithoutADownloadAndTheNextDownloadIsNotAffected) {
-    auto ready = context({.fractions = {0.5}});
-    AssetsCancelCommand(ready, token_).run();
-    EXPECT_TRUE(token_.isRequested());
-    EXPECT_EQ(logLines(), std::vector<std::string>{"执行 assets.cancel 指令"});
-    AssetsDownloadCommand(ready, arguments({"--locale", "de-DE"}), token_).run();
-    EXPECT_EQ(lines().back().at("payload").at("stage"), "assets-ready");
-    EXPECT_FALSE(token_.isRequested());
-}
-
 // A speech gate that cannot be used is reported without refusing the environment.
 TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
     struct Case {

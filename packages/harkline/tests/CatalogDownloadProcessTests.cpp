@@ -107,6 +107,7 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     EXPECT_EQ(payloadOf(cancel.standardOutput).dump(),
               R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" + harklineLogPath(home_).string() +
                   R"(","data":{"locale":"unknown","progress":0}})");
+    EXPECT_NE(harklineLog(home_).find("] [INFO] 执行 assets.cancel 指令\n"), std::string::npos);
     std::optional<std::string> closing;
     while (auto line = cancelled->readLine(20s)) {
         if (payloadOf(*line).at("stage") != "downloading-assets") {
