@@ -2,7 +2,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,16 +20,9 @@ using testsupport::ProcessResult;
 
 const std::filesystem::path recordings = "/usr/share/pocketsphinx/test/data";
 
-std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
-}
-
 // The samples of a 16 kHz mono 16-bit WAV file: the bytes of its "data" chunk.
 std::string wavSamples(const std::filesystem::path& path) {
-    auto bytes = readBytes(path);
+    auto bytes = testsupport::readFile(path);
     for (std::size_t offset = 12; offset + 8 <= bytes.size();) {
         auto size = static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 4])) |
                     static_cast<std::size_t>(static_cast<unsigned char>(bytes[offset + 5])) << 8 |
@@ -102,7 +94,7 @@ protected:
 
 TEST_F(TranscribeProcess, ARecordingIsTranscribedWithPartialResultsThenTheFinalOne) {
     // An odd byte count: the last byte becomes one zero-padded frame, which counts as handed on.
-    auto audio = readBytes(recordings / "goforward.raw") + "\x01";
+    auto audio = testsupport::readFile(recordings / "goforward.raw") + "\x01";
     auto handedOn = audio.size() + 1;
     auto result = testsupport::runProcess(HARKLINE_BINARY, options(), audio, 60s);
     EXPECT_EQ(result.exitStatus, 0);
@@ -190,7 +182,7 @@ long peakResidentKilobytes(pid_t pid) {
 }
 
 TEST_F(TranscribeProcess, AWriterFasterThanTheEngineWaitsInsteadOfGrowingTheProcess) {
-    auto speech = readBytes(recordings / "goforward.raw");
+    auto speech = testsupport::readFile(recordings / "goforward.raw");
     ChildProcess child(HARKLINE_BINARY, options());
     ASSERT_TRUE(child.write(speech));
     // Once a result is out the engine has loaded its model: growth from here on is audio held.
