@@ -2,7 +2,6 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
-#include <mutex>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -12,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Assets/SpeechAssetManager.h"
 #include "harkline/Commands/AssetsCancelCommand.h"
 #include "harkline/Commands/AssetsDownloadCommand.h"
@@ -60,33 +60,18 @@ protected:
         for (std::string line; std::getline(text, line);) result.push_back(cli::Json::parse(line));
         return result;
     }
-    std::vector<std::string> logLines() const {
-        std::lock_guard lock(logMutex_);
-        return logLines_;
-    }
+    std::vector<std::string> logLines() const { return log_.lines(); }
 
     testsupport::TemporaryHome home_;
     fs::path outputPath_;
     int outputFd_ = -1;
-    mutable std::mutex logMutex_;
-    std::vector<std::string> logLines_;
-    cli::Logger logger_{[this](cli::LogLevel level, std::string_view line) {
-                            std::lock_guard lock(logMutex_);
-                            logLines_.emplace_back(level == cli::LogLevel::error ? "ERROR " + std::string(line) : std::string(line));
-                        },
-                        [] { return std::optional<std::string>(); }};
+    cli::RecordingLogger log_;
+    cli::Logger logger_ = log_.logger();
     std::shared_ptr<DiagnosticsStore> diagnostics_ =
         std::make_shared<DiagnosticsStore>(home_.path() / "diagnostics.json", cli::Logger());
     std::shared_ptr<InMemorySpeechModels> models_;
     DownloadCancellationToken token_ = DownloadCancellationToken::inFolder(home_.path());
 };
-
-TEST(AssetStatusSummary, EveryPlatformStatusHasItsStageAndOnlyInstalledCountsAsInstalled) {
-    EXPECT_EQ(summarize(Status::unsupported), (AssetStatusSummary{"assets-unsupported", false}));
-    EXPECT_EQ(summarize(Status::available), (AssetStatusSummary{"assets-available", false}));
-    EXPECT_EQ(summarize(Status::installing), (AssetStatusSummary{"assets-downloading", false}));
-    EXPECT_EQ(summarize(Status::installed), (AssetStatusSummary{"assets-ready", true}));
-}
 
 TEST_F(AssetCommandTest, ManagerWithNothingToInstallReportsTheStatusAndLeavesTheMarkerAlone) {
     context({.statuses = {{"en-US", Status::installed}}, .nothingToInstall = true});
@@ -97,7 +82,7 @@ TEST_F(AssetCommandTest, ManagerWithNothingToInstallReportsTheStatusAndLeavesThe
     EXPECT_EQ(summary, (AssetStatusSummary{"assets-ready", true}));
     EXPECT_TRUE(reports.empty());
     EXPECT_TRUE(token_.isRequested());
-    EXPECT_EQ(logLines(), std::vector<std::string>{"AssetInventory 返回空请求，可能已安装 locale=en-US"});
+    EXPECT_EQ(logLines(), std::vector<std::string>{"INFO AssetInventory 返回空请求，可能已安装 locale=en-US"});
     EXPECT_EQ(models_->record().installations, std::vector<std::string>{"en-US"});
 }
 
@@ -143,7 +128,7 @@ TEST_F(AssetCommandTest, ManagerCancelsThroughTheMarkerAndReportsACancelEvenAfte
     EXPECT_FALSE(reports.empty());
     EXPECT_EQ(std::count(reports.begin(), reports.end(), 1.0), 0);
     EXPECT_TRUE(token_.isRequested());  // the watcher leaves the marker for people to see
-    EXPECT_EQ(logLines(), std::vector<std::string>{"检测到下载取消请求，准备取消 AssetInstallationRequest"});
+    EXPECT_EQ(logLines(), std::vector<std::string>{"INFO 检测到下载取消请求，准备取消 AssetInstallationRequest"});
 
     // Seen too late to stop the installation: still reported as cancelled, after the 1.
     context({.fractions = {0.5}, .stepDuration = 400ms, .finishesDespiteCancel = true});
@@ -209,7 +194,7 @@ TEST_F(AssetCommandTest, AssetsStatusWritesItsLineAndDiagnosticsAndTakesTheCurre
     EXPECT_EQ(output[1].dump(),
               R"({"type":"status","payload":{"stage":"assets-available","code":"apple_assets_missing","logPath":"/logs/h.log","data":{"locale":"fr-FR","status":"assets-available","installed":false}}})");
     EXPECT_EQ(diagnostics_->currentSnapshot().assets, (AssetsSnapshot{"fr-FR", "assets-available", false}));
-    EXPECT_EQ(logLines(), (std::vector<std::string>{"执行 assets.status locale=en-US", "执行 assets.status locale=fr-FR"}));
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"INFO 执行 assets.status locale=en-US", "INFO 执行 assets.status locale=fr-FR"}));
 
     // An empty value fails even though a current locale exists; any other text is a locale.
     for (auto bad : {std::vector<std::string>{"--locale="}, {"--locale", ""}}) {
@@ -233,20 +218,17 @@ TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNe
     auto ready = context({.statuses = {{"en-GB", Status::available}}, .fractions = {nan, 0.5}, .stepDuration = 300ms});
     // The order of the start line and its diagnostics write, told by their log lines: a
     // store whose file cannot be written logs each write.
-    std::mutex orderMutex;
-    std::vector<std::string> order;
-    cli::Logger orderLogger([&](cli::LogLevel, std::string_view line) {
-        std::lock_guard lock(orderMutex);
-        order.emplace_back(line.substr(0, line.find(':')));
-    }, {});
+    cli::RecordingLogger orderLog;
+    auto orderLogger = orderLog.logger();
     testsupport::writeFile(home_.path() / "blocked", "a file where a folder should be");
     ready.emitter = cli::CLIMessageEmitter(orderLogger, "/logs/h.log", outputFd_);
     diagnostics_ = std::make_shared<DiagnosticsStore>(home_.path() / "blocked" / "diagnostics.json", orderLogger);
     ready.diagnostics = diagnostics_;
     AssetsDownloadCommand(ready, arguments({"--locale", "en-GB"}), token_).run();
+    auto order = orderLog.lines();
     ASSERT_GE(order.size(), 2u);
-    EXPECT_EQ(order[0], "写入消息 type=status");
-    EXPECT_EQ(order[1], "写入诊断信息失败");
+    EXPECT_EQ(order[0], "DEBUG 写入消息 type=status");
+    EXPECT_TRUE(order[1].starts_with("ERROR 写入诊断信息失败: ")) << order[1];
     auto output = lines();
     ASSERT_GE(output.size(), 4u);
     EXPECT_EQ(output.front().dump(),
@@ -264,7 +246,7 @@ TEST_F(AssetCommandTest, AssetsDownloadReportsProgressStoresItAndClosesWithTheNe
     auto snapshot = diagnostics_->currentSnapshot();
     EXPECT_EQ(snapshot.download, std::nullopt);
     EXPECT_EQ(snapshot.assets, (AssetsSnapshot{"en-GB", "assets-ready", true}));
-    EXPECT_EQ(logLines().front(), "执行 assets.download locale=en-GB");
+    EXPECT_EQ(logLines().front(), "INFO 执行 assets.download locale=en-GB");
 }
 
 TEST_F(AssetCommandTest, AssetsDownloadCancelledCarriesTheLastFractionAndFailuresBecomeErrorLines) {
@@ -291,24 +273,16 @@ TEST_F(AssetCommandTest, AssetsDownloadCancelledCarriesTheLastFractionAndFailure
     EXPECT_EQ(diagnostics_->currentSnapshot().download, std::nullopt);
 }
 
-TEST_F(AssetCommandTest, AssetsCancelAnswersWithoutADownloadAndTheNextDownloadIsNotAffected) {
-    auto ready = context({.fractions = {0.5}});
-    AssetsCancelCommand(ready, token_).run();
-    EXPECT_TRUE(token_.isRequested());
-    EXPECT_EQ(logLines(), std::vector<std::string>{"执行 assets.cancel 指令"});
-    AssetsDownloadCommand(ready, arguments({"--locale", "de-DE"}), token_).run();
-    EXPECT_EQ(lines().back().at("payload").at("stage"), "assets-ready");
-    EXPECT_FALSE(token_.isRequested());
-}
-
+// A speech gate that cannot be used is reported without refusing the environment.
 TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
     struct Case {
         bool available;
         SpeechAuthorizationStatus authorization;
         std::string expected;
+        std::optional<std::string> gateFailure;
     };
     using Authorization = SpeechAuthorizationStatus;
-    for (const auto& [available, authorization, expected] : std::vector<Case>{
+    for (const auto& [available, authorization, expected, gateFailure] : std::vector<Case>{
              {true, Authorization::authorized,
               R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted","speechGate":"available"}})"},
              {true, Authorization::notDetermined,
@@ -317,24 +291,18 @@ TEST_F(AssetCommandTest, EnvCheckFollowsItsDecisionTableAndRecordsWhatItWrote) {
               R"({"stage":"env-unsupported","code":"apple_authorization_denied","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"restricted","reason":"authorization_denied","speechGate":"available"}})"},
              {false, Authorization::denied,
               R"({"stage":"env-unsupported","code":"apple_env_unsupported","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"unavailable","authorization":"denied","reason":"speech_api_unavailable","speechGate":"available"}})"},
+             {true, Authorization::authorized,
+              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted","speechGate":"unavailable","speechGateProblem":"the speech gate model /x/silero_vad.onnx is missing"}})",
+              "the speech gate model /x/silero_vad.onnx is missing"},
          }) {
-        InMemorySpeechModels::Script models;
+        InMemorySpeechModels::Script models{.gateFailure = gateFailure};
         if (!available) models.servingLocales.clear();
         EnvCheckCommand(context(models, {.authorization = authorization})).run();
         auto line = lines().back();
         EXPECT_EQ(line.at("payload").dump(), expected);
         EXPECT_EQ(cli::Json(*diagnostics_->currentSnapshot().env), line.at("payload").at("data"));
     }
-    EXPECT_EQ(logLines().front(), "执行 env.check 指令");
-}
-
-TEST_F(AssetCommandTest, EnvCheckReportsASpeechGateThatCannotBeUsedWithoutRefusingTheEnvironment) {
-    EnvCheckCommand(context({.gateFailure = "the speech gate model /x/silero_vad.onnx is missing"})).run();
-    EXPECT_EQ(lines().back().at("payload").dump(),
-              R"({"stage":"env-ok","logPath":"/logs/h.log","data":{"macOSVersion":"6.1.0","speechApi":"available",)"
-              R"("authorization":"granted","speechGate":"unavailable",)"
-              R"("speechGateProblem":"the speech gate model /x/silero_vad.onnx is missing"}})");
-    EXPECT_EQ(diagnostics_->currentSnapshot().env->speechGateProblem, "the speech gate model /x/silero_vad.onnx is missing");
+    EXPECT_EQ(logLines().front(), "INFO 执行 env.check 指令");
 }
 
 TEST_F(AssetCommandTest, SupportLocalesKeepsTheStoresOrderAndMarksDownloadsAndTheDefault) {
@@ -349,7 +317,7 @@ TEST_F(AssetCommandTest, SupportLocalesKeepsTheStoresOrderAndMarksDownloadsAndTh
               R"j({"locale":"en-US","displayName":"English (United States)","needsDownload":false,"isDefault":false},)j"
               R"j({"locale":"zh_CN","displayName":"zh_CN","needsDownload":false,"isDefault":false},)j"
               R"j({"locale":"xx-XX","displayName":"xx-XX","needsDownload":true,"isDefault":false}]}})j");
-    EXPECT_EQ(logLines(), std::vector<std::string>{"执行 support.locales 指令"});
+    EXPECT_EQ(logLines(), std::vector<std::string>{"INFO 执行 support.locales 指令"});
     EXPECT_EQ(diagnostics_->currentSnapshot(), DiagnosticsSnapshot{});
 
     SupportLocalesCommand(context({})).run();

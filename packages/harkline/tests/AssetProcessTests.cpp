@@ -6,6 +6,7 @@
 
 #include "cli-frame/Json/Json.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "harkline/tests/SpeechModelInstallation.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
@@ -15,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::englishModelSource;
+using testing_support::payloadOf;
 using testsupport::ProcessResult;
 using testsupport::writeFile;
 
@@ -50,7 +52,6 @@ protected:
     ProcessResult run(std::vector<std::string> arguments, std::optional<std::string> lang = "en_US.UTF-8") const {
         return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment(std::move(lang))});
     }
-    static cli::Json payloadOf(const std::string& line) { return cli::Json::parse(line).at("payload"); }
     cli::Json diagnosticsState() const { return payloadOf(run({"diagnostics.state"}).standardOutput).at("data"); }
 
     // Every line of a download that ran to its end: the start, progress ending with exactly

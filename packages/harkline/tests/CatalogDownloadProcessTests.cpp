@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,8 @@
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/HarklineOutput.h"
+#include "harkline/tests/ModelFileServer.h"
 #include "harkline/tests/SpeechModelInstallation.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
@@ -23,17 +26,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::ProcessResult;
+using namespace testing_support;
 
 class CatalogDownloadProcess : public testing::Test {
 protected:
     void SetUp() override {
-        script({"make", served().string(), "--locale", "zh-CN"});
-        server_ = std::make_unique<testsupport::ChildProcess>(
-            "/usr/bin/python3", testsupport::ProcessOptions{{MODEL_FILE_SERVER, served().string()}});
-        auto port = server_->readLine(10s);
-        ASSERT_TRUE(port) << "the test server did not start";
-        base_ = "http://127.0.0.1:" + *port + "/";
-        testsupport::writeFile(catalog(), script({"catalog", served().string(), base_}).standardOutput);
+        runSpeechTestModel({"make", served().string(), "--locale", "zh-CN"});
+        server_.emplace(served());
+        testsupport::writeFile(catalog(), runSpeechTestModel({"catalog", served().string(), server_->base()}).standardOutput);
     }
 
     fs::path served() const { return home_.path() / "served"; }
@@ -43,18 +43,6 @@ protected:
     SpeechModelStore store() const { return SpeechModelStore(models()); }
     std::uintmax_t totalBytes() const { return SpeechModelCatalog::load(catalog()).model("zh-CN")->totalBytes(); }
 
-    static ProcessResult script(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), SPEECH_TEST_MODEL_SCRIPT);
-        auto result = testsupport::runProcess("/usr/bin/python3", {std::move(arguments), {}}, "", 60s);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        return result;
-    }
-    std::string control(const std::string& path) const {
-        return testsupport::runProcess("/usr/bin/curl", {{"-sS", base_ + path}}).standardOutput;
-    }
-    std::uintmax_t servedBytes(const std::string& name) const {
-        return cli::Json::parse(control("_served")).value("/" + name, std::uintmax_t{0});
-    }
 
     testsupport::ProcessOptions harklineOptions(std::vector<std::string> arguments) const {
         auto environment = home_.environment();
@@ -70,7 +58,6 @@ protected:
         return std::make_unique<testsupport::ChildProcess>(HARKLINE_BINARY,
                                                            harklineOptions({"assets.download", "--locale", "zh-CN"}));
     }
-    static cli::Json payloadOf(const std::string& line) { return cli::Json::parse(line).at("payload"); }
     // Reads progress lines until the download has at least `fraction` of the model; returns
     // the last one.
     static double awaitProgress(testsupport::ChildProcess& download, double fraction) {
@@ -83,34 +70,24 @@ protected:
     }
     cli::Json diagnosticsState() const { return payloadOf(harkline({"diagnostics.state"}).standardOutput).at("data"); }
     fs::path applicationSupport() const { return home_.dataHome() / "tessaryn" / "harkline"; }
-    fs::path logPath() const { return home_.stateHome() / "tessaryn" / "harkline.log"; }
-    // A model of a few small files, as an older installation left it.
     SpeechModelManifest installOldModel() const {
-        auto directory = home_.path() / "old-source";
-        testsupport::writeFile(directory / "en-us" / "mdef", "old acoustic model");
-        testsupport::writeFile(directory / "en-us.lm.bin", "old language model");
-        testsupport::writeFile(directory / "cmudict-en-us.dict", "old dictionary");
-        SpeechModelSource old{"zh-CN", "pocketsphinx", directory, testing_support::englishModelSource().components};
-        testing_support::installSpeechModel(store(), old);
+        auto old = oldModelSource(home_.path() / "old-source", "zh-CN");
+        installSpeechModel(store(), old);
         return old.manifest();
     }
-    std::vector<std::string> finalTexts(const std::string& text) const {
-        std::vector<std::string> finals;
-        for (const auto& line : harkline({"transcribe"}, script({"spell", served().string(), text}).standardOutput).lines())
-            if (auto payload = payloadOf(line); payload.value("isFinal", false)) finals.push_back(payload.at("text"));
-        return finals;
+    std::vector<std::string> finalsOf(const std::string& text) const {
+        return finalTexts(resultPayloads(harkline({"transcribe"}, runSpeechTestModel({"spell", served().string(), text}).standardOutput)));
     }
 
     testsupport::TemporaryHome home_;
-    std::unique_ptr<testsupport::ChildProcess> server_;
-    std::string base_;
+    std::optional<ModelFileServer> server_;
 };
 
 // The server sends slowly, so that other processes meet the download while it runs.
 TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenResumeFetchingOnlyTheRest) {
     auto oldManifest = installOldModel();
     auto encoderSize = fs::file_size(served() / "encoder.onnx");
-    control("_fault?rate=2000");  // the encoder takes about 6 s
+    server_->control("_fault?rate=2000");  // the encoder takes about 6 s
 
     auto cancelled = startDownload();
     double reported = awaitProgress(*cancelled, 0.05);
@@ -128,8 +105,9 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     auto cancel = harkline({"assets.cancel"});
     EXPECT_EQ(cancel.exitStatus, 0);
     EXPECT_EQ(payloadOf(cancel.standardOutput).dump(),
-              R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" + logPath().string() +
+              R"({"stage":"download-cancelled","code":"apple_download_cancelled","logPath":")" + harklineLogPath(home_).string() +
                   R"(","data":{"locale":"unknown","progress":0}})");
+    EXPECT_NE(harklineLog(home_).find("] [INFO] 执行 assets.cancel 指令\n"), std::string::npos);
     std::optional<std::string> closing;
     while (auto line = cancelled->readLine(20s)) {
         if (payloadOf(*line).at("stage") != "downloading-assets") {
@@ -145,7 +123,7 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     auto payload = payloadOf(*closing);
     EXPECT_EQ(payload.at("stage"), "download-cancelled");
     EXPECT_EQ(payload.at("code"), "apple_download_cancelled");
-    EXPECT_EQ(payload.at("logPath"), logPath().string());
+    EXPECT_EQ(payload.at("logPath"), harklineLogPath(home_).string());
     EXPECT_EQ(payload.at("data").at("locale"), "zh-CN");
     EXPECT_EQ(payload.at("data").at("progress").get<double>(), reported);
     EXPECT_LT(reported, 1.0);
@@ -153,7 +131,7 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     EXPECT_TRUE(fs::exists(applicationSupport() / "download.cancel"));
     // The download's own snapshot, read at its start, replaced the whole file at its end:
     // the section the status query wrote meanwhile is gone with it.
-    EXPECT_EQ(diagnosticsState().dump(), R"({"lastLogPath":")" + logPath().string() + R"("})");
+    EXPECT_EQ(diagnosticsState().dump(), R"({"lastLogPath":")" + harklineLogPath(home_).string() + R"("})");
     auto keptAfterCancel = fs::file_size(downloadFolder() / "encoder.onnx.part");
     EXPECT_GT(keptAfterCancel, 0u);
 
@@ -174,8 +152,8 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
         if (entry.path().filename() != ".lock") keptInFolder += entry.file_size();
 
     // The marker left behind does not stop the next download.
-    control("_fault");
-    control("_reset");
+    server_->control("_fault");
+    server_->control("_reset");
     auto resumed = harkline({"assets.download", "--locale", "zh-CN"});
     auto lines = resumed.lines();
     ASSERT_GE(lines.size(), 3u) << resumed.standardOutput;
@@ -190,23 +168,23 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     EXPECT_FALSE(diagnosticsState().contains("download"));
     // The rest of the encoder once, give or take the server's last pieces (100 bytes at
     // this rate) on their way to the killed process, which it counts after the reset.
-    EXPECT_GE(servedBytes("encoder.onnx"), encoderSize - kept);
-    EXPECT_LE(servedBytes("encoder.onnx"), encoderSize - kept + 200);
-    EXPECT_EQ(servedBytes("tokens.txt"), fs::file_size(served() / "tokens.txt"));
+    EXPECT_GE(server_->served("encoder.onnx"), encoderSize - kept);
+    EXPECT_LE(server_->served("encoder.onnx"), encoderSize - kept + 200);
+    EXPECT_EQ(server_->served("tokens.txt"), fs::file_size(served() / "tokens.txt"));
     EXPECT_FALSE(fs::exists(downloadFolder()));
 
     // Installed as the catalogue pins it: nothing to fetch again, and the engine uses it. A
     // run with nothing to install still frees what an installation killed right after its
     // swap left in staging (the old model).
-    control("_reset");
+    server_->control("_reset");
     testsupport::writeFile(models() / ".zh-CN.staging-a1B2c3" / "zh-CN" / "model.json", "{}");
     EXPECT_EQ(payloadOf(harkline({"assets.download", "--locale", "zh-CN"}).lines().back()).at("stage"), "assets-ready");
-    EXPECT_EQ(control("_served"), "{}");
+    EXPECT_EQ(server_->control("_served"), "{}");
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(models())) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".zh-CN.lock", "zh-CN"}));
-    EXPECT_EQ(finalTexts("你好世界"), std::vector<std::string>{"你好世界"});
+    EXPECT_EQ(finalsOf("你好世界"), std::vector<std::string>{"你好世界"});
 }
 
 TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTheInstalledModelsStayInUse) {
@@ -231,9 +209,9 @@ TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTh
         return error.value("message", "");
     };
     EXPECT_EQ(failureOf("zh-CN"), "checksum mismatch for encoder.onnx");
-    control("_fault?status=404");
-    EXPECT_EQ(failureOf("zh-CN"), "HTTP 404 for " + base_ + "encoder.onnx");
-    EXPECT_EQ(failureOf("en-US"), "HTTP 404 for " + base_ + "encoder.onnx");
+    server_->control("_fault?status=404");
+    EXPECT_EQ(failureOf("zh-CN"), "HTTP 404 for " + server_->base() + "encoder.onnx");
+    EXPECT_EQ(failureOf("en-US"), "HTTP 404 for " + server_->base() + "encoder.onnx");
 
     EXPECT_EQ(store().installedModel("zh-CN")->manifest, installed);
     // Both locales have a model to download, while the models in place serve.
@@ -242,8 +220,8 @@ TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTh
     auto locales = payloadOf(harkline({"support.locales"}).lines().back()).at("data").at("locales");
     EXPECT_EQ(locales.size(), 2u);
     for (const auto& entry : locales) EXPECT_TRUE(entry.at("needsDownload").get<bool>()) << entry.dump();
-    control("_fault");
-    EXPECT_EQ(finalTexts("你好"), std::vector<std::string>{"你好"});
+    server_->control("_fault");
+    EXPECT_EQ(finalsOf("你好"), std::vector<std::string>{"你好"});
 }
 
 // In this process, a verifier in place of the trial load.
@@ -265,14 +243,14 @@ TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsO
     encoder[encoder.size() / 2] ^= 0x55;
     testsupport::writeFile(models() / "zh-CN" / "encoder.onnx", encoder);
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::available);
-    control("_reset");
+    server_->control("_reset");
     request = stored.installation("zh-CN");
     ASSERT_TRUE(request);
     // The intact files count from the first report.
     EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
                      static_cast<double>(totalBytes() - encoder.size()) / static_cast<double>(totalBytes()));
     request->downloadAndInstall({});
-    EXPECT_EQ(cli::Json::parse(control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
+    EXPECT_EQ(cli::Json::parse(server_->control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
     EXPECT_FALSE(fs::exists(downloadFolder()));
 }

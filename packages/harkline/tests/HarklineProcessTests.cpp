@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -28,7 +29,7 @@ protected:
         return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment});
     }
 
-    std::string defaultLog() const { return (home_.stateHome() / "tessaryn" / "harkline.log").string(); }
+    std::string defaultLog() const { return testing_support::harklineLogPath(home_).string(); }
     std::filesystem::path diagnosticsFile() const { return home_.dataHome() / "tessaryn" / "harkline" / "diagnostics.json"; }
 
     TemporaryHome home_;

@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "harkline/Platform/Speech/Download/CurlModelFileFetcher.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
+#include "harkline/tests/ModelFileServer.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -102,15 +102,6 @@ TEST(SpeechModelCatalog, ParsesPinnedModelsAndSaysWhatIsWrongWithABadOne) {
 
 class ModelDownloadTest : public testing::Test {
 protected:
-    void SetUp() override {
-        fs::create_directories(servedFolder());
-        server_ = std::make_unique<testsupport::ChildProcess>(
-            "/usr/bin/python3", testsupport::ProcessOptions{{MODEL_FILE_SERVER, servedFolder().string()}});
-        auto port = server_->readLine(10s);
-        ASSERT_TRUE(port) << "the test server did not start";
-        base_ = "http://127.0.0.1:" + *port + "/";
-    }
-
     fs::path servedFolder() const { return home_.path() / "served"; }
     fs::path folder() const { return home_.path() / "models" / ".zh-CN.download"; }
 
@@ -120,14 +111,10 @@ protected:
         std::string bytes(size, '\0');
         for (auto& byte : bytes) byte = static_cast<char>(random());
         testsupport::writeFile(servedFolder() / name, bytes);
-        return {name, base_ + route + name, size, sha256sum(servedFolder() / name)};
+        return {name, server_.base() + route + name, size, sha256sum(servedFolder() / name)};
     }
     CatalogModel modelOf(std::vector<CatalogModelFile> files) const { return {"zh-CN", "sherpa-onnx-transducer", files}; }
 
-    std::string control(const std::string& path) const { return runProcess("/usr/bin/curl", {{"-sS", base_ + path}}).standardOutput; }
-    std::uintmax_t served(const std::string& name) const {
-        return nlohmann::json::parse(control("_served")).value("/" + name, std::uintmax_t{0});
-    }
 
     void download(const CatalogModel& model, CurlFetchSettings settings = {}, const InstallationWatch& watch = {}) {
         CurlModelFileFetcher fetcher(settings);
@@ -141,8 +128,7 @@ protected:
     std::uintmax_t partialSize(const std::string& name) const { return fs::file_size(folder() / (name + ".part")); }
 
     testsupport::TemporaryHome home_;
-    std::unique_ptr<testsupport::ChildProcess> server_;
-    std::string base_;
+    testing_support::ModelFileServer server_{(fs::create_directories(servedFolder()), servedFolder())};
     std::vector<std::uintmax_t> progress_;
 };
 
@@ -152,7 +138,7 @@ TEST_F(ModelDownloadTest, FetchesAWholeModelThroughRedirectsAndVerifiesItAgainNe
     download(model);
     for (const auto& file : model.files) {
         EXPECT_EQ(readFile(folder() / file.name), readFile(servedFolder() / file.name));
-        EXPECT_EQ(served(file.name), file.size);
+        EXPECT_EQ(server_.served(file.name), file.size);
     }
     for (const auto& entry : fs::directory_iterator(folder())) EXPECT_FALSE(entry.path().string().ends_with(".part"));
     EXPECT_TRUE(std::is_sorted(progress_.begin(), progress_.end()));
@@ -162,8 +148,8 @@ TEST_F(ModelDownloadTest, FetchesAWholeModelThroughRedirectsAndVerifiesItAgainNe
     testsupport::writeFile(folder() / "joiner.onnx", std::string(70'000, 'x'));
     progress_.clear();
     download(model);
-    EXPECT_EQ(served("encoder.int8.onnx"), 1'500'000u);
-    EXPECT_EQ(served("joiner.onnx"), 140'000u);
+    EXPECT_EQ(server_.served("encoder.int8.onnx"), 1'500'000u);
+    EXPECT_EQ(server_.served("joiner.onnx"), 140'000u);
     EXPECT_EQ(sha256sum(folder() / "joiner.onnx"), model.files[1].sha256);
     EXPECT_EQ(progress_.back(), model.totalBytes());
 }
@@ -173,35 +159,35 @@ TEST_F(ModelDownloadTest, ResumesACutTransferWithARangeAndRestartsWhenTheServerI
     auto restarted = serve("decoder.int8.onnx", 300'000);
     auto spoiled = serve("joiner.int8.onnx", 300'000);
     for (const auto& file : {resumed, restarted, spoiled}) {
-        control("_fault?drop_after=200000");
+        server_.control("_fault?drop_after=200000");
         auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file})); });
         EXPECT_EQ(error.failure(), ModelDownloadFailure::network);
         EXPECT_NE(std::string(error.what()).find("connection to 127.0.0.1:"), std::string::npos) << error.what();
         EXPECT_EQ(partialSize(file.name), 200'000u);
         EXPECT_FALSE(fs::exists(folder() / file.name));
     }
-    control("_fault");
+    server_.control("_fault");
     download(modelOf({resumed}));
-    EXPECT_EQ(served(resumed.name), resumed.size) << "each byte once";
+    EXPECT_EQ(server_.served(resumed.name), resumed.size) << "each byte once";
     // Kept bytes that went bad (a power loss before they reached the disk): fetched whole once more.
     testsupport::writeFile(folder() / "joiner.int8.onnx.part", std::string(200'000, '\0'));
     download(modelOf({spoiled}));
-    EXPECT_EQ(served(spoiled.name), 200'000 + (spoiled.size - 200'000) + spoiled.size);
-    control("_fault?norange=1");
+    EXPECT_EQ(server_.served(spoiled.name), 200'000 + (spoiled.size - 200'000) + spoiled.size);
+    server_.control("_fault?norange=1");
     download(modelOf({restarted}));
-    EXPECT_EQ(served(restarted.name), 200'000 + restarted.size);
+    EXPECT_EQ(server_.served(restarted.name), 200'000 + restarted.size);
     for (const auto& file : {resumed, restarted, spoiled}) EXPECT_EQ(sha256sum(folder() / file.name), file.sha256);
 }
 
 TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTheirReason) {
     auto file = serve("encoder.int8.onnx", 100'000);
     for (int status : {404, 500}) {
-        control("_fault?status=" + std::to_string(status));
+        server_.control("_fault?status=" + std::to_string(status));
         auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file})); });
         EXPECT_EQ(error.what(), "HTTP " + std::to_string(status) + " for " + file.url);
         EXPECT_EQ(error.httpStatus(), status);
     }
-    control("_fault");
+    server_.control("_fault");
     auto wrongHash = file;
     wrongHash.sha256 = std::string(64, '0');
     EXPECT_EQ(failureOf<ModelDownloadError>([&] { download(modelOf({wrongHash})); }).what(),
@@ -225,7 +211,7 @@ TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTh
               std::string("could not resolve host model-host.invalid"));
 
     // Through the proxy that the usual variable names, the proxy resolves the host.
-    ::setenv("http_proxy", base_.c_str(), 1);
+    ::setenv("http_proxy", server_.base().c_str(), 1);
     download(modelOf({unresolvable}));
     ::unsetenv("http_proxy");
     EXPECT_EQ(sha256sum(folder() / file.name), file.sha256);
@@ -233,7 +219,7 @@ TEST_F(ModelDownloadTest, ReportsHttpErrorsWrongBytesAndUnreachableServersWithTh
 
 TEST_F(ModelDownloadTest, AStalledServerEndsTheDownloadAndACancelStopsItMidFile) {
     auto file = serve("encoder.int8.onnx", 1'000'000);
-    control("_fault?stall_after=300000");
+    server_.control("_fault?stall_after=300000");
     auto error = failureOf<ModelDownloadError>([&] { download(modelOf({file}), {.stallLimit = 300ms}); });
     EXPECT_NE(std::string(error.what()).find("stalled"), std::string::npos) << error.what();
     EXPECT_EQ(partialSize(file.name), 300'000u);

@@ -9,6 +9,7 @@
 
 #include "cli-frame/Json/Json.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -21,26 +22,21 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::ProcessResult;
+using namespace testing_support;
 
 class SherpaOnnxProcess : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(runtime());
-        script({"make", modelSource().string(), "--locale", "zh-CN"});
+        runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN"});
     }
 
     fs::path modelSource() const { return home_.path() / "zh-model"; }
     // Dictations decode on a warm engine of this home's own, which ends with the folder.
     fs::path runtime() const { return home_.path() / "run"; }
     fs::path installed() const { return home_.dataHome() / "tessaryn" / "harkline" / "models" / "zh-CN"; }
-    std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
+    std::string log() const { return harklineLog(home_); }
 
-    static ProcessResult script(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), SPEECH_TEST_MODEL_SCRIPT);
-        auto result = testsupport::runProcess("/usr/bin/python3", {std::move(arguments), {}}, "", 60s);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        return result;
-    }
     // The spelled tones are no speech, and the speech gate rightly keeps them from the engine.
     std::map<std::string, std::optional<std::string>> ungated() const {
         auto environment = home_.environment();
@@ -48,16 +44,12 @@ protected:
         environment["XDG_RUNTIME_DIR"] = runtime().string();
         return environment;
     }
-    std::string spell(const std::string& text) const { return script({"spell", modelSource().string(), text}).standardOutput; }
+    std::string spell(const std::string& text) const { return runSpeechTestModel({"spell", modelSource().string(), text}).standardOutput; }
 
     ProcessResult harkline(std::vector<std::string> arguments, const std::string& input = {}) const {
         auto environment = ungated();
         environment["TESSARYN_SPEECH_MODEL_SOURCES"] = modelSource().string();
         return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment}, input, 60s);
-    }
-    static cli::Json lastPayload(const ProcessResult& result) {
-        auto lines = result.lines();
-        return lines.empty() ? cli::Json() : cli::Json::parse(lines.back()).at("payload");
     }
     void install() const { ASSERT_EQ(lastPayload(harkline({"assets.download", "--locale", "zh-CN"})).at("stage"), "assets-ready"); }
 
@@ -79,15 +71,10 @@ protected:
     // Each line is JSON; returns the results' payloads after checking the closing line.
     static std::vector<cli::Json> results(const ProcessResult& result, std::int64_t bytes) {
         EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
-        std::vector<cli::Json> payloads;
-        for (const auto& line : result.lines()) {
-            auto message = cli::Json::parse(line);
-            if (message.at("type") == "result") payloads.push_back(message.at("payload"));
-        }
         auto closing = lastPayload(result);
         EXPECT_EQ(closing.value("stage", ""), "input-stream-closed");
         EXPECT_EQ(closing.value("bytesProcessed", std::int64_t{-1}), bytes);
-        return payloads;
+        return resultPayloads(result);
     }
 
     testsupport::TemporaryHome home_;
@@ -151,15 +138,10 @@ TEST_F(SherpaOnnxProcess, SilenceGivesNothingAndAnOddByteCountIsHandedOnWhole) {
 // The fabricated model scores 我 just below 你 wherever 你 wins: a near-tie that greedy
 // search gives to 你, and a phrase of the user's vocabulary to 我.
 TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSkippedWithItsReason) {
-    script({"make", modelSource().string(), "--locale", "zh-CN", "--rival", "你", "我"});
+    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--rival", "你", "我"});
     install();
     auto audio = spell("你们");
-    auto finals = [&] {
-        std::vector<std::string> texts;
-        for (const auto& payload : results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size())))
-            if (payload.at("isFinal").get<bool>()) texts.push_back(payload.at("text"));
-        return texts;
-    };
+    auto finals = [&] { return finalTexts(results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()))); };
     EXPECT_EQ(finals(), std::vector<std::string>{"你们"});
 
     auto vocabulary = home_.path() / "config" / "tessaryn" / "vocabulary.txt";
@@ -197,8 +179,8 @@ TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
         {"bad-graph", "does not load: the engine "},  // onnxruntime refuses the graph (or aborts on it)
     };
     for (const auto& [fault, reason] : faults) {
-        script({"make", modelSource().string(), "--locale", "zh-CN"});
-        script({"break", modelSource().string(), fault});
+        runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN"});
+        runSpeechTestModel({"break", modelSource().string(), fault});
         auto download = harkline({"assets.download", "--locale", "zh-CN"});
         EXPECT_EQ(download.exitStatus, 0) << fault;
         auto error = lastPayload(download);
@@ -229,19 +211,17 @@ TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
 
 TEST_F(SherpaOnnxProcess, AStreamingCtcModelServesTooAndItsVocabularyIsChecked) {
     fs::remove_all(modelSource());
-    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
-    script({"break", modelSource().string(), "short-tokens"});
+    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    runSpeechTestModel({"break", modelSource().string(), "short-tokens"});
     auto refused = lastPayload(harkline({"assets.download", "--locale", "zh-CN"}));
     EXPECT_NE(refused.value("message", "").find("tokens.txt lacks token id 31 of the model's 32"), std::string::npos)
         << refused.dump();
 
-    script({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
     install();
     auto audio = spell("你好世界|HELLO WORLD");
-    std::vector<std::string> finals;
-    for (const auto& payload : results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size())))
-        if (payload.at("isFinal").get<bool>()) finals.push_back(payload.at("text"));
-    EXPECT_EQ(finals, (std::vector<std::string>{"你好世界", "hello world"}));
+    EXPECT_EQ(finalTexts(results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()))),
+              (std::vector<std::string>{"你好世界", "hello world"}));
 }
 
 TEST_F(SherpaOnnxProcess, ATouchedModelServesOnAndOneChangedSinceItsInstallationFailsTheRunWithTheReason) {

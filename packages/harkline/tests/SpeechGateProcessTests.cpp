@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -13,6 +14,7 @@ namespace harkline {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace testing_support;
 
 const std::string recordings = "/usr/share/pocketsphinx/test/data/";
 const std::string goForward = recordings + "goforward.raw";
@@ -43,26 +45,13 @@ protected:
         auto run = testsupport::runProcess(program, {{"transcribe"}, home_.environment()}, audio, 120s);
         EXPECT_EQ(run.exitStatus, 0);
         EXPECT_EQ(run.standardError, "");
-        std::vector<cli::Json> results;
-        for (const auto& line : run.lines()) {
-            auto message = cli::Json::parse(line);
-            if (message["type"] == "result") results.push_back(message["payload"]);
-        }
-        auto closing = cli::Json::parse(run.lines().back());
-        EXPECT_EQ(closing["payload"]["stage"], "input-stream-closed");
+        auto results = resultPayloads(run);
+        auto closing = lastPayload(run);
+        EXPECT_EQ(closing["stage"], "input-stream-closed");
         // The closing line repeats the count of the last result, if any.
-        EXPECT_EQ(closing["payload"]["bytesProcessed"], results.empty() ? cli::Json(0) : results.back()["bytesProcessed"]);
+        EXPECT_EQ(closing["bytesProcessed"], results.empty() ? cli::Json(0) : results.back()["bytesProcessed"]);
         return results;
     }
-
-    static std::vector<std::string> finals(const std::vector<cli::Json>& results) {
-        std::vector<std::string> texts;
-        for (const auto& result : results)
-            if (result["isFinal"].get<bool>()) texts.push_back(result["text"].get<std::string>());
-        return texts;
-    }
-
-    std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
 
     testsupport::TemporaryHome home_;
 };
@@ -81,7 +70,7 @@ TEST_F(SpeechGateProcess, EachSpokenStretchBetweenNoisesEndsInItsFinalWithItsWor
                          "speech:" + amiableWoman, "hum:3:-20", "silence:2"},
                         &parts);
     auto results = transcribe(audio);
-    EXPECT_EQ(finals(results), (std::vector<std::string>{goForwardText, illDisposedText, amiableWomanText}));
+    EXPECT_EQ(finalTexts(results), (std::vector<std::string>{goForwardText, illDisposedText, amiableWomanText}));
     EXPECT_TRUE(results.back()["isFinal"].get<bool>());
     // Every byte handed on counts, the noise before a stretch too.
     std::vector<cli::Json> finalResults;
@@ -98,10 +87,10 @@ TEST_F(SpeechGateProcess, ASentenceWithNoiseBeforeAndAfterYieldsItsWordsInOneFin
     for (const char* noise : {"white:2:-30", "white:3:-40", "brown:2:-20", "hum:2:-20"}) {
         SCOPED_TRACE(noise);
         auto results = transcribe(splice({noise, "speech:" + goForward, noise}));
-        EXPECT_EQ(finals(results), std::vector<std::string>{goForwardText});
+        EXPECT_EQ(finalTexts(results), std::vector<std::string>{goForwardText});
     }
     // Speech from the first sample to the last: the end of input ends it.
-    EXPECT_EQ(finals(transcribe(splice({"speech:" + goForward}))), std::vector<std::string>{goForwardText});
+    EXPECT_EQ(finalTexts(transcribe(splice({"speech:" + goForward}))), std::vector<std::string>{goForwardText});
 }
 
 TEST_F(SpeechGateProcess, AMissingOrDamagedGateModelIsReportedAndTranscriptionGoesOnUngated) {
@@ -115,7 +104,7 @@ TEST_F(SpeechGateProcess, AMissingOrDamagedGateModelIsReportedAndTranscriptionGo
     auto envCheck = [&] {
         auto run = testsupport::runProcess(program, {{"env.check"}, home_.environment()}, "", 60s);
         EXPECT_EQ(run.exitStatus, 0);
-        return cli::Json::parse(run.lines().back())["payload"];
+        return lastPayload(run);
     };
 
     auto missing = envCheck();
@@ -128,11 +117,11 @@ TEST_F(SpeechGateProcess, AMissingOrDamagedGateModelIsReportedAndTranscriptionGo
     EXPECT_EQ(damaged["data"]["speechGateProblem"],
               "the speech gate model " + model.string() + " is damaged: it is not the file harkline pins");
     auto diagnostics = testsupport::runProcess(program, {{"diagnostics.state"}, home_.environment()}, "", 60s);
-    EXPECT_EQ(cli::Json::parse(diagnostics.lines().back())["payload"]["data"]["env"], damaged["data"]);
+    EXPECT_EQ(lastPayload(diagnostics)["data"]["env"], damaged["data"]);
 
     auto results = transcribe(splice({"silence:1", "speech:" + goForward, "silence:1"}), program);
-    EXPECT_EQ(finals(results), std::vector<std::string>{goForwardText});
-    auto text = log();
+    EXPECT_EQ(finalTexts(results), std::vector<std::string>{goForwardText});
+    auto text = harklineLog(home_);
     EXPECT_NE(text.find("[ERROR] 语音门控不可用，转写不经门控继续: the speech gate model " + model.string() + " is damaged"),
               std::string::npos);
     std::size_t errors = 0;

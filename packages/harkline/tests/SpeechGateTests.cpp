@@ -3,6 +3,7 @@
 #include <ostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -38,12 +39,6 @@ std::vector<std::int16_t> slice(const std::vector<std::int16_t>& samples, std::s
     return {samples.begin() + static_cast<std::ptrdiff_t>(from), samples.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
-std::vector<std::int16_t> joined(std::vector<std::vector<std::int16_t>> pieces) {
-    std::vector<std::int16_t> all;
-    for (const auto& piece : pieces) all.insert(all.end(), piece.begin(), piece.end());
-    return all;
-}
-
 using Hypothesis = StreamingDecoder::Hypothesis;
 
 struct GatedRun {
@@ -74,67 +69,48 @@ GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio
 
 const std::vector<std::vector<std::size_t>> readSizes{{1}, {3}, {4}, {5}, {7, 1, 13}, {1000}};
 
-TEST(SpeechGate, SpeechFromTheFirstSampleIsDecodedUntilThePauseEndsItWithTheTailOfThePause) {
-    // Windows of 4 samples; a stretch ends at the second quiet window in a row.
-    GateScript gate{.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1,
-                    .pauseTailSamples = 3};
-    auto audio = numbered(40);
-    for (const auto& reads : readSizes) {
-        auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
-        SCOPED_TRACE(testing::PrintToString(reads));
-        EXPECT_EQ(run.decoded, slice(audio, 0, 11));  // of the pause that ended it, only its tail
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
-        EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>{{"go", true}}));
+// Each case is read in every pattern of read sizes, none of which may change what reaches
+// the engine: the ranges of the audio it is fed, one feed and finish per stretch.
+TEST(SpeechGate, EachStretchReachesTheEngineWithTheAudioTheGateKeepsAroundIt) {
+    struct Case {
+        const char* name;
+        GateScript gate;
+        std::size_t samples;
+        std::vector<std::pair<std::size_t, std::size_t>> decoded;
+        std::size_t stretches;
+    };
+    const Case cases[] = {
+        {"speech from the first sample, ended by a pause of which only the tail is decoded",
+         {.windowSamples = 4, .speechWindows = {true, true}, .pauseWindows = 2, .windowsBeforeStart = 1, .pauseTailSamples = 3},
+         40, {{0, 11}}, 1},
+        {"speech running into the end of input ends there with the samples held back",
+         {.windowSamples = 4, .speechWindows = std::vector<bool>(20, true), .pauseWindows = 2}, 42, {{0, 42}}, 1},
+        {"a pause shorter than the shortest is held back and decoded before the speech after it (one window before the start)",
+         {.windowSamples = 4, .speechWindows = {false, false, true, true, false, true, true}, .pauseWindows = 2,
+          .windowsBeforeStart = 1},
+         48, {{4, 28}}, 1},
+        {"a long pause ends an utterance, the next start brings the audio before it, neither ending pause is decoded",
+         {.windowSamples = 4, .speechWindows = {true, false, false, false, false, true}, .pauseWindows = 2,
+          .windowsBeforeStart = 2},
+         40, {{0, 4}, {12, 24}}, 2},
+        {"silence and noise reach no engine and make no result", {.windowSamples = 512, .speechWindows = {}}, 16000, {}, 0},
+    };
+    for (const auto& [name, gate, samples, decoded, stretches] : cases) {
+        auto audio = numbered(samples);
+        std::vector<std::int16_t> expected;
+        for (auto [from, to] : decoded) expected.insert(expected.end(), audio.begin() + from, audio.begin() + to);
+        std::vector<std::string> calls;
+        for (std::size_t stretch = 0; stretch < stretches; ++stretch) calls.insert(calls.end(), {"feed", "finish"});
+        for (const auto& reads : readSizes) {
+            SCOPED_TRACE(std::string(name) + ", reads of " + testing::PrintToString(reads));
+            auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
+            EXPECT_EQ(run.decoded, expected);
+            EXPECT_EQ(run.calls, calls);
+            if (stretches < 2) {
+                EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>(stretches, {"go", true})));
+            }
+        }
     }
-}
-
-TEST(SpeechGate, SpeechRunningIntoTheEndOfInputEndsThereWithTheSamplesHeldBack) {
-    GateScript gate{.windowSamples = 4, .speechWindows = std::vector<bool>(20, true), .pauseWindows = 2};
-    auto audio = numbered(42);  // ten windows and half of one
-    for (const auto& reads : readSizes) {
-        SCOPED_TRACE(testing::PrintToString(reads));
-        auto run = runGated(gate, audio, reads);
-        EXPECT_EQ(run.decoded, audio);
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
-    }
-}
-
-TEST(SpeechGate, APauseShorterThanTheShortestPauseIsHeldBackAndDecodedBeforeTheSpeechAfterIt) {
-    GateScript gate{.windowSamples = 4,
-                    .speechWindows = {false, false, true, true, false, true, true},
-                    .pauseWindows = 2,
-                    .windowsBeforeStart = 1};
-    auto audio = numbered(48);
-    for (const auto& reads : readSizes) {
-        SCOPED_TRACE(testing::PrintToString(reads));
-        auto run = runGated(gate, audio, reads);
-        EXPECT_EQ(run.decoded, slice(audio, 4, 28));  // a window before the start, the short pause, no more
-        EXPECT_EQ(run.calls, (std::vector<std::string>{"feed", "finish"}));
-    }
-}
-
-TEST(SpeechGate, ALongPauseEndsAnUtteranceAndTheNextStartBringsTheAudioBeforeIt) {
-    GateScript gate{.windowSamples = 4,
-                    .speechWindows = {true, false, false, false, false, true},
-                    .pauseWindows = 2,
-                    .windowsBeforeStart = 2};
-    auto audio = numbered(40);
-    for (const auto& reads : readSizes) {
-        SCOPED_TRACE(testing::PrintToString(reads));
-        auto run = runGated(gate, audio, reads);
-        // Neither pause that ended a stretch is decoded.
-        EXPECT_EQ(run.decoded, joined({slice(audio, 0, 4), slice(audio, 12, 24)}));
-        EXPECT_EQ(run.calls,
-                  (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
-    }
-}
-
-TEST(SpeechGate, SilenceAndNoiseReachNoEngineAndMakeNoResult) {
-    GateScript gate{.windowSamples = 512, .speechWindows = {}};
-    auto run = runGated(gate, numbered(16000), {4096, 100}, {.hypothesesAtFinish = {{"if", true}}});
-    EXPECT_TRUE(run.decoded.empty());
-    EXPECT_TRUE(run.hypotheses.empty());
-    EXPECT_TRUE(run.calls.empty());
 }
 
 TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJustBeforeAStart) {

@@ -4,6 +4,7 @@
 
 #include "cli-frame/Files/AtomicFile.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+#include "test-support/TemporaryHome.h"
 
 namespace harkline::testing_support {
 
@@ -16,6 +17,13 @@ void installSpeechModel(const SpeechModelStore& store, const SpeechModelSource& 
         fs::copy_file(source.directory / file.path, directory / file.path, fs::copy_options::overwrite_existing);
     }
     cli::writeFileAtomically(store.manifestPath(source.locale), cli::Json(manifest).dump());
+}
+
+SpeechModelSource oldModelSource(const std::filesystem::path& directory, const std::string& locale) {
+    testsupport::writeFile(directory / "en-us" / "mdef", "old acoustic model");
+    testsupport::writeFile(directory / "en-us.lm.bin", "old language model");
+    testsupport::writeFile(directory / "cmudict-en-us.dict", "old dictionary");
+    return {locale, "pocketsphinx", directory, englishModelSource().components};
 }
 
 SpeechModelSource englishModelSource() {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "cli-frame/Json/Json.h"
+#include "harkline/tests/HarklineOutput.h"
 #include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
@@ -32,9 +33,9 @@ protected:
     void SetUp() override {
         fs::create_directories(runtime());
         fs::permissions(runtime(), fs::perms::owner_all);
-        run(SPEECH_TEST_MODEL_SCRIPT, {"make", source().string(), "--locale", "zh-CN"});
+        testing_support::runSpeechTestModel({"make", source().string(), "--locale", "zh-CN"});
         install();
-        testsupport::writeFile(audio(), run(SPEECH_TEST_MODEL_SCRIPT, {"spell", source().string(), "你好世界|HELLO"}).standardOutput);
+        testsupport::writeFile(audio(), testing_support::runSpeechTestModel({"spell", source().string(), "你好世界|HELLO"}).standardOutput);
         local_ = transcribe({{"TESSARYN_WARM_ENGINE", "off"}});
     }
     // Sanitizer reports of the dictations and the engine land in the home folder.
@@ -49,7 +50,7 @@ protected:
     fs::path socket() const { return runtime() / "harkline-warm-engine.socket"; }
     fs::path source() const { return home_.path() / "zh-model"; }
     fs::path audio() const { return home_.path() / "audio.raw"; }
-    std::string log() const { return testsupport::readFile(home_.stateHome() / "tessaryn" / "harkline.log"); }
+    std::string log() const { return testing_support::harklineLog(home_); }
 
     Environment environment(const Environment& extra = {}) const {
         auto variables = home_.environment();
@@ -63,15 +64,13 @@ protected:
         for (const auto& [name, value] : extra) variables[name] = value;
         return variables;
     }
-    ProcessResult run(const std::string& program, std::vector<std::string> arguments, const Environment& extra = {}) const {
-        if (program != HARKLINE_BINARY) arguments.insert(arguments.begin(), program);
-        auto result = testsupport::runProcess(program == HARKLINE_BINARY ? program : "/usr/bin/python3",
-                                              {std::move(arguments), environment(extra)}, "", 60s);
+    ProcessResult run(std::vector<std::string> arguments, const Environment& extra = {}) const {
+        auto result = testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment(extra)}, "", 60s);
         EXPECT_FALSE(result.timedOut);
         return result;
     }
     void install() const {
-        auto lines = run(HARKLINE_BINARY, {"assets.download", "--locale", "zh-CN"}).lines();
+        auto lines = run({"assets.download", "--locale", "zh-CN"}).lines();
         ASSERT_FALSE(lines.empty());
         ASSERT_EQ(cli::Json::parse(lines.back()).at("payload").at("stage"), "assets-ready");
     }
@@ -86,7 +85,7 @@ protected:
         return result;
     }
     std::optional<cli::Json> engineState() const {
-        auto data = cli::Json::parse(run(HARKLINE_BINARY, {"diagnostics.state"}).standardOutput).at("payload").at("data");
+        auto data = cli::Json::parse(run({"diagnostics.state"}).standardOutput).at("payload").at("data");
         return data.contains("warmEngine") ? std::optional(data.at("warmEngine")) : std::nullopt;
     }
     // A result counts the bytes cut when it came, which depends on how far reading ran
@@ -139,7 +138,7 @@ TEST_F(WarmEngineProcess, DictationsInARowAndAtOnceShareOneLoadAndWriteWhatALoca
     EXPECT_EQ(count(written, "常驻语音引擎解码本次转写，模型已在内存中"), 3u);
 
     // Installed anew in the same folder: the next dictation loads the new model, the old one goes.
-    run(SPEECH_TEST_MODEL_SCRIPT, {"make", source().string(), "--locale", "zh-CN", "--ctc"});
+    testing_support::runSpeechTestModel({"make", source().string(), "--locale", "zh-CN", "--ctc"});
     install();
     auto warm = transcribe().standardOutput;
     EXPECT_EQ(withoutResultCounts(warm), withoutResultCounts(transcribe({{"TESSARYN_WARM_ENGINE", "off"}}).standardOutput));
