@@ -1,5 +1,6 @@
 #include "test-support/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -18,7 +19,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::string> buildEnvironment(const std::map<std::string, std::optional<std::string>>& overrides) {
+std::vector<std::string> buildEnvironment(const Environment& overrides) {
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
@@ -41,16 +42,19 @@ void throwErrno(const char* what) {
 
 }  // namespace
 
-std::vector<std::string> ProcessResult::lines() const {
+Environment merged(std::initializer_list<Environment> layers) {
+    Environment result;
+    for (const Environment& layer : layers)
+        for (const auto& [name, value] : layer) result[name] = value;
+    return result;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
     std::vector<std::string> result;
     std::string::size_type start = 0;
-    while (start < standardOutput.size()) {
-        auto end = standardOutput.find('\n', start);
-        if (end == std::string::npos) {
-            result.push_back(standardOutput.substr(start));
-            break;
-        }
-        result.push_back(standardOutput.substr(start, end - start));
+    while (start < text.size()) {
+        const auto end = std::min(text.find('\n', start), text.size());
+        result.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return result;

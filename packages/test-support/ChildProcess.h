@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
@@ -16,10 +17,18 @@ namespace testsupport {
 inline constexpr int pipeToTest = -1;
 inline constexpr int closedDescriptor = -2;
 
+// Variables to set (a value) or remove (nullopt) on top of this process's environment.
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+// The variables of all `layers`, a later layer winning over an earlier one.
+Environment merged(std::initializer_list<Environment> layers);
+
+// `text` split at line feeds; a final unterminated piece is kept.
+std::vector<std::string> splitLines(const std::string& text);
+
 struct ProcessOptions {
     std::vector<std::string> arguments;
-    // Variables to set (a value) or remove (nullopt) on top of this process's environment.
-    std::map<std::string, std::optional<std::string>> environment;
+    Environment environment;
     std::array<int, 3> standardDescriptors{pipeToTest, pipeToTest, pipeToTest};
 };
 
@@ -30,8 +39,7 @@ struct ProcessResult {
     std::string standardOutput;
     std::string standardError;
 
-    // Standard output split at line feeds; a final unterminated piece is kept.
-    std::vector<std::string> lines() const;
+    std::vector<std::string> lines() const { return splitLines(standardOutput); }
 };
 
 // A running child with pipes on its standard input, output and error.

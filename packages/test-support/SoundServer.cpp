@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -186,7 +187,7 @@ void SoundServer::waitUntilListed(const std::string& name, bool wanted) const {
 
 std::string SoundServer::address() const { return "unix:" + folder_ + "/pulse/native"; }
 
-std::map<std::string, std::optional<std::string>> SoundServer::environment() const {
+Environment SoundServer::environment() const {
     return {{"PULSE_SERVER", address()},
             {"PULSE_CLIENTCONFIG", folder_ + "/client.conf"},
             {"PULSE_COOKIE", folder_ + "/config/pulse/cookie"}};
@@ -197,6 +198,24 @@ ProcessResult SoundServer::pactl(const std::vector<std::string>& arguments) cons
     options.arguments = arguments;
     options.environment = environment();
     return runProcess("/usr/bin/pactl", options);
+}
+
+std::string SoundServer::pactlOutput(const std::vector<std::string>& arguments) const {
+    const ProcessResult result = pactl(arguments);
+    checked("pactl " + (arguments.empty() ? std::string() : arguments.front()), result);
+    std::string output = result.standardOutput;
+    if (output.ends_with('\n')) output.pop_back();
+    return output;
+}
+
+std::vector<std::uint32_t> SoundServer::rawSinkVolumes(const std::string& sink) const {
+    const std::string line = pactlOutput({"get-sink-volume", sink});
+    static const std::regex channel(R"([\w-]+: (\d+) /)");
+    std::vector<std::uint32_t> volumes;
+    for (auto match = std::sregex_iterator(line.begin(), line.end(), channel); match != std::sregex_iterator(); ++match) {
+        volumes.push_back(static_cast<std::uint32_t>(std::stoul((*match)[1])));
+    }
+    return volumes;
 }
 
 }  // namespace testsupport

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <map>
-#include <optional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,8 +27,6 @@ public:
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
-    SoundServerKind kind() const { return kind_; }
-
     void start();
     void stop();
     // Restarts only the process that serves the PulseAudio protocol while the devices and
@@ -51,9 +48,13 @@ public:
     // The server's address for libpulse ("unix:.../native").
     std::string address() const;
     // The client settings (PULSE_SERVER and friends) for a child process.
-    std::map<std::string, std::optional<std::string>> environment() const;
+    Environment environment() const;
     // Runs pactl against this server.
     ProcessResult pactl(const std::vector<std::string>& arguments) const;
+    // pactl's output without its last line feed; throws when pactl fails.
+    std::string pactlOutput(const std::vector<std::string>& arguments) const;
+    // The raw channel volumes pactl reports for a sink.
+    std::vector<std::uint32_t> rawSinkVolumes(const std::string& sink) const;
 
 private:
     ProcessResult script(const std::string& command) const;

@@ -18,7 +18,7 @@ TemporaryHome::~TemporaryHome() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-std::map<std::string, std::optional<std::string>> TemporaryHome::environment() const {
+Environment TemporaryHome::environment() const {
     return {
         {"HOME", root_.string()},
         {"XDG_DATA_HOME", dataHome().string()},

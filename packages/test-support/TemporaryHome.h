@@ -1,9 +1,9 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
-#include <optional>
 #include <string>
+
+#include "test-support/ChildProcess.h"
 
 namespace testsupport {
 
@@ -21,7 +21,7 @@ public:
     std::filesystem::path stateHome() const { return root_ / "state"; }
 
     // HOME and the XDG folders set to this home; the tools' log variables removed.
-    std::map<std::string, std::optional<std::string>> environment() const;
+    Environment environment() const;
 
 private:
     std::filesystem::path root_;

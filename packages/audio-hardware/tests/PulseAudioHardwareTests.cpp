@@ -5,7 +5,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
-#include <regex>
 
 #include "audio-hardware/PulseAudio/DeviceIds.h"
 #include "audio-hardware/PulseAudio/PulseAudioHardware.h"
@@ -15,24 +14,6 @@ using namespace audiohw;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string pactlLine(const testsupport::SoundServer& server, const std::vector<std::string>& arguments) {
-    const auto result = server.pactl(arguments);
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    const auto lines = result.lines();
-    return lines.empty() ? "" : lines.front();
-}
-
-// The raw channel volumes pactl reports for a sink.
-std::vector<std::uint32_t> rawVolumes(const testsupport::SoundServer& server, const std::string& sink) {
-    const std::string line = pactlLine(server, {"get-sink-volume", sink});
-    static const std::regex channel(R"([\w-]+: (\d+) /)");
-    std::vector<std::uint32_t> volumes;
-    for (auto match = std::sregex_iterator(line.begin(), line.end(), channel); match != std::sregex_iterator(); ++match) {
-        volumes.push_back(static_cast<std::uint32_t>(std::stoul((*match)[1])));
-    }
-    return volumes;
-}
 
 const char* nameOf(HardwareChange change) {
     switch (change) {
@@ -83,7 +64,7 @@ protected:
 };
 
 TEST_F(PulseAudioHardwareTest, TheSnapshotIsWhatPactlSeesWithIdsThatSurviveARestart) {
-    ASSERT_EQ(server.pactl({"set-sink-volume", "test_stereo_sink", "40000", "20000"}).exitStatus, 0);
+    server.pactlOutput({"set-sink-volume", "test_stereo_sink", "40000", "20000"});
     const auto state = hardware.snapshot();
     ASSERT_TRUE(state);
     // Sinks, then sources without monitors, in the server's order.
@@ -95,8 +76,8 @@ TEST_F(PulseAudioHardwareTest, TheSnapshotIsWhatPactlSeesWithIdsThatSurviveARest
                                          std::nullopt, std::nullopt, {}}));
     EXPECT_EQ(state->devices[3].uid, "test_source_b");
     EXPECT_EQ(state->devices[3].channels, 1u);
-    EXPECT_EQ(state->defaultOutput, sinkDeviceID(pactlLine(server, {"get-default-sink"})));
-    EXPECT_EQ(state->defaultInput, sourceDeviceID(pactlLine(server, {"get-default-source"})));
+    EXPECT_EQ(state->defaultOutput, sinkDeviceID(server.pactlOutput({"get-default-sink"})));
+    EXPECT_EQ(state->defaultInput, sourceDeviceID(server.pactlOutput({"get-default-source"})));
 
     // Ids are pure functions of the name: the same in every process, build and server run.
     EXPECT_EQ(stereo, 1177129464u);
@@ -115,31 +96,31 @@ TEST_F(PulseAudioHardwareTest, TheSnapshotIsWhatPactlSeesWithIdsThatSurviveARest
 
 TEST_F(PulseAudioHardwareTest, WritesReachTheServerExactlyAndImpossibleOnesAreRefused) {
     EXPECT_TRUE(hardware.setDefaultInput("test_source_b"));
-    EXPECT_EQ(pactlLine(server, {"get-default-source"}), "test_source_b");
+    EXPECT_EQ(server.pactlOutput({"get-default-source"}), "test_source_b");
     EXPECT_EQ(hardware.snapshot()->defaultInput, sourceB);  // seen at once, nothing cached
     EXPECT_FALSE(hardware.setDefaultInput("test_stereo_sink"));  // a sink cannot record
     EXPECT_FALSE(hardware.setDefaultInput("no_such_source"));
-    EXPECT_EQ(pactlLine(server, {"get-default-source"}), "test_source_b");
+    EXPECT_EQ(server.pactlOutput({"get-default-source"}), "test_source_b");
 
     EXPECT_TRUE(hardware.setMute(stereo, true));
-    EXPECT_EQ(pactlLine(server, {"get-sink-mute", "test_stereo_sink"}), "Mute: yes");
+    EXPECT_EQ(server.pactlOutput({"get-sink-mute", "test_stereo_sink"}), "Mute: yes");
     EXPECT_EQ(hardware.snapshot()->device(stereo)->muted, true);
 
     // The main volume scales the channels and keeps the balance.
-    ASSERT_EQ(server.pactl({"set-sink-volume", "test_stereo_sink", "40000", "20000"}).exitStatus, 0);
+    server.pactlOutput({"set-sink-volume", "test_stereo_sink", "40000", "20000"});
     EXPECT_TRUE(hardware.setVolumes(stereo, MainVolume{0.5F}));
-    EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{32768, 16384}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{32768, 16384}));
 
     // Volumes read and written back come out as the same raw volumes.
-    ASSERT_EQ(server.pactl({"set-sink-volume", "test_stereo_sink", "41287", "12345"}).exitStatus, 0);
+    server.pactlOutput({"set-sink-volume", "test_stereo_sink", "41287", "12345"});
     const Device before = *hardware.snapshot()->device(stereo);
     EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{{0.0F, 0.25F}}));
-    EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{0, 16384}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{0, 16384}));
     EXPECT_TRUE(hardware.setVolumes(stereo, MainVolume{*before.mainVolume}));
     EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{before.channelVolumes}));
-    EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{41287, 12345}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{41287, 12345}));
     EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{{0.75F}}));  // the first channel only
-    EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
 
     // What no sink can take changes nothing: negative, NaN, too many channels, no sink.
     EXPECT_FALSE(hardware.setVolumes(stereo, MainVolume{-0.5F}));
@@ -147,8 +128,8 @@ TEST_F(PulseAudioHardwareTest, WritesReachTheServerExactlyAndImpossibleOnesAreRe
     EXPECT_FALSE(hardware.setVolumes(mono, ChannelVolumes{{0.5F, 0.5F}}));
     EXPECT_FALSE(hardware.setVolumes(sourceA, MainVolume{0.5F}));
     EXPECT_FALSE(hardware.setMute(12345678, true));
-    EXPECT_EQ(rawVolumes(server, "test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
-    EXPECT_EQ(rawVolumes(server, "test_mono_sink"), (std::vector<std::uint32_t>{65536}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
+    EXPECT_EQ(server.rawSinkVolumes("test_mono_sink"), (std::vector<std::uint32_t>{65536}));
 }
 
 TEST_F(PulseAudioHardwareTest, AWatchHearsChangesInOrderAndMayReadTheHardware) {
@@ -164,16 +145,15 @@ TEST_F(PulseAudioHardwareTest, AWatchHearsChangesInOrderAndMayReadTheHardware) {
     });
     hardware.watch(ended.callback()).end();
 
-    ASSERT_EQ(server.pactl({"set-default-source", "test_source_b"}).exitStatus, 0);
-    ASSERT_EQ(server.pactl({"set-default-source", "test_source_b"}).exitStatus, 0);  // no change, no event
-    const auto loaded = server.pactl({"load-module", "module-null-source", "source_name=extra_source"});
-    ASSERT_EQ(loaded.exitStatus, 0);
-    ASSERT_EQ(server.pactl({"unload-module", loaded.lines().at(0)}).exitStatus, 0);
+    server.pactlOutput({"set-default-source", "test_source_b"});
+    server.pactlOutput({"set-default-source", "test_source_b"});  // no change, no event
+    const std::string loaded = server.pactlOutput({"load-module", "module-null-source", "source_name=extra_source"});
+    server.pactlOutput({"unload-module", loaded});
     // A sink brings its monitor source, which is no device: one change.
-    ASSERT_EQ(server.pactl({"load-module", "module-null-sink", "sink_name=extra_sink"}).exitStatus, 0);
-    ASSERT_EQ(server.pactl({"set-default-sink", "test_mono_sink"}).exitStatus, 0);
-    ASSERT_EQ(server.pactl({"set-sink-volume", "test_mono_sink", "50%"}).exitStatus, 0);  // not watched
-    ASSERT_EQ(server.pactl({"set-default-source", "test_source_a"}).exitStatus, 0);
+    server.pactlOutput({"load-module", "module-null-sink", "sink_name=extra_sink"});
+    server.pactlOutput({"set-default-sink", "test_mono_sink"});
+    server.pactlOutput({"set-sink-volume", "test_mono_sink", "50%"});  // not watched
+    server.pactlOutput({"set-default-source", "test_source_a"});
 
     const std::vector<std::string> expected{"default-input test_source_b", "devices", "devices", "devices",
                                             "default-output", "default-input test_source_a"};

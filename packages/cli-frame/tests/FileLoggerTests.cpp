@@ -6,6 +6,7 @@
 
 #include "cli-frame/Logging/FileLoggerWriter.h"
 #include "cli-frame/Logging/LoggerFactory.h"
+#include "test-support/ChildProcess.h"
 #include "test-support/TemporaryHome.h"
 
 namespace cli {
@@ -14,15 +15,11 @@ namespace {
 using testsupport::readFile;
 using testsupport::TemporaryHome;
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    EXPECT_EQ(start, text.size()) << "the log ends inside a line";
-    return lines;
+// The log's lines, which all end with a line feed.
+std::vector<std::string> logLines(const std::filesystem::path& path) {
+    const std::string text = readFile(path);
+    EXPECT_TRUE(text.ends_with('\n')) << "the log ends inside a line";
+    return testsupport::splitLines(text);
 }
 
 TEST(FileLogger, AppendsFormattedLinesBehindExistingContentInANewFolder) {
@@ -38,7 +35,7 @@ TEST(FileLogger, AppendsFormattedLinesBehindExistingContentInANewFolder) {
         logger.debug("second");
         logger.error("third \xff");
     }
-    auto lines = splitLines(readFile(path));
+    auto lines = logLines(path);
     ASSERT_EQ(lines.size(), 3u);
     const std::regex stamp(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] )");
     for (const auto& line : lines) EXPECT_TRUE(std::regex_search(line, stamp)) << line;
@@ -67,7 +64,7 @@ TEST(FileLogger, WritersSharingAFileFromManyThreadsKeepEveryLineWholeAndInOrder)
     ASSERT_TRUE(second->flush(deadline));
 
     std::vector<int> next(4, 0);
-    auto lines = splitLines(readFile(path));
+    auto lines = logLines(path);
     ASSERT_EQ(lines.size(), 1000u);
     const std::regex shape(R"(\[[^\]]+\] \[INFO\] t(\d) (\d+) y{500})");
     for (const auto& line : lines) {

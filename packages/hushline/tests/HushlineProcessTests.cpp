@@ -2,7 +2,6 @@
 #include <filesystem>
 #include <memory>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,7 +21,7 @@ namespace {
 using cli::Json;
 using namespace std::chrono_literals;
 using testsupport::readFile;
-using Environment = std::map<std::string, std::optional<std::string>>;
+using testsupport::Environment;
 
 const std::string kStereo = "test_stereo_sink";
 
@@ -33,12 +32,8 @@ double scalar(std::uint32_t raw) { return static_cast<double>(static_cast<float>
 class HushlineProcess : public ::testing::Test {
 protected:
     testsupport::ProcessOptions options(std::vector<std::string> arguments, const Environment& extra = {}) {
-        Environment environment = home_.environment();
-        for (const Environment& more : {server_.environment(), Environment{{"AUDIO_MUTE_CLI_LOG_PATH", logFile().string()}},
-                                        extra}) {
-            for (const auto& [name, value] : more) environment[name] = value;
-        }
-        return {std::move(arguments), environment};
+        return {std::move(arguments), testsupport::merged({home_.environment(), server_.environment(),
+                                                           {{"AUDIO_MUTE_CLI_LOG_PATH", logFile().string()}}, extra})};
     }
 
     // Every invocation ends with status 0, writes one line and nothing on standard error.
@@ -51,15 +46,11 @@ protected:
         return lines.empty() ? Json() : Json::parse(lines.front());
     }
 
-    std::string pactl(const std::vector<std::string>& arguments) {
-        const auto result = server_.pactl(arguments);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        return result.standardOutput;
-    }
+    std::string pactl(const std::vector<std::string>& arguments) { return server_.pactlOutput(arguments); }
 
     // Everything pactl says about a sink's volumes and mute switch, raw values included.
     std::string sinkState(const std::string& sink) {
-        return pactl({"get-sink-volume", sink}) + pactl({"get-sink-mute", sink});
+        return pactl({"get-sink-volume", sink}) + "\n" + pactl({"get-sink-mute", sink});
     }
 
     void setSink(const std::string& sink, std::vector<std::string> volumes, bool muted) {
@@ -68,22 +59,11 @@ protected:
         pactl({"set-sink-mute", sink, muted ? "1" : "0"});
     }
 
-    bool pactlSaysMuted(const std::string& sink) { return pactl({"get-sink-mute", sink}) == "Mute: yes\n"; }
-
-    std::vector<std::uint32_t> rawVolumes(const std::string& sink) {
-        const std::string line = pactl({"get-sink-volume", sink});
-        static const std::regex channel(R"([\w-]+: (\d+) /)");
-        std::vector<std::uint32_t> raw;
-        for (auto match = std::sregex_iterator(line.begin(), line.end(), channel); match != std::sregex_iterator();
-             ++match) {
-            raw.push_back(static_cast<std::uint32_t>(std::stoul((*match)[1])));
-        }
-        return raw;
-    }
+    bool pactlSaysMuted(const std::string& sink) { return pactl({"get-sink-mute", sink}) == "Mute: yes"; }
 
     // What `status` must say about a sink, from pactl alone.
     Json expectedStatus(const std::string& sink, const std::string& description, bool pending) {
-        const auto raw = rawVolumes(sink);
+        const auto raw = server_.rawSinkVolumes(sink);
         Json data = {{"deviceId", audiohw::sinkDeviceID(sink)},
                      {"deviceName", description},
                      {"mainVolume", scalar(*std::max_element(raw.begin(), raw.end()))},
@@ -131,7 +111,7 @@ TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkAsBeforeTheFirstMute) 
             EXPECT_EQ(line.at("data"), muted);
         }
         EXPECT_TRUE(pactlSaysMuted(sink.sink));
-        EXPECT_EQ(pactl({"get-sink-volume", sink.sink}), before.substr(0, before.find("Mute:")));
+        EXPECT_EQ(pactl({"get-sink-volume", sink.sink}), before.substr(0, before.find("\nMute:")));
         EXPECT_EQ(run({"no-such-command"}).at("payload").at("data"), expectedStatus(sink.sink, sink.description, true));
 
         const Json restored = run({"restore"}).at("payload");
@@ -156,7 +136,7 @@ TEST_F(HushlineProcess, MuteTwiceThenRestoreLeavesEachSinkAsBeforeTheFirstMute) 
     const Json again = run({"restore"}).at("payload");
     EXPECT_EQ(again.at("code"), "apple_audio_state_missing");
     EXPECT_EQ(again.at("details").at("fallbackApplied"), true);
-    EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{32768, 32768}));
+    EXPECT_EQ(server_.rawSinkVolumes(kStereo), (std::vector<std::uint32_t>{32768, 32768}));
     EXPECT_FALSE(pactlSaysMuted(kStereo));
 
     // A mute that cannot keep its record leaves the sink alone.
@@ -236,7 +216,7 @@ TEST_F(HushlineProcess, ARestoreOntoAnotherSinkFallsBackThereAndOneThatFindsNoSi
                                                       {"deviceName", "Test Mono Output"},
                                                       {"usedSnapshot", true},
                                                       {"fallbackApplied", true}}));
-    EXPECT_EQ(rawVolumes("test_mono_sink"), std::vector<std::uint32_t>{32768});
+    EXPECT_EQ(server_.rawSinkVolumes("test_mono_sink"), std::vector<std::uint32_t>{32768});
     EXPECT_FALSE(pactlSaysMuted("test_mono_sink"));
     EXPECT_FALSE(std::filesystem::exists(stateFile()));
     EXPECT_NE(readFile(logFile()).find("] [ERROR] 恢复失败：恢复系统音量失败。\n"), std::string::npos);
@@ -281,7 +261,7 @@ TEST_F(HushlineProcess, WithoutAWorkingServerARestoreKeepsTheRecordAndADamagedVa
     server_.start();
     setSink(kStereo, {"40000", "30000"}, true);
     EXPECT_EQ(run({"restore"}).at("payload").at("stage"), "restored");
-    EXPECT_EQ(rawVolumes(kStereo), (std::vector<std::uint32_t>{40000, 16384}));
+    EXPECT_EQ(server_.rawSinkVolumes(kStereo), (std::vector<std::uint32_t>{40000, 16384}));
     EXPECT_FALSE(pactlSaysMuted(kStereo));
     EXPECT_FALSE(std::filesystem::exists(stateFile()));
 }

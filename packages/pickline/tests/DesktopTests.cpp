@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <tuple>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ using testsupport::ChildProcess;
 using testsupport::ProcessOptions;
 using testsupport::ProcessResult;
 using Json = nlohmann::json;
-using Variables = std::map<std::string, std::optional<std::string>>;
+using Variables = testsupport::Environment;
 
 const std::string appsFolder = PICKLINE_TEST_APPS;
 
@@ -78,9 +79,8 @@ protected:
 
     // Starts a program that runs until the test ends.
     ChildProcess& start(const std::string& program, std::vector<std::string> arguments, Variables extra = {}) {
-        auto variables = environment();
-        for (auto& [name, value] : extra) variables[name] = value;
-        apps_.push_back(std::make_unique<ChildProcess>(program, ProcessOptions{std::move(arguments), variables}));
+        apps_.push_back(std::make_unique<ChildProcess>(
+            program, ProcessOptions{std::move(arguments), testsupport::merged({environment(), extra})}));
         return *apps_.back();
     }
     // Starts a program that prints "ready" once it shows what the test needs.
@@ -102,9 +102,7 @@ protected:
     }
 
     ProcessResult runPickline(Variables extra = {}) {
-        auto variables = environment();
-        for (auto& [name, value] : extra) variables[name] = value;
-        return testsupport::runProcess(PICKLINE_BINARY, {{}, variables}, "", 10s);
+        return testsupport::runProcess(PICKLINE_BINARY, {{}, testsupport::merged({environment(), extra})}, "", 10s);
     }
     // pickline's one line, parsed; fails the test unless it ended with `status` after one line.
     Json runAndParse(int status) {
@@ -115,6 +113,12 @@ protected:
         EXPECT_EQ(lines.size(), 1u) << result.standardOutput;
         if (lines.empty()) return Json();
         return Json::parse(lines.front());
+    }
+    // pickline's one line, its files sorted: a file manager lists a selection in an order of its own.
+    Json runWithSortedFiles() {
+        auto line = runAndParse(0);
+        if (auto& files = line["payload"]["content"]; files.is_array()) std::sort(files.begin(), files.end());
+        return line;
     }
     Json textResult(const std::string& text) const {
         return Json{{"type", "result"}, {"payload", {{"selectionType", "text"}, {"content", text}}}};
@@ -141,31 +145,25 @@ protected:
     X11DesktopTest() : DesktopTest(DesktopKind::x11) {}
 };
 
-const Json noneResult = Json::parse(R"({"type":"result","payload":{"selectionType":"none","content":null}})");
-
 TEST_P(OnEachDesktop, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
-    showSelection({"entry", "hello brave world", "6", "11"});
-    EXPECT_EQ(runAndParse(0), textResult("brave"));
-    TearDown();
-    SetUp();
-    showSelection({"textview", "first line\nsecond / line\nthird", "6", "24"});
-    auto result = runPickline();
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardOutput,
-              "{\"payload\":{\"content\":\"line\\nsecond \\/ line\",\"selectionType\":\"text\"},\"type\":\"result\"}\n");
+    const std::string brave = R"({"payload":{"content":"brave","selectionType":"text"},"type":"result"})" "\n";
+    const std::string lines = R"({"payload":{"content":"line\nsecond \/ line","selectionType":"text"},"type":"result"})" "\n";
+    const std::string none = R"({"payload":{"content":null,"selectionType":"none"},"type":"result"})" "\n";
     // GTK 4 and Qt 5 offer no collection query: the focus is found by walking the window.
-    TearDown();
-    SetUp();
-    showSelection({"hello brave world", "6", "11"}, "gtk4-selection.py");
-    EXPECT_EQ(runAndParse(0), textResult("brave"));
-    TearDown();
-    SetUp();
-    showSelection({"first line\nsecond / line", "6", "24"}, "qt5-selection.py");
-    EXPECT_EQ(runAndParse(0), textResult("line\nsecond / line"));
-    TearDown();
-    SetUp();
-    showSelection({"none", "text without a selection"});
-    EXPECT_EQ(runAndParse(0), noneResult);
+    for (const auto& [app, arguments, line] : std::vector<std::tuple<std::string, std::vector<std::string>, std::string>>{
+             {"selection-app.py", {"entry", "hello brave world", "6", "11"}, brave},
+             {"selection-app.py", {"textview", "first line\nsecond / line\nthird", "6", "24"}, lines},
+             {"gtk4-selection.py", {"hello brave world", "6", "11"}, brave},
+             {"qt5-selection.py", {"first line\nsecond / line", "6", "24"}, lines},
+             {"selection-app.py", {"none", "text without a selection"}, none}}) {
+        SCOPED_TRACE(app + " " + arguments.front());
+        showSelection(arguments, app);
+        auto result = runPickline();
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.standardOutput, line);
+        TearDown();
+        SetUp();
+    }
 }
 
 struct FileManager {
@@ -201,14 +199,12 @@ TEST_P(FileManagerTest, ReportsTheSelectedFilesWithSmallTextContents) {
     startReady("/usr/bin/python3", {appsFolder + "/select-items.py", GetParam().busName, "café menu.png", "notes.txt"});
 
     auto url = "file://" + elsewhere.path().string() + "/My%20Files/";
-    auto line = runAndParse(0);
-    auto& files = line["payload"]["content"];
-    if (files.is_array()) std::sort(files.begin(), files.end());
-    EXPECT_EQ(line, (Json{{"type", "result"},
-                          {"payload",
-                           {{"selectionType", "files"},
-                            {"content", Json::array({{{"path", url + "caf%C3%A9%20menu.png"}},
-                                                     {{"path", url + "notes.txt"}, {"text", "first/notes\n"}}})}}}}));
+    EXPECT_EQ(runWithSortedFiles(),
+              (Json{{"type", "result"},
+                    {"payload",
+                     {{"selectionType", "files"},
+                      {"content", Json::array({{{"path", url + "caf%C3%A9%20menu.png"}},
+                                               {{"path", url + "notes.txt"}, {"text", "first/notes\n"}}})}}}}));
 }
 
 // Labels that are not file names: PCManFM shows a desktop entry's Name and a name that is
@@ -220,12 +216,9 @@ TEST_F(X11DesktopTest, ReportsTheFilesBehindLabelsThatAreNotTheirNames) {
     startQuietly("/usr/bin/pcmanfm", {elsewhere.path().string()}, {{"GTK_MODULES", "gail:atk-bridge"}});
     startReady("/usr/bin/python3", {appsFolder + "/select-items.py", "pcmanfm", "Pretty Name", "caf\uFFFD.txt"});
 
-    auto line = runAndParse(0);
-    auto& files = line["payload"]["content"];
-    if (files.is_array()) std::sort(files.begin(), files.end());
     auto url = "file://" + elsewhere.path().string();
-    EXPECT_EQ(files, Json::parse(R"([{"path":")" + url + R"(/app.desktop"},{"path":")" + url +
-                                 R"(/caf%E9.txt","text":"old"}])"));
+    EXPECT_EQ(runWithSortedFiles()["payload"]["content"],
+              Json::parse(R"([{"path":")" + url + R"(/app.desktop"},{"path":")" + url + R"(/caf%E9.txt","text":"old"}])"));
 }
 
 FileManager nautilus{"org.gnome.Nautilus", {"/usr/bin/nautilus", "--new-window"},

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,16 +10,13 @@
 
 namespace portline::testing {
 
-using Environment = std::map<std::string, std::optional<std::string>>;
+using testsupport::Environment;
 
 // A private home and a private sound server for the portline binary, with pactl as witness.
 class PortlineProcess : public ::testing::Test {
 protected:
     Environment environment(const Environment& extra = {}) const {
-        Environment result = home_.environment();
-        for (const auto& [name, value] : server_.environment()) result[name] = value;
-        for (const auto& [name, value] : extra) result[name] = value;
-        return result;
+        return testsupport::merged({home_.environment(), server_.environment(), extra});
     }
 
     testsupport::ProcessResult run(std::vector<std::string> arguments, const Environment& extra = {}) const {
@@ -35,13 +30,7 @@ protected:
         return lines.empty() ? cli::Json() : cli::Json::parse(lines.front());
     }
 
-    std::string pactl(const std::vector<std::string>& arguments) const {
-        const auto result = server_.pactl(arguments);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        std::string text = result.standardOutput;
-        while (!text.empty() && text.back() == '\n') text.pop_back();
-        return text;
-    }
+    std::string pactl(const std::vector<std::string>& arguments) const { return server_.pactlOutput(arguments); }
 
     testsupport::TemporaryHome home_;
     testsupport::SoundServer server_;

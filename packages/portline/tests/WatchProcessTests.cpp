@@ -17,9 +17,16 @@ constexpr auto kLineTimeout = 5s;  // only guards against a hang
 
 class WatchProcess : public PortlineProcess {
 protected:
+    std::unique_ptr<testsupport::ChildProcess> launchWatch(std::vector<std::string> options = {},
+                                                           const Environment& extra = {}) {
+        options.insert(options.begin(), "watch");
+        return std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
+                                                           testsupport::ProcessOptions{options, environment(extra)});
+    }
+
+    // A watch that has said it is ready.
     std::unique_ptr<testsupport::ChildProcess> startWatch(const Environment& extra = {}) {
-        auto child = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
-                                                                 testsupport::ProcessOptions{{"watch"}, environment(extra)});
+        auto child = launchWatch({}, extra);
         const auto ready = nextLine(*child);
         EXPECT_EQ(ready.dump(), R"({"type":"status","payload":{"stage":"ready","message":"监听已启动"}})");
         return child;
@@ -109,8 +116,7 @@ TEST_F(WatchProcess, EndsWithStatusOneOnceNobodyReadsItsLines) {
 
 TEST_F(WatchProcess, GoesOnAfterTheSoundServerRestarts) {
     const auto logFile = (home_.path() / "watch.log").string();
-    auto watch = std::make_unique<testsupport::ChildProcess>(
-        PORTLINE_BINARY, testsupport::ProcessOptions{{"watch", "--log-file", logFile}, environment()});
+    auto watch = launchWatch({"--log-file", logFile});
     const auto ready = nextLine(*watch);
     EXPECT_EQ(ready.at("payload").at("logPath"), logFile);
 
@@ -156,8 +162,7 @@ TEST_F(WatchProcess, AServerThatAnswersAfterReadyIsReportedAsTheListItThenShows)
 
 TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComesAndADefaultChangedWhileItWasAway) {
     server_.stop();
-    auto watch = std::make_unique<testsupport::ChildProcess>(PORTLINE_BINARY,
-                                                             testsupport::ProcessOptions{{"watch"}, environment()});
+    auto watch = launchWatch();
     EXPECT_EQ(nextLine(*watch).at("payload").at("stage"), "ready");
     server_.start();
     const auto arrived = nextLine(*watch);
@@ -178,14 +183,12 @@ TEST_F(WatchProcess, StartedWithoutAServerItReportsTheListOnceOneComesAndADefaul
 
 TEST_F(WatchProcess, AStalledServerDoesNotHoldBackReadyOrTheStop) {
     const testsupport::SilentSocket silent(home_.path() / "silent");
-    testsupport::ChildProcess watch(
-        PORTLINE_BINARY,
-        testsupport::ProcessOptions{{"watch"}, environment({{"PULSE_SERVER", "unix:" + (home_.path() / "silent").string()}})});
+    auto watch = launchWatch({}, {{"PULSE_SERVER", "unix:" + (home_.path() / "silent").string()}});
     // One bound covers the whole start; a wait per step once added up to nearly three seconds.
-    const auto ready = watch.readLine(2s);
+    const auto ready = watch->readLine(2s);
     ASSERT_TRUE(ready.has_value());
     EXPECT_EQ(cli::Json::parse(*ready).at("payload").at("stage"), "ready");
-    expectStopsCleanly(watch, SIGTERM);
+    expectStopsCleanly(*watch, SIGTERM);
 }
 
 }  // namespace
