@@ -240,8 +240,7 @@ struct Transcription {
 TranscriptionPipeline pipeline(std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,
                                AudioStreamConfig audioConfig = config) {
     return TranscriptionPipeline(audioConfig, PCMBufferStreamBuilder(audioConfig, logger), std::move(models), "zh-CN",
-                                 TranscriptionPreset::progressiveTranscription,
-                                 std::make_shared<CasingAndSpacingFormatter>(), logger);
+                                 TranscriptionPreset::progressiveTranscription, logger);
 }
 
 Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechModels> models, const cli::Logger& logger,

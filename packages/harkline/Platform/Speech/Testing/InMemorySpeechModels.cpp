@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "harkline/Platform/Speech/Download/InstallationLoop.h"
+#include "harkline/Transcription/CasingAndSpacingFormatter.h"
 
 namespace harkline {
 namespace {
@@ -92,6 +93,15 @@ std::optional<std::string> InMemorySpeechModels::servingLocale(const std::string
     auto found = state_->script.servingLocales.find(locale);
     if (found == state_->script.servingLocales.end()) return std::nullopt;
     return found->second;
+}
+
+std::unique_ptr<TextFormatter> InMemorySpeechModels::openTextFormatter(const std::string&) const {
+    return std::make_unique<CasingAndSpacingFormatter>();
+}
+
+FormattingModelState InMemorySpeechModels::formattingModel(const std::string& locale) const {
+    auto found = state_->script.formattingModels.find(locale);
+    return found == state_->script.formattingModels.end() ? FormattingModelState{} : found->second;
 }
 
 std::unique_ptr<StreamingDecoder> InMemorySpeechModels::openDecoder(const std::string& locale) const {

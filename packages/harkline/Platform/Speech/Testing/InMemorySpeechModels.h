@@ -41,6 +41,10 @@ public:
         std::optional<ScriptedSpeechGate::Script> gate;
         std::optional<std::string> gateFailure;
 
+        // The formatting model by locale; locales not named have none. Finals are formatted
+        // without a model in any case.
+        std::map<std::string, FormattingModelState> formattingModels;
+
         std::vector<std::string> supportedLocales;
         std::vector<std::string> installedLocales;
         // Status by locale; locales not named are unsupported. A finished installation
@@ -78,6 +82,9 @@ public:
     std::optional<std::string> servingLocale(const std::string& locale) const override;
     bool hasAnyModel() const override { return !state_->script.servingLocales.empty(); }
     std::unique_ptr<StreamingDecoder> openDecoder(const std::string& locale) const override;
+
+    std::unique_ptr<TextFormatter> openTextFormatter(const std::string& locale) const override;
+    FormattingModelState formattingModel(const std::string& locale) const override;
 
     std::vector<std::string> supportedLocales() const override { return state_->script.supportedLocales; }
     std::vector<std::string> installedLocales() const override { return state_->script.installedLocales; }
