@@ -32,9 +32,11 @@ enum class ModelStatus {
 // The formatting model (punctuation, casing) of a locale's model.
 struct FormattingModelState {
     enum class Presence {
-        none,       // the locale's model has none, and none is offered for it
+        none,       // the locale's model has none, and none is offered for it (or the
+                    // locale's model is not installed)
         installed,  // in place and whole
-        missing,    // offered, not installed: `assets.download` fetches it
+        missing,    // offered with the recognition model in place, not installed:
+                    // `assets.download` fetches it
         damaged,    // installed, but its files are missing or changed
     };
     Presence presence = Presence::none;

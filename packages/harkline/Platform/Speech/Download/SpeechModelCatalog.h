@@ -48,7 +48,7 @@ public:
 class SpeechModelCatalog {
 public:
     static constexpr const char* environmentVariable = "TESSARYN_SPEECH_MODEL_CATALOG";
-    // A catalogue is a few lines per locale; the built-in one is under 3 KB.
+    // A catalogue is a few lines per locale; the built-in one is under 4 KB.
     static constexpr std::uintmax_t largestCatalog = 1 << 20;
 
     explicit SpeechModelCatalog(std::vector<CatalogModel> models) : models_(std::move(models)) {}

@@ -223,9 +223,13 @@ FormattingModelState StoredSpeechModels::formattingModel(const std::string& requ
             return {Presence::damaged, reason};
         }
     }
+    // Missing: the recognition model offered is in place without it. A locale whose model is
+    // not installed at all misses more than that, and its status says so.
     auto source = presentSource(*locale);
     auto offered = source ? std::nullopt : catalogModelIfReadable(*locale);
-    if ((source && namesFormattingModel(source->source.components)) || (offered && namesFormattingModel(offered->components())))
+    bool offersFormatting =
+        (source && namesFormattingModel(source->source.components)) || (offered && namesFormattingModel(offered->components()));
+    if (offersFormatting && isInstalled(*locale, source, offered))
         return {Presence::missing, "formatting model for " + *locale + " is not installed; run `harkline assets.download --locale " +
                                        *locale + "`"};
     return {};
