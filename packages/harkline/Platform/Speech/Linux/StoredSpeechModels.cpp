@@ -228,7 +228,7 @@ FormattingModelState StoredSpeechModels::formattingModel(const std::string& requ
     auto source = presentSource(*locale);
     auto offered = source ? std::nullopt : catalogModelIfReadable(*locale);
     bool offersFormatting =
-        (source && namesFormattingModel(source->source.components)) || (offered && namesFormattingModel(offered->components()));
+        (source && namesFormattingModel(source->components)) || (offered && namesFormattingModel(offered->components()));
     if (offersFormatting && isInstalled(*locale, source, offered))
         return {Presence::missing, "formatting model for " + *locale + " is not installed; run `harkline assets.download --locale " +
                                        *locale + "`"};
@@ -256,7 +256,7 @@ std::vector<std::string> StoredSpeechModels::servedLocales() const {
 std::vector<std::string> StoredSpeechModels::supportedLocales() const {
     auto locales = installedLocales();
     for (const auto& candidate : places_.sources)
-        if (isKnownEngine(candidate.source.engine) && candidate.source.isPresent()) locales.push_back(candidate.source.locale);
+        if (isKnownEngine(candidate.engine) && candidate.isPresent()) locales.push_back(candidate.locale);
     try {
         auto catalog = places_.catalog ? places_.catalog() : SpeechModelCatalog({});
         for (const auto& model : catalog.models())
@@ -320,7 +320,7 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::nothingToInstall(c
     return nullptr;
 }
 
-bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optional<InstallableSpeechModelSource>& source,
+bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optional<SpeechModelSource>& source,
                                      const std::optional<CatalogModel>& offered) const {
     std::optional<InstalledSpeechModel> installed;
     if (auto recorded = places_.store.recordedModel(locale)) {
@@ -330,7 +330,7 @@ bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optio
     if (source) {
         try {
             return installed &&
-                   sameModelFiles(installed->manifest, manifestPart(source->source.manifest(), isRecognitionRole));
+                   sameModelFiles(installed->manifest, manifestPart(source->manifest(), isRecognitionRole));
         } catch (const std::filesystem::filesystem_error&) {
             return false;  // the source changed while it was listed: installing it will tell
         }
@@ -339,12 +339,12 @@ bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optio
     return installed || systemModel(places_.systemModels, locale);
 }
 
-bool StoredSpeechModels::isComplete(const std::string& locale, const std::optional<InstallableSpeechModelSource>& source,
+bool StoredSpeechModels::isComplete(const std::string& locale, const std::optional<SpeechModelSource>& source,
                                     const std::optional<CatalogModel>& offered) const {
     auto installed = places_.store.installedModel(locale);
     if (source) {
         try {
-            return installed && sameModelFiles(installed->manifest, source->source.manifest());
+            return installed && sameModelFiles(installed->manifest, source->manifest());
         } catch (const std::filesystem::filesystem_error&) {
             return false;  // the source changed while it was listed: installing it will tell
         }
@@ -353,9 +353,9 @@ bool StoredSpeechModels::isComplete(const std::string& locale, const std::option
     return installed || systemModel(places_.systemModels, locale);
 }
 
-std::optional<InstallableSpeechModelSource> StoredSpeechModels::presentSource(const std::string& locale) const {
+std::optional<SpeechModelSource> StoredSpeechModels::presentSource(const std::string& locale) const {
     for (const auto& candidate : places_.sources)
-        if (candidate.source.locale == locale && isKnownEngine(candidate.source.engine) && candidate.source.isPresent())
+        if (candidate.locale == locale && isKnownEngine(candidate.engine) && candidate.isPresent())
             return candidate;
     return std::nullopt;
 }
@@ -381,7 +381,7 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::downloadInstallati
     const auto& models = places_.store.modelsDirectory();
     auto folder = ModelDownload::folderFor(models, locale);
     keepIntactFiles(places_.store, locale, model, folder);
-    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}};
+    SpeechModelSource source{locale, model.engine, folder, model.components()};
     FetchedModelSource fetched;
     for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
     fetched.fetch = [folder, model](InstallationLoop& loop) {

@@ -51,7 +51,7 @@ class StoredSpeechModels final : public SpeechModels {
 public:
     struct Places {
         SpeechModelStore store;
-        std::vector<InstallableSpeechModelSource> sources;
+        std::vector<SpeechModelSource> sources;
         std::vector<SpeechModelSource> systemModels;
         std::function<SpeechModelCatalog()> catalog;
         // Loads a model in a process of its own; after each installation, and before a
@@ -105,11 +105,11 @@ private:
     // `offered` is what the catalogue offers for the locale, asked for by the caller, who
     // decides what an unreadable catalogue means. Installed: the recognition model offered
     // is in place; complete: the whole model offered is.
-    bool isComplete(const std::string& canonicalLocale, const std::optional<InstallableSpeechModelSource>& source,
+    bool isComplete(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
                     const std::optional<CatalogModel>& offered) const;
-    bool isInstalled(const std::string& canonicalLocale, const std::optional<InstallableSpeechModelSource>& source,
+    bool isInstalled(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
                      const std::optional<CatalogModel>& offered) const;
-    std::optional<InstallableSpeechModelSource> presentSource(const std::string& canonicalLocale) const;
+    std::optional<SpeechModelSource> presentSource(const std::string& canonicalLocale) const;
     // Throws SpeechModelCatalogError for a catalogue that cannot be read.
     std::optional<CatalogModel> catalogModel(const std::string& canonicalLocale) const;
     // Without the catalogue's errors: for questions that only ask what could be installed.

@@ -174,7 +174,7 @@ void StagedModelInstallation::removeStaleStagingFolders(const fs::path& modelsDi
 
 void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch) {
     InstallationLoop loop(progress_, watch);
-    const auto& locale = source_.source.locale;
+    const auto& locale = source_.locale;
     std::error_code error;
     fs::create_directories(modelsDirectory_, error);
     if (error) throw std::system_error(error, "cannot create the model folder " + modelsDirectory_.string());
@@ -185,7 +185,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
     removeStaleStagingFolders(modelsDirectory_, locale);
 
     if (fetched_) fetched_->fetch(loop);
-    auto manifest = source_.source.manifest();
+    auto manifest = source_.manifest();
     if (manifest.files.empty()) throw std::runtime_error("the model source of " + locale + " holds no files");
     auto totalBytes = std::accumulate(manifest.files.begin(), manifest.files.end(), std::uintmax_t{0},
                                       [](std::uintmax_t sum, const SpeechModelFile& file) { return sum + file.size; });
@@ -208,7 +208,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
         if (fetched_) {
             // A link keeps the download whole for a resume should this installation fail; a file
             // system without hard links gets a copy instead.
-            auto fetchedFile = source_.source.directory / file.path;
+            auto fetchedFile = source_.directory / file.path;
             if (!fs::is_regular_file(fs::symlink_status(fetchedFile, error)))
                 throw std::runtime_error(fetchedFile.string() + " is not a regular file: it is left alone");
             fs::create_hard_link(fetchedFile, copy, error);
@@ -218,7 +218,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
             auto expected = fetched_->sha256.find(file.path);
             file.sha256 = expected == fetched_->sha256.end() ? "" : expected->second;
         } else {
-            file.sha256 = copier.copy(source_.source.directory / file.path, copy, file.size);
+            file.sha256 = copier.copy(source_.directory / file.path, copy, file.size);
         }
         if (Sha256::ofFile(copy) != *file.sha256)
             throw std::runtime_error(fetched_ ? "checksum mismatch for " + file.path
@@ -238,7 +238,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
     loop.serve();
     swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
     syncDirectory(modelsDirectory_);
-    if (fetched_) fs::remove_all(source_.source.directory, error);
+    if (fetched_) fs::remove_all(source_.directory, error);
     progress_.setFractionCompleted(1.0);
 }
 
