@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Files/FileDescriptor.h"
 #include "harkline/Platform/Speech/Models/FileDigest.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 
@@ -20,6 +21,7 @@ namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
+using cli::FileDescriptor;
 
 constexpr std::size_t copyChunkSize = 128 * 1024;
 
@@ -27,26 +29,6 @@ constexpr std::size_t copyChunkSize = 128 * 1024;
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Closes a descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now, so that a failing close (delayed write errors) is reported.
-    void close(const std::string& what) {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) failWithErrno(what);
-    }
-
-private:
-    int fd_;
-};
 
 void syncPath(const fs::path& path, int flags) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
@@ -108,7 +90,7 @@ public:
         }
         if (copied != expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
         if (::fsync(output.get()) != 0) failWithErrno("cannot sync " + to.string());
-        output.close("cannot write " + to.string());
+        if (output.close() != 0) failWithErrno("cannot write " + to.string());
         return digest.hexDigest();
     }
 
