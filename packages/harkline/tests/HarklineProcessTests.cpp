@@ -54,24 +54,33 @@ TEST_F(HarklineProcess, DiagnosticsStateOnAFreshHomeReportsOnlyTheLogPathAndLogs
     EXPECT_EQ(match[1], defaultLog());
 }
 
-TEST_F(HarklineProcess, SectionsOfEarlierRunsSurviveAndBrokenFilesAreReplaced) {
-    writeFile(diagnosticsFile(),
-              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
-              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":"\/old"})");
-    auto result = run({"diagnostics.state"});
-    auto payload = cli::Json::parse(result.standardOutput).at("payload");
-    EXPECT_EQ(payload.at("data").dump(),
-              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
-              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":")" +
-                  defaultLog() + "\"}");
-
-    for (std::string broken : {std::string("{\"env\":"), std::string("\x00\x01garbage", 9), std::string(3 << 20, '{')}) {
-        writeFile(diagnosticsFile(), broken);
-        result = run({"diagnostics.state"});
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(cli::Json::parse(result.standardOutput).at("payload").at("data").dump(),
-                  "{\"lastLogPath\":\"" + defaultLog() + "\"}");
-        EXPECT_EQ(cli::Json::parse(readFile(diagnosticsFile())).dump(), "{\"lastLogPath\":\"" + defaultLog() + "\"}");
+TEST_F(HarklineProcess, SectionsOfEarlierRunsSurviveAndWhatIsNoWholeSnapshotIsReplaced) {
+    const std::string sections =
+        R"("env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
+        R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},)"
+        R"("download":{"locale":"en-US","progress":0.5,"status":"downloading","updatedAt":817000000.25},)";
+    const std::string reason =
+        R"("env":{"macOSVersion":"1.2.3","speechApi":"unavailable","authorization":"unknown","reason":"speech_api_unavailable"},)";
+    // Each file, and the sections of it that the next run keeps.
+    const std::pair<std::string, std::string> files[] = {
+        {"{" + sections + R"("lastLogPath":"\/old"})", sections},
+        {"{" + reason + R"("assets":null,"extra":1})", reason},
+        {"", ""}, {"{\"env\":", ""}, {std::string("\x00\x01garbage", 9), ""}, {"[]", ""}, {R"({"lastLogPath":5})", ""},
+        {R"({"download":{"locale":"en-US","progress":0.1,"status":"downloading"}})", ""},  // no updatedAt
+        {R"({"assets":{"locale":"en-US","status":"assets-ready","installed":"yes"}})", ""},
+        {R"({"env":"available"})", ""},
+        {R"({"lastLogPath":")" + std::string(1 << 20, 'x') + "\"}", ""},  // larger than a snapshot is read
+        {"fifo", ""},  // not waited on
+    };
+    for (const auto& [contents, kept] : files) {
+        std::filesystem::remove(diagnosticsFile());
+        if (contents == "fifo") ASSERT_EQ(::mkfifo(diagnosticsFile().c_str(), 0600), 0);
+        else writeFile(diagnosticsFile(), contents);
+        auto result = run({"diagnostics.state"});
+        EXPECT_EQ(result.exitStatus, 0) << contents.substr(0, 80);
+        auto data = "{" + kept + "\"lastLogPath\":\"" + defaultLog() + "\"}";
+        EXPECT_EQ(cli::Json::parse(result.standardOutput).at("payload").at("data").dump(), data) << contents.substr(0, 80);
+        EXPECT_EQ(readFile(diagnosticsFile()), std::regex_replace(data, std::regex("/"), "\\/"));
     }
 }
 
@@ -139,9 +148,11 @@ TEST_F(HarklineProcess, DiagnosticsLogsReportsThePathAndTheTailOnRequest) {
         << tail;
     EXPECT_EQ(data.at("path"), log.string());
     for (std::vector<std::string> noTail : {std::vector<std::string>{"--tail", "0"}, {"--tail", "-3"}, {"--tail=abc"},
-                                            {"--tail="}, {"--tail"}, {}})
-        EXPECT_FALSE(dataOf(noTail).contains("tail"));
-    EXPECT_TRUE(dataOf({"--tail=+1000"}).at("tail").get<std::string>().starts_with("a\nb\nc\n"));
+                                            {"--tail="}, {"--tail"}, {}, {"--tail=5x"}, {"--tail= 5"}, {"--tail=+-3"},
+                                            {"--tail=1.5"}, {"--tail=9223372036854775808"}})
+        EXPECT_FALSE(dataOf(noTail).contains("tail")) << (noTail.empty() ? "" : noTail.back());
+    for (const char* whole : {"--tail=+1000", "--tail=9223372036854775807"})
+        EXPECT_TRUE(dataOf({whole}).at("tail").get<std::string>().starts_with("a\nb\nc\n")) << whole;
 }
 
 TEST_F(HarklineProcess, HostileArgumentsNeitherCrashNorHang) {
