@@ -305,29 +305,6 @@ TEST(Transcription, AReadFailureTravelsThroughEveryStageToOneErrorLine) {
         EXPECT_TRUE(log.contains(std::string("ERROR ") + stage + ": read: Is a directory")) << stage;
 }
 
-TEST(Transcription, TheGateLetsOnlySpeechThroughAndEachStretchEndsInItsFinal) {
-    RecordingLog log;
-    // Windows of 300 samples, which the buffers of 2048 frames split.
-    std::vector<bool> speech(21, false);
-    for (std::size_t window : {2, 3, 4, 5, 12, 13}) speech[window] = true;
-    auto models = std::make_shared<InMemorySpeechModels>(Script{
-        .hypothesesAtFinish = {{"one stretch", true}, {"", true}},
-        .gate = ScriptedSpeechGate::Script{.windowSamples = 300, .speechWindows = speech, .pauseWindows = 3,
-                                           .windowsBeforeStart = 1, .pauseTailSamples = 100},
-    });
-    auto run = transcribe(bytesOf(3 * 4096), models, log.logger());
-    ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
-    ASSERT_EQ(run.lines.size(), 5u) << "empty finals are dropped";
-    EXPECT_EQ(run.lines[2]["payload"]["text"], "one stretch");
-    EXPECT_EQ(run.lines[3]["payload"]["text"], "one stretch");
-    EXPECT_EQ(run.lines[4], status("input-stream-closed", 12288)) << "every input byte counts, speech or not";
-
-    // Which samples of a stretch reach the engine: SpeechGate's tests, in every pattern of reads.
-    EXPECT_EQ(models->record().decoderCalls, (std::vector<std::string>{"feed", "finish", "feed", "finish"}));
-    EXPECT_TRUE(log.contains("INFO 语音门控已启用"));
-    EXPECT_EQ(log.count("DEBUG 语音门控：语音结束"), 2);
-}
-
 TEST(FinalTextFormatting, CapitalsBecomeLowerCaseCjkMeetsEnglishWithASpaceAndCasedTextKeepsItsLetters) {
     const CasingAndSpacingFormatter formatter;
     const std::pair<std::string, std::string> cases[] = {
