@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli-frame/Testing/RecordingLogger.h"
 #include "harkline/Diagnostics/DiagnosticsStore.h"
 #include "harkline/Diagnostics/LogTail.h"
 #include "test-support/TemporaryHome.h"
@@ -32,14 +33,13 @@ TEST(DiagnosticsStore, ConcurrentUpdatesAreAllKeptAndAFailedWriteIsLogged) {
     EXPECT_EQ(onDisk, store.currentSnapshot());
     EXPECT_TRUE(onDisk.download && onDisk.assets);
 
-    std::vector<std::string> logged;
+    cli::RecordingLogger log;
     writeFile(home.path() / "file", "x");
-    DiagnosticsStore broken(home.path() / "file" / "diagnostics.json",
-                            cli::Logger([&](cli::LogLevel, std::string_view message) { logged.emplace_back(message); }, {}));
+    DiagnosticsStore broken(home.path() / "file" / "diagnostics.json", log.logger());
     broken.updateLogPath("/l");
     EXPECT_EQ(broken.currentSnapshot().lastLogPath, "/l");
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_TRUE(logged[0].starts_with("写入诊断信息失败: ")) << logged[0];
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_TRUE(log.lines()[0].starts_with("ERROR 写入诊断信息失败: ")) << log.lines()[0];
 }
 
 TEST(LogTail, ReturnsTheLastPiecesSplitAtLineFeeds) {
