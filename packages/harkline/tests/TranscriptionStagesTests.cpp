@@ -258,47 +258,33 @@ TEST(Transcription, TheRequestedLocaleResolvesToTheOneServedAndAFailureIsLogged)
 }
 
 TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
-    struct Case {
-        const char* name;
-        Script script;
-        std::string code;
-        std::string message;
-        std::string logLine;
-    };
-    std::vector<Case> cases{
-        {"no model", Script{.servingLocales = {}}, "apple_backend_unavailable", "Apple Speech 模块当前不可用。",
+    // Each script, the code and message of its error line, and the failing stage's log line.
+    const std::tuple<Script, std::string, std::string, std::string> cases[] = {
+        {{.servingLocales = {}}, "apple_backend_unavailable", "Apple Speech 模块当前不可用。",
          "ERROR SpeechTranscriber 当前不可用，无法启动 Apple 后端"},
-        {"open", Script{.openFailure = "model missing"}, "apple_transcribe_failed", "model missing",
-         "ERROR 转写管线出错: model missing"},
-        {"feed", Script{.feedFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke",
-         "ERROR SpeechAnalyzer 运行抛出错误: decoder broke"},
-        {"finish", Script{.finishFailure = "no final"}, "apple_transcribe_failed", "no final",
-         "ERROR SpeechAnalyzer 运行抛出错误: no final"},
+        {{.openFailure = "model missing"}, "apple_transcribe_failed", "model missing", "ERROR 转写管线出错: model missing"},
+        {{.feedFailure = "decoder broke"}, "apple_transcribe_failed", "decoder broke", "ERROR SpeechAnalyzer 运行抛出错误: decoder broke"},
+        {{.finishFailure = "no final"}, "apple_transcribe_failed", "no final", "ERROR SpeechAnalyzer 运行抛出错误: no final"},
     };
     // A megabyte, more than the reader may queue: a failure finds it waiting for room,
     // and the run must stop it to end.
     const auto audio = bytesOf(1 << 20);
-    for (auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
+    for (const auto& [script, code, message, logLine] : cases) {
+        SCOPED_TRACE(message);
         RecordingLog log;
-        auto models = std::make_shared<InMemorySpeechModels>(testCase.script);
-        auto run = transcribe(audio, models, log.logger());
+        auto run = transcribe(audio, std::make_shared<InMemorySpeechModels>(script), log.logger());
         EXPECT_EQ(run.outcome, CLIRuntime::Outcome::failed);
-        ASSERT_GE(run.lines.size(), 3u);
-        EXPECT_EQ(run.lines.back(), error(testCase.code, testCase.message));
-        EXPECT_EQ(run.lines.size(), 3u);
-        EXPECT_TRUE(log.contains(testCase.logLine));
-        EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + testCase.message));
+        ASSERT_EQ(run.lines.size(), 3u);
+        EXPECT_EQ(run.lines.back(), error(code, message));
+        EXPECT_TRUE(log.contains(logLine));
+        EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + message));
     }
 
-}
-
-TEST(Transcription, AReadFailureTravelsThroughEveryStageToOneErrorLine) {
+    // A read failure travels through every stage to one error line.
     RecordingLog log;
     RuntimeOutput output;
-    auto models = std::make_shared<InMemorySpeechModels>(Script{});
     CLIRuntime runtime(output.emitter(), StandardInputStream(::open("/", O_RDONLY | O_CLOEXEC), log.logger()),
-                       pipeline(models, log.logger()), log.logger());
+                       pipeline(std::make_shared<InMemorySpeechModels>(Script{}), log.logger()), log.logger());
     EXPECT_EQ(runtime.run(), CLIRuntime::Outcome::failed);
     EXPECT_EQ(output.lines().back(), error("apple_transcribe_failed", "read: Is a directory"));
     for (const char* stage : {"标准输入读取失败", "PCM 解析出错", "构建 Analyzer 输入流失败", "SpeechAnalyzer 运行抛出错误", "转写管线出错"})
