@@ -26,32 +26,6 @@ std::vector<std::int16_t> numbered(std::size_t count) {
 
 using Hypothesis = StreamingDecoder::Hypothesis;
 
-struct GatedRun {
-    std::vector<std::string> calls;
-    std::vector<std::int16_t> decoded;
-    std::vector<Hypothesis> hypotheses;
-};
-
-// Runs a scripted decoder behind a scripted gate over `audio`, read in pieces of the
-// given sizes (repeated).
-GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio, const std::vector<std::size_t>& reads,
-                  InMemorySpeechModels::Script engine = {}) {
-    InMemorySpeechModels models(std::move(engine));
-    GatedDecoder decoder(models.openDecoder("en-US"), std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
-    GatedRun run;
-    auto collect = [&](std::vector<Hypothesis> more) { run.hypotheses.insert(run.hypotheses.end(), more.begin(), more.end()); };
-    for (std::size_t offset = 0, read = 0; offset < audio.size(); ++read) {
-        auto size = std::min(reads[read % reads.size()], audio.size() - offset);
-        collect(decoder.feed(audio.data() + offset, size));
-        offset += size;
-    }
-    collect(decoder.finish());
-    auto record = models.record();
-    run.calls = record.decoderCalls;
-    run.decoded = record.samples;
-    return run;
-}
-
 const std::vector<std::vector<std::size_t>> readSizes{{1}, {3}, {4}, {5}, {7, 1, 13}, {1000}};
 
 // Each case is read in every pattern of read sizes, none of which may change what reaches
@@ -96,11 +70,19 @@ TEST(SpeechGate, EachStretchReachesTheEngineWithTheAudioTheGateKeepsAroundIt) {
         for (std::size_t stretch = 0; stretch < stretches; ++stretch) calls.insert(calls.end(), {"feed", "finish"});
         for (const auto& reads : readSizes) {
             SCOPED_TRACE(std::string(name) + ", reads of " + testing::PrintToString(reads));
-            auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
-            EXPECT_EQ(run.decoded, expected);
-            EXPECT_EQ(run.calls, calls);
+            InMemorySpeechModels models({.hypothesesAtFinish = {{"go", true}}});
+            GatedDecoder decoder(models.openDecoder("en-US"), std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
+            std::vector<Hypothesis> hypotheses;
+            for (std::size_t offset = 0, read = 0; offset < audio.size(); offset += reads[read++ % reads.size()]) {
+                auto more = decoder.feed(audio.data() + offset, std::min(reads[read % reads.size()], audio.size() - offset));
+                hypotheses.insert(hypotheses.end(), more.begin(), more.end());
+            }
+            auto last = decoder.finish();
+            hypotheses.insert(hypotheses.end(), last.begin(), last.end());
+            EXPECT_EQ(models.record().samples, expected);
+            EXPECT_EQ(models.record().decoderCalls, calls);
             if (stretches < 2) {
-                EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>(stretches, {"go", true})));
+                EXPECT_EQ(hypotheses, (std::vector<Hypothesis>(stretches, {"go", true})));
             }
         }
     }
