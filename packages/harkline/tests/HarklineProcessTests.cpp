@@ -22,11 +22,8 @@ using testsupport::writeFile;
 
 class HarklineProcess : public testing::Test {
 protected:
-    ProcessResult run(std::vector<std::string> arguments,
-                      std::map<std::string, std::optional<std::string>> extraEnvironment = {}) {
-        auto environment = home_.environment();
-        for (auto& [name, value] : extraEnvironment) environment[name] = value;
-        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment});
+    ProcessResult run(std::vector<std::string> arguments, const testsupport::Environment& extra = {}) const {
+        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), testsupport::merged({home_.environment(), extra})});
     }
 
     std::string defaultLog() const { return testing_support::harklineLogPath(home_).string(); }
@@ -177,14 +174,11 @@ TEST_F(HarklineProcess, ProcessesAppendingToOneLogKeepEveryLineWhole) {
         });
     for (auto& runner : runners) runner.join();
     auto text = readFile(log);
-    const std::regex line(R"(\[[0-9T:.\-]+Z\] \[(INFO|DEBUG)\] (CLI 启动，日志写入 .*|写入消息 type=status))");
-    std::size_t start = 0, count = 0;
-    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start), ++count) {
-        EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line)) << text.substr(start, end - start);
-        start = end + 1;
-    }
-    EXPECT_EQ(start, text.size());
-    EXPECT_EQ(count, 80u);  // every queued line reached the file before its process exited
+    EXPECT_TRUE(text.ends_with("\n"));
+    const std::regex whole(R"(\[[0-9T:.\-]+Z\] \[(INFO|DEBUG)\] (CLI 启动，日志写入 .*|写入消息 type=status))");
+    auto lines = testsupport::splitLines(text);
+    for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    EXPECT_EQ(lines.size(), 80u);  // every queued line reached the file before its process exited
 }
 
 }  // namespace
