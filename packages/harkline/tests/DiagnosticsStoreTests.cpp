@@ -20,14 +20,12 @@ TEST(DiagnosticsStore, ConcurrentUpdatesAreAllKeptAndAFailedWriteIsLogged) {
     TemporaryHome home;
     auto path = home.path() / "diagnostics.json";
     DiagnosticsStore store(path, {});
-    std::vector<std::thread> threads;
-    threads.emplace_back([&] {
-        for (int index = 0; index < 50; ++index) store.updateDownload(DownloadSnapshot{"en-US", index / 50.0, "downloading", 1});
-    });
-    threads.emplace_back([&] {
+    {
+        std::jthread downloads([&] {
+            for (int index = 0; index < 50; ++index) store.updateDownload(DownloadSnapshot{"en-US", index / 50.0, "downloading", 1});
+        });
         for (int index = 0; index < 50; ++index) store.updateAssets(AssetsSnapshot{"en-US", "assets-downloading", false});
-    });
-    for (auto& thread : threads) thread.join();
+    }
     store.updateLogPath("/l");
     auto onDisk = DiagnosticsStore(path, {}).currentSnapshot();
     EXPECT_EQ(onDisk, store.currentSnapshot());

@@ -286,10 +286,6 @@ protected:
     void expectLocalOutput(const ProcessResult& run) const {
         EXPECT_EQ(withoutResultCounts(run.standardOutput), withoutResultCounts(local_.standardOutput));
     }
-    void awaitEngineEnd() const {
-        for (int attempt = 0; attempt < 600 && fs::exists(socket()); ++attempt) std::this_thread::sleep_for(50ms);
-        EXPECT_FALSE(fs::exists(socket())) << log();
-    }
 
     ProcessResult local_;
 };
@@ -362,7 +358,8 @@ TEST_F(WarmEngineProcess, AnEngineKilledMidDictationEndsItWithItsErrorLineAndThe
     ASSERT_TRUE(fs::is_socket(socket()));
     expectLocalOutput(dictate({{"TESSARYN_WARM_ENGINE_IDLE_SECONDS", "1"}}));
     EXPECT_EQ(occurrences(log(), "常驻语音引擎解码本次转写，模型为此加载"), 2u) << log();
-    awaitEngineEnd();
+    for (int attempt = 0; attempt < 600 && fs::exists(socket()); ++attempt) std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(fs::exists(socket())) << log();
     EXPECT_FALSE(engineState());
 }
 
