@@ -3,10 +3,10 @@
 #include <cstring>
 #include <optional>
 #include <random>
-#include <utility>
 #include <stop_token>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/mman.h>
