@@ -50,8 +50,7 @@ protected:
     cli::Json diagnosticsState() const { return payloadOf(run({"diagnostics.state"}).standardOutput).at("data"); }
 
     fs::path sources() const { return home_.path() / "sources"; }
-    fs::path applicationSupport() const { return home_.dataHome() / "tessaryn" / "harkline"; }
-    SpeechModelStore store() const { return SpeechModelStore::inApplicationSupport(applicationSupport()); }
+    SpeechModelStore store() const { return SpeechModelStore::inApplicationSupport(home_.dataHome() / "tessaryn" / "harkline"); }
     testsupport::TemporaryHome home_;
 };
 

@@ -71,20 +71,6 @@ protected:
         return transcriptionResults(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()));
     }
 
-    // Writes the audio in pieces of uneven sizes, so that the reads are uneven too.
-    ProcessResult transcribeInPieces(const std::string& audio) const {
-        testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment()});
-        const std::size_t sizes[] = {1, 4095, 3, 10000, 2048, 777};
-        for (std::size_t offset = 0, index = 0; offset < audio.size(); ++index) {
-            auto size = std::min(sizes[index % std::size(sizes)], audio.size() - offset);
-            EXPECT_TRUE(child.write(audio.substr(offset, size)));
-            offset += size;
-            std::this_thread::sleep_for(1ms);
-        }
-        child.closeInput();
-        return child.wait(60s);
-    }
-
     testsupport::TemporaryHome home_;
 };
 
@@ -94,7 +80,15 @@ TEST_F(SherpaOnnxProcess, SpelledTextComesBackWithGrowingPartialsAndOneFormatted
     const std::vector<std::string> spoken{"你好世界", "HELLO WORLD", "谢谢你们 THE VOICE INPUT IS READY"};
     const std::vector<std::string> typed{"你好世界", "hello world", "谢谢你们 the voice input is ready"};
     auto audio = spell(spoken[0] + "|" + spoken[1] + "|" + spoken[2]);
-    auto payloads = transcriptionResults(transcribeInPieces(audio), static_cast<std::int64_t>(audio.size()));
+    // Written in pieces of uneven sizes, so that the reads are uneven too.
+    testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment()});
+    const std::size_t sizes[] = {1, 4095, 3, 10000, 2048, 777};
+    for (std::size_t offset = 0, index = 0; offset < audio.size(); offset += sizes[index++ % std::size(sizes)]) {
+        EXPECT_TRUE(child.write(audio.substr(offset, sizes[index % std::size(sizes)])));
+        std::this_thread::sleep_for(1ms);
+    }
+    child.closeInput();
+    auto payloads = transcriptionResults(child.wait(60s), static_cast<std::int64_t>(audio.size()));
 
     std::vector<std::string> finals;
     std::string partial;

@@ -164,18 +164,15 @@ struct RuntimeOutput {
     }
 };
 
-struct Transcription {
-    CLIRuntime::Outcome outcome;
-    std::vector<cli::Json> lines;
-};
-
 TranscriptionPipeline pipeline(std::shared_ptr<const SpeechModels> models, const cli::Logger& logger) {
     return TranscriptionPipeline(config, PCMBufferStreamBuilder(config, logger), std::move(models), "zh-CN",
                                  TranscriptionPreset::progressiveTranscription,
                                  std::make_shared<CasingAndSpacingFormatter>(), logger);
 }
 
-Transcription transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechModels> models, const cli::Logger& logger) {
+// How the run ended, and its output lines.
+std::pair<CLIRuntime::Outcome, std::vector<cli::Json>> transcribe(const ByteChunk& audio, std::shared_ptr<const SpeechModels> models,
+                                                                  const cli::Logger& logger) {
     RuntimeOutput output;
     Pipe pipe;
     // A run that fails early stops reading; the audio it never took must not kill the test.
@@ -216,15 +213,15 @@ TEST(Transcription, ResultsCarryTheBytesHandedToTheDecoderAndArriveInOrder) {
         .hypothesesAtFinish = {{"hello", false}, {"hello world", true}},
     });
     auto audio = bytesOf(3 * 4096);
-    auto run = transcribe(audio, models, log.logger());
-    ASSERT_EQ(run.outcome, CLIRuntime::Outcome::closed);
-    ASSERT_EQ(run.lines.size(), 6u);
-    EXPECT_EQ(run.lines[0], status("booting"));
-    EXPECT_EQ(run.lines[1], status("ready"));
-    EXPECT_EQ(run.lines[2]["type"], "result");  // the count depends on how far the input was read
-    EXPECT_EQ(run.lines[3], result("hello", false, 12288));
-    EXPECT_EQ(run.lines[4], result("hello world", true, 12288));
-    EXPECT_EQ(run.lines[5], status("input-stream-closed", 12288));
+    auto [outcome, lines] = transcribe(audio, models, log.logger());
+    ASSERT_EQ(outcome, CLIRuntime::Outcome::closed);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], status("booting"));
+    EXPECT_EQ(lines[1], status("ready"));
+    EXPECT_EQ(lines[2]["type"], "result");  // the count depends on how far the input was read
+    EXPECT_EQ(lines[3], result("hello", false, 12288));
+    EXPECT_EQ(lines[4], result("hello world", true, 12288));
+    EXPECT_EQ(lines[5], status("input-stream-closed", 12288));
 
     auto record = models->record();
     EXPECT_EQ(record.decoderCalls, (std::vector<std::string>{"feed", "finish"}));
@@ -272,10 +269,10 @@ TEST(Transcription, EachStageFailureBecomesOneErrorLineWithItsCode) {
     for (const auto& [script, code, message, logLine] : cases) {
         SCOPED_TRACE(message);
         RecordingLog log;
-        auto run = transcribe(audio, std::make_shared<InMemorySpeechModels>(script), log.logger());
-        EXPECT_EQ(run.outcome, CLIRuntime::Outcome::failed);
-        ASSERT_EQ(run.lines.size(), 3u);
-        EXPECT_EQ(run.lines.back(), error(code, message));
+        auto [outcome, lines] = transcribe(audio, std::make_shared<InMemorySpeechModels>(script), log.logger());
+        EXPECT_EQ(outcome, CLIRuntime::Outcome::failed);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines.back(), error(code, message));
         EXPECT_TRUE(log.contains(logLine));
         EXPECT_TRUE(log.contains("ERROR CLIRuntime 捕获错误: " + message));
     }
