@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include "harkline/Commands/SpeechPresetResolver.h"
 #include "harkline/Runtime/CLIRuntime.h"
 
 namespace harkline {
@@ -19,7 +18,7 @@ int TranscribeCommand::run() {
     auto config = fixedConfig();
     CLIRuntime runtime(context_.emitter, StandardInputStream(STDIN_FILENO, context_.logger, queuedAudioSeconds * config.bytesPerSecond()),
                        TranscriptionPipeline(config, PCMBufferStreamBuilder(config, context_.logger), context_.models,
-                                             requestedLocale, SpeechPresetResolver::resolve(std::nullopt), context_.logger),
+                                             requestedLocale, TranscriptionPreset::progressiveTranscription, context_.logger),
                        context_.logger);
     return runtime.run() == CLIRuntime::Outcome::failed ? 1 : 0;
 }

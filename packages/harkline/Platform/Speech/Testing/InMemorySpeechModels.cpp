@@ -132,8 +132,7 @@ std::unique_ptr<AssetInstallationRequest> InMemorySpeechModels::installation(con
 
 std::unique_ptr<SpeechGate> InMemorySpeechModels::openSpeechGate() const {
     if (state_->script.gateFailure) throw std::runtime_error(*state_->script.gateFailure);
-    if (!state_->script.gate) return nullptr;
-    return std::make_unique<ScriptedSpeechGate>(*state_->script.gate);
+    return nullptr;
 }
 
 InMemorySpeechModels::Record InMemorySpeechModels::record() const {

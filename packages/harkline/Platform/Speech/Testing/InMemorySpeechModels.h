@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "harkline/Platform/Speech/SpeechModels.h"
-#include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
 
 namespace harkline {
 
@@ -36,9 +35,8 @@ public:
         std::optional<std::string> openFailure;
         std::optional<std::string> feedFailure;
         std::optional<std::string> finishFailure;
-        // The speech gate: none without a script; when gateFailure is set, opening it
-        // throws std::runtime_error with that description (also the gate's problem).
-        std::optional<ScriptedSpeechGate::Script> gate;
+        // No speech gate; when gateFailure is set, opening one throws std::runtime_error
+        // with that description (also the gate's problem).
         std::optional<std::string> gateFailure;
 
         // The formatting model by locale; locales not named have none. Finals are formatted
