@@ -1,8 +1,9 @@
+// The commands in this process over in-memory hardware, for what a real server cannot be
+// made to do: devices without a name, mute switch or main volume, refused writes, a lock
+// held by another process.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -14,58 +15,58 @@
 namespace hushline {
 namespace {
 
+using audiohw::Device;
 using testsupport::readFile;
 using testsupport::writeFile;
 using namespace std::chrono_literals;
 
-constexpr audiohw::DeviceID kSpeakers = 40;
 constexpr const char* kMuteFailed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed",)"
                                     R"("message":"系统静音失败。","logPath":"/logs/hushline.log"}})"
                                     "\n";
 
-// Runs commands in this process over in-memory hardware, each with a store freshly loaded
-// from the file as a new process would, and collects the lines they write.
+// Speakers with a mute switch, a main volume at 0.75 and channels at 0.75 and 0.5.
+Device speakers(audiohw::DeviceID id = 40) {
+    return audiohw::InMemoryAudioHardware::output(id, "Speakers", "speakers", {0.75F, 0.5F});
+}
+Device withoutSwitch(Device device) {
+    device.muted.reset();
+    return device;
+}
+Device withOnlyChannels(Device device) {
+    device.muted.reset();
+    device.mainVolume.reset();
+    return device;
+}
+
 class CommandTest : public ::testing::Test {
 protected:
-    CommandTest() {
-        if (pipe2(output_, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe");
-        addSpeakers();
-    }
-    ~CommandTest() override {
-        close(output_[0]);
-        close(output_[1]);
-    }
+    CommandTest() { useDevice(speakers()); }
 
-    // Speakers with a mute switch, a main volume at 0.75 and channels at 0.75 and 0.5, made
-    // the default output device.
-    void addSpeakers(const std::function<void(audiohw::Device&)>& change = {}) {
-        audiohw::Device speakers = audiohw::InMemoryAudioHardware::output(kSpeakers, "Speakers", "speakers", {0.75F, 0.5F});
-        if (change) change(speakers);
+    // Puts the device in place of one with its id and makes it the default output device.
+    void useDevice(const Device& device) {
         hardware_->update([&](audiohw::HardwareSnapshot& state) {
-            state.devices = {speakers};
-            state.defaultOutput = kSpeakers;
+            std::erase_if(state.devices, [&](const Device& each) { return each.id == device.id; });
+            state.devices.push_back(device);
+            state.defaultOutput = device.id;
         });
     }
 
-    // The one line the command wrote.
+    // The line the command wrote, with a store freshly loaded from the file as a new process would.
     std::string run(std::optional<std::string> word) {
+        const auto output = home_.path() / "output";
+        const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         auto logger = log_.logger();
-        runCommand({cli::CLIMessageEmitter(logger, logPath_, output_[1]), logger,
+        runCommand({cli::CLIMessageEmitter(logger, "/logs/hushline.log", fd), logger,
                     std::make_shared<StateStore>(file_, logger, 20ms), AudioController(hardware_, logger)},
                    word);
-        std::string text;
-        char buffer[4096];
-        ssize_t count;
-        while ((count = read(output_[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(count));
-        return text;
+        ::close(fd);
+        return readFile(output);
     }
 
     std::shared_ptr<audiohw::InMemoryAudioHardware> hardware_ = std::make_shared<audiohw::InMemoryAudioHardware>();
     testsupport::TemporaryHome home_;
     std::filesystem::path file_ = home_.dataHome() / "state.json";
-    std::optional<std::string> logPath_ = "/logs/hushline.log";
     cli::RecordingLogger log_;
-    int output_[2] = {-1, -1};
 };
 
 TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
@@ -83,8 +84,9 @@ TEST_F(CommandTest, WhileAnotherProcessHoldsTheLockNothingIsTouched) {
               0U);
 }
 
-// A refused mute changed nothing, so it takes its record back and leaves an older one alone.
-TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWas) {
+// A refused write fails the mute without trying another means; as it changed nothing, the
+// mute takes its record back and leaves an older one alone.
+TEST_F(CommandTest, ARefusedMuteTriesNothingElseAndLeavesTheStoreAsItWas) {
     hardware_->refuseWrites("mute 40");
     const std::string otherDevice = R"({"deviceID":41,"muted":false,"createdAt":1})";
     writeFile(file_, otherDevice);
@@ -93,25 +95,72 @@ TEST_F(CommandTest, AFailedMuteLeavesTheStoreAsItWas) {
     std::filesystem::remove(file_);
     EXPECT_EQ(run("mute"), kMuteFailed);
     EXPECT_FALSE(std::filesystem::exists(file_));
+    useDevice(withoutSwitch(speakers(41)));
+    hardware_->refuseWrites("volumes 41 main");
+    EXPECT_EQ(run("mute"), kMuteFailed);
+    EXPECT_TRUE(hardware_->writes().empty());
 }
 
-TEST_F(CommandTest, LinesLeaveOutWhatTheDeviceCannotTell) {
-    addSpeakers([](audiohw::Device& speakers) {
-        speakers.name.reset();
-        speakers.muted.reset();
-        speakers.channels = 1;
-        speakers.channelVolumes = {0.75F};
-    });
+// Lines and the record leave out what the device cannot tell.
+TEST_F(CommandTest, MuteUsesTheFirstMeansTheDeviceHasAndLinesLeaveOutWhatItCannotTell) {
+    EXPECT_NE(run("mute").find(R"("method":"mute-property")"), std::string::npos);
+    useDevice(withoutSwitch(speakers(41)));
+    EXPECT_NE(run("mute").find(R"("method":"main-volume-zero")"), std::string::npos);
+    useDevice(withOnlyChannels(speakers(42)));
+    EXPECT_NE(run("mute").find(R"("method":"channel-volume-zero")"), std::string::npos);
+    Device mono = withOnlyChannels(audiohw::InMemoryAudioHardware::output(43, "Mono", "mono", {0.75F}));
+    mono.name.reset();
+    useDevice(mono);
     EXPECT_EQ(run("status"), R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log",)"
-                             R"("data":{"deviceId":40,"mainVolume":0.75,"leftVolume":0.75,"hasPendingSnapshot":false}}})"
-                             "\n");
-    EXPECT_EQ(run("mute"),
-              R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":{"deviceId":40,)"
-              R"("method":"main-volume-zero","previousVolumes":{"main":0.75,"left":0.75}}}})"
-              "\n");
-    EXPECT_EQ(readFile(file_).rfind(R"({"deviceID":40,"mainVolume":0.75,"leftVolume":0.75,"createdAt":)", 0), 0U);
-    EXPECT_NE(run("restore").find(R"("data":{"deviceId":40,"usedSnapshot":true,"fallbackApplied":false})"),
+                             R"("data":{"deviceId":43,"leftVolume":0.75,"hasPendingSnapshot":true}}})" "\n");
+    EXPECT_EQ(run("mute"), R"({"type":"status","payload":{"stage":"muted","logPath":"/logs/hushline.log","data":)"
+                           R"({"deviceId":43,"method":"channel-volume-zero","previousVolumes":{"left":0.75}}}})" "\n");
+    EXPECT_EQ(readFile(file_).rfind(R"({"deviceID":43,"leftVolume":0.75,"createdAt":)", 0), 0U) << readFile(file_);
+    EXPECT_TRUE(log_.contains("INFO 静音完成 device=unknown 方法=channel-volume-zero"));
+    EXPECT_EQ(run("restore"), R"({"type":"status","payload":{"stage":"restored","logPath":"/logs/hushline.log","data":)"
+                              R"({"deviceId":43,"usedSnapshot":true,"fallbackApplied":false}}})" "\n");
+    EXPECT_EQ(hardware_->writes(), (std::vector<std::string>{"mute 40 true", "volumes 41 main 0", "volumes 42 channels 0 0",
+                                                             "volumes 43 channels 0", "volumes 43 channels 0.75"}));
+    // The switch alone silenced the speakers.
+    EXPECT_EQ(hardware_->state().device(40)->channelVolumes, (std::vector<float>{0.75F, 0.5F}));
+
+    useDevice(withOnlyChannels(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    EXPECT_NE(run("mute").find(R"("code":"apple_audio_property_unavailable")"), std::string::npos);
+}
+
+TEST_F(CommandTest, ARestoreSaysWhatItCouldNotWriteAndTheSafetyVolumeGoesOnPastRefusals) {
+    // A record holding nothing, and a device having nothing: the latter changes nothing either.
+    useDevice(withOnlyChannels(speakers()));
+    writeFile(file_, R"({"deviceID":40,"createdAt":1})");
+    EXPECT_NE(run("restore").find(R"("code":"apple_audio_property_unavailable","message":"当前输出设备不支持音量或静音控制。",)"
+                                  R"("logPath":"/logs/hushline.log","details":{"deviceId":40,"deviceName":"Speakers",)"
+                                  R"("usedSnapshot":true,"fallbackApplied":true}}})"),
               std::string::npos);
+    useDevice(withOnlyChannels(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    writeFile(file_, R"({"deviceID":44,"mainVolume":0.3,"leftVolume":0.3,"rightVolume":0.3,"muted":false,"createdAt":1})");
+    EXPECT_NE(run("restore").find(R"(不支持音量或静音控制。","logPath":"/logs/hushline.log","details":{"deviceId":44,)"
+                                  R"("deviceName":"Silent","usedSnapshot":true,"fallbackApplied":false}}})"),
+              std::string::npos);
+
+    useDevice(speakers());
+    hardware_->refuseWrites("mute 40");
+    hardware_->refuseWrites("volumes 40 channels");
+    writeFile(file_, R"({"deviceID":40,"deviceName":"Speakers","mainVolume":0.2,"leftVolume":0.2,"rightVolume":0.2,)"
+                     R"("muted":false,"createdAt":1})");
+    log_.clear();
+    EXPECT_EQ(run("restore"), R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。",)"
+                              R"("logPath":"/logs/hushline.log","details":{"deviceId":40,"deviceName":"Speakers",)"
+                              R"("usedSnapshot":true,"fallbackApplied":true}}})" "\n");
+    // The first restore's safety volume on the channels, then only the main volume took.
+    EXPECT_EQ(hardware_->writes(), (std::vector<std::string>{"volumes 40 channels 0.5 0.5", "volumes 40 main 0.5"}));
+    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 执行 restore 指令", "INFO 准备恢复系统音量",
+                                                      "ERROR 恢复失败：系统静音失败。", "INFO 尝试应用 50% 安全音量作为兜底",
+                                                      "ERROR 清除静音失败：系统静音失败。",
+                                                      "ERROR 设置声道音量失败：系统静音失败。", "DEBUG 写入消息 type=error"}));
+
+    hardware_->refuseWrites("volumes 40 main");
+    EXPECT_NE(run("restore").find(R"("usedSnapshot":false,"fallbackApplied":false)"), std::string::npos);
+    EXPECT_TRUE(log_.contains("ERROR 设置主音量失败：系统静音失败。"));
 }
 
 }  // namespace
