@@ -19,20 +19,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// This process's environment with `overrides` on top, as "NAME=value" entries.
 std::vector<std::string> buildEnvironment(const Environment& overrides) {
-    std::map<std::string, std::string> merged;
+    Environment inherited;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text(*entry);
-        auto equals = text.find('=');
-        if (equals == std::string::npos) continue;
-        merged[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto& [name, value] : overrides) {
-        if (value) merged[name] = *value;
-        else merged.erase(name);
+        const std::string text(*entry);
+        if (const auto equals = text.find('='); equals != std::string::npos)
+            inherited[text.substr(0, equals)] = text.substr(equals + 1);
     }
     std::vector<std::string> result;
-    for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+    for (const auto& [name, value] : merged({inherited, overrides}))
+        if (value) result.push_back(name + "=" + *value);
     return result;
 }
 
@@ -91,24 +88,24 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
+    for (int signalNumber : {SIGPIPE, SIGINT, SIGTERM}) sigaddset(&defaults, signalNumber);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     sigset_t empty;
     sigemptyset(&empty);
     posix_spawnattr_setsigmask(&attributes, &empty);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    // Null-terminated arrays of pointers into the strings, as posix_spawn takes them.
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> result;
+        for (auto& text : strings) result.push_back(text.data());
+        result.push_back(nullptr);
+        return result;
+    };
     std::vector<std::string> argumentStrings{program};
     argumentStrings.insert(argumentStrings.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : argumentStrings) argv.push_back(argument.data());
-    argv.push_back(nullptr);
     auto environmentStrings = buildEnvironment(options.environment);
-    std::vector<char*> envp;
-    for (auto& entry : environmentStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    const auto argv = pointers(argumentStrings), envp = pointers(environmentStrings);
 
     int spawnError = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -207,18 +204,11 @@ ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
     ProcessResult result;
     auto deadline = Clock::now() + timeout;
     int status = 0;
-    bool reaped = false;
-    while (!reaped) {
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            reaped = true;
-            break;
-        }
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
         if (Clock::now() >= deadline) {
             result.timedOut = true;
             kill(pid_, SIGKILL);
             waitpid(pid_, &status, 0);
-            reaped = true;
             break;
         }
         if (outputFd_ >= 0 || errorFd_ >= 0) pump(std::chrono::milliseconds(10));
