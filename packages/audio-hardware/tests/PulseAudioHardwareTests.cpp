@@ -60,67 +60,28 @@ protected:
     const DeviceID stereo = sinkDeviceID("test_stereo_sink");
     const DeviceID mono = sinkDeviceID("test_mono_sink");
     const DeviceID sourceA = sourceDeviceID("test_source_a");
-    const DeviceID sourceB = sourceDeviceID("test_source_b");
 };
 
-TEST_F(PulseAudioHardwareTest, TheSnapshotIsWhatPactlSeesWithIdsThatSurviveARestart) {
-    server.pactlOutput({"set-sink-volume", "test_stereo_sink", "40000", "20000"});
-    const auto state = hardware.snapshot();
-    ASSERT_TRUE(state);
-    // Sinks, then sources without monitors, in the server's order.
-    ASSERT_EQ(state->devices.size(), 4u);
-    EXPECT_EQ(state->devices[0], (Device{stereo, "test_stereo_sink", "Test Stereo Output", Direction::output, 2, false,
-                                         40000.0F / 65536, {40000.0F / 65536, 20000.0F / 65536}}));
-    EXPECT_EQ(state->devices[1].channelVolumes, std::vector<float>{1.0F});
-    EXPECT_EQ(state->devices[2], (Device{sourceA, "test_source_a", "Test Microphone A", Direction::input, 2,
-                                         std::nullopt, std::nullopt, {}}));
-    EXPECT_EQ(state->devices[3].uid, "test_source_b");
-    EXPECT_EQ(state->devices[3].channels, 1u);
-    EXPECT_EQ(state->defaultOutput, sinkDeviceID(server.pactlOutput({"get-default-sink"})));
-    EXPECT_EQ(state->defaultInput, sourceDeviceID(server.pactlOutput({"get-default-source"})));
-
-    // Ids are pure functions of the name: the same in every process, build and server run.
+// What the snapshot holds and how writes land end to end is pinned by hushline's and
+// portline's process tests; here what they cannot see.
+TEST_F(PulseAudioHardwareTest, IdsArePureFunctionsOfTheNameAndImpossibleWritesAreRefused) {
+    // The same in every process, build and server run: a record on disk names its device by one.
     EXPECT_EQ(stereo, 1177129464u);
     EXPECT_EQ(sourceA, 1866100703u);
     EXPECT_NE(sinkDeviceID("same_name"), sourceDeviceID("same_name"));
     EXPECT_GT(sinkDeviceID(""), 1u);
-    server.stop();
-    server.start();
-    PulseAudioHardware another({"audio-hardware-tests", server.address()});
-    const auto again = another.snapshot();
-    ASSERT_TRUE(again);
-    for (std::size_t index = 0; index < again->devices.size(); ++index) {
-        EXPECT_EQ(again->devices[index].id, state->devices[index].id);
-    }
-}
+    EXPECT_EQ(hardware.snapshot()->devices.at(2).id, sourceA);
 
-TEST_F(PulseAudioHardwareTest, WritesReachTheServerExactlyAndImpossibleOnesAreRefused) {
-    EXPECT_TRUE(hardware.setDefaultInput("test_source_b"));
-    EXPECT_EQ(server.pactlOutput({"get-default-source"}), "test_source_b");
-    EXPECT_EQ(hardware.snapshot()->defaultInput, sourceB);  // seen at once, nothing cached
     EXPECT_FALSE(hardware.setDefaultInput("test_stereo_sink"));  // a sink cannot record
     EXPECT_FALSE(hardware.setDefaultInput("no_such_source"));
-    EXPECT_EQ(server.pactlOutput({"get-default-source"}), "test_source_b");
+    EXPECT_EQ(server.pactlOutput({"get-default-source"}), "test_source_a");
 
-    EXPECT_TRUE(hardware.setMute(stereo, true));
-    EXPECT_EQ(server.pactlOutput({"get-sink-mute", "test_stereo_sink"}), "Mute: yes");
-    EXPECT_EQ(hardware.snapshot()->device(stereo)->muted, true);
-
-    // The main volume scales the channels and keeps the balance.
+    // The main volume scales the channels and keeps the balance; channels are written from the first.
     server.pactlOutput({"set-sink-volume", "test_stereo_sink", "40000", "20000"});
     EXPECT_TRUE(hardware.setVolumes(stereo, MainVolume{0.5F}));
     EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{32768, 16384}));
-
-    // Volumes read and written back come out as the same raw volumes.
-    server.pactlOutput({"set-sink-volume", "test_stereo_sink", "41287", "12345"});
-    const Device before = *hardware.snapshot()->device(stereo);
-    EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{{0.0F, 0.25F}}));
-    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{0, 16384}));
-    EXPECT_TRUE(hardware.setVolumes(stereo, MainVolume{*before.mainVolume}));
-    EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{before.channelVolumes}));
-    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{41287, 12345}));
-    EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{{0.75F}}));  // the first channel only
-    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
+    EXPECT_TRUE(hardware.setVolumes(stereo, ChannelVolumes{{0.75F}}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 16384}));
 
     // What no sink can take changes nothing: negative, NaN, too many channels, no sink.
     EXPECT_FALSE(hardware.setVolumes(stereo, MainVolume{-0.5F}));
@@ -128,7 +89,7 @@ TEST_F(PulseAudioHardwareTest, WritesReachTheServerExactlyAndImpossibleOnesAreRe
     EXPECT_FALSE(hardware.setVolumes(mono, ChannelVolumes{{0.5F, 0.5F}}));
     EXPECT_FALSE(hardware.setVolumes(sourceA, MainVolume{0.5F}));
     EXPECT_FALSE(hardware.setMute(12345678, true));
-    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 12345}));
+    EXPECT_EQ(server.rawSinkVolumes("test_stereo_sink"), (std::vector<std::uint32_t>{49152, 16384}));
     EXPECT_EQ(server.rawSinkVolumes("test_mono_sink"), (std::vector<std::uint32_t>{65536}));
 }
 

@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,27 +21,26 @@ protected:
     testsupport::TemporaryHome folder;
 };
 
-TEST_F(FileContentReaderTest, ReadsSmallTextFilesByExtensionAndSize) {
-    writeFile(at("notes.txt"), "plain text\n");
-    writeFile(at("README.MD"), "# upper-case extension\n");
-    writeFile(at(".gitignore"), "build/\n");
-    writeFile(at("empty.json"), "");
-    writeFile(at("limit.log"), std::string(51200, 'a'));
-    writeFile(at("over.log"), std::string(51201, 'a'));
-    writeFile(at("picture.png"), "\x89PNG\r\n");
-    writeFile(at("Makefile"), "all:\n");
-    writeFile(at("trailing."), "dot\n");
+TEST_F(FileContentReaderTest, ReadsSmallTextFilesByExtensionAndSizeAsUtf8OrElseLatin1) {
+    const std::nullopt_t unread = std::nullopt;
+    for (const auto& [name, bytes, content] : std::vector<std::tuple<std::string, std::string, std::optional<std::string>>>{
+             {"notes.txt", "plain text\n", "plain text\n"},
+             {"README.MD", "# upper-case extension\n", "# upper-case extension\n"},
+             {".gitignore", "build/\n", "build/\n"},
+             {"empty.json", "", ""},  // present, not absent
+             {"limit.log", std::string(51200, 'a'), std::string(51200, 'a')},
+             {"over.log", std::string(51201, 'a'), unread},
+             {"picture.png", "\x89PNG\r\n", unread},
+             {"Makefile", "all:\n", unread},
+             {"trailing.", "dot\n", unread},
+             {"legacy.txt", "caf\xe9 \xa3" "5", "café £5"},
+             {"utf8.txt", "café ✓ 🙂", "café ✓ 🙂"},
+             {"overlong.txt", "\xc0\xaf", "\xc3\x80\xc2\xaf"},  // an overlong "/" is not UTF-8
+             {"surrogate.txt", "\xed\xa0\x80", "\xc3\xad\xc2\xa0\xc2\x80"}}) {  // neither is an encoded surrogate
+        writeFile(at(name), bytes);
+        EXPECT_EQ(FileContentReader::readContent(at(name)), content) << name;
+    }
     std::filesystem::create_directory(at("folder.txt"));
-
-    EXPECT_EQ(FileContentReader::readContent(at("notes.txt")), "plain text\n");
-    EXPECT_EQ(FileContentReader::readContent(at("README.MD")), "# upper-case extension\n");
-    EXPECT_EQ(FileContentReader::readContent(at(".gitignore")), "build/\n");
-    EXPECT_EQ(FileContentReader::readContent(at("empty.json")), "");  // present, not absent
-    EXPECT_EQ(FileContentReader::readContent(at("limit.log")), std::string(51200, 'a'));
-    EXPECT_EQ(FileContentReader::readContent(at("over.log")), std::nullopt);
-    EXPECT_EQ(FileContentReader::readContent(at("picture.png")), std::nullopt);
-    EXPECT_EQ(FileContentReader::readContent(at("Makefile")), std::nullopt);
-    EXPECT_EQ(FileContentReader::readContent(at("trailing.")), std::nullopt);
     EXPECT_EQ(FileContentReader::readContent(at("folder.txt")), std::nullopt);
     EXPECT_EQ(FileContentReader::readContent(at("missing.txt")), std::nullopt);
 
@@ -52,17 +52,6 @@ TEST_F(FileContentReaderTest, ReadsSmallTextFilesByExtensionAndSize) {
     std::filesystem::create_symlink(at("nowhere.md"), at("dangling.md"));
     EXPECT_EQ(FileContentReader::readContent(at("link.md")), "plain text\n");
     EXPECT_EQ(FileContentReader::readContent(at("dangling.md")), std::nullopt);
-}
-
-TEST_F(FileContentReaderTest, DecodesBytesThatAreNotUtf8AsLatin1) {
-    writeFile(at("legacy.txt"), "caf\xe9 \xa3" "5");
-    writeFile(at("utf8.txt"), "café ✓ 🙂");
-    writeFile(at("overlong.txt"), "\xc0\xaf");     // an overlong "/" is not UTF-8
-    writeFile(at("surrogate.txt"), "\xed\xa0\x80");  // neither is an encoded surrogate
-    EXPECT_EQ(FileContentReader::readContent(at("legacy.txt")), "café £5");
-    EXPECT_EQ(FileContentReader::readContent(at("utf8.txt")), "café ✓ 🙂");
-    EXPECT_EQ(FileContentReader::readContent(at("overlong.txt")), "\xc3\x80\xc2\xaf");
-    EXPECT_EQ(FileContentReader::readContent(at("surrogate.txt")), "\xc3\xad\xc2\xa0\xc2\x80");
 }
 
 TEST_F(FileContentReaderTest, MakesOneEntryPerPathWithItsFileURL) {

@@ -190,5 +190,12 @@ TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {
     EXPECT_EQ(reported(std::string(1999, 'x') + "e\u0301z"), std::string(1999, 'x') + "e\u0301");
 }
 
+TEST_F(SelectionDetectorTest, WritesAFixedErrorLineWhenTheTextCannotBeEncoded) {
+    focusWithSelectedText("bad \xff byte");
+    detect();
+    EXPECT_EQ(output.str(), R"({"type":"error","payload":{"code":"INTERNAL_ERROR","message":"Failed to encode output"}})"
+                            "\n");
+}
+
 }  // namespace
 }  // namespace pickline
