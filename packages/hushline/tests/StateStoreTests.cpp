@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -74,23 +75,11 @@ TEST_F(StateStoreTest, AnUnusableOptionalValueIsDroppedAlone) {
 
 TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
     const std::vector<std::string> broken = {
-        "",
-        R"({"deviceID":7,"createdAt":1)",  // truncated
-        std::string("\x00\x9f\xff garbage", 11),
-        "[]",
-        "null",
-        "NaN",
-        R"({"createdAt":1})",
-        R"({"deviceID":7})",
-        R"({"deviceID":null,"createdAt":1})",
-        R"({"deviceID":"7","createdAt":1})",
-        R"({"deviceID":-7,"createdAt":1})",
-        R"({"deviceID":7.5,"createdAt":1})",
-        R"({"deviceID":4294967296,"createdAt":1})",
-        R"({"deviceID":7,"createdAt":"2001-01-01T00:00:00Z"})",
-        R"({"deviceID":7,"createdAt":1e999})",
-        R"({"deviceID":7,"createdAt":NaN})",
-        "{\"deviceID\":7,\"createdAt\":1,\"deviceName\":\"\xff\"}",
+        "", R"({"deviceID":7,"createdAt":1)" /* truncated */, std::string("\x00\x9f\xff garbage", 11), "[]", "null", "NaN",
+        R"({"createdAt":1})", R"({"deviceID":7})", R"({"deviceID":null,"createdAt":1})", R"({"deviceID":"7","createdAt":1})",
+        R"({"deviceID":-7,"createdAt":1})", R"({"deviceID":7.5,"createdAt":1})", R"({"deviceID":4294967296,"createdAt":1})",
+        R"({"deviceID":7,"createdAt":"2001-01-01T00:00:00Z"})", R"({"deviceID":7,"createdAt":1e999})",
+        R"({"deviceID":7,"createdAt":NaN})", "{\"deviceID\":7,\"createdAt\":1,\"deviceName\":\"\xff\"}",
         // A whole snapshot, but padded beyond any real one.
         R"({"deviceID":7,"createdAt":1})" + std::string(StateStore::largestReadableFile, ' '),
     };
@@ -101,14 +90,12 @@ TEST_F(StateStoreTest, AnythingButASnapshotIsIgnoredSilentlyAndLeftInPlace) {
     }
 
     // Not a regular file: a folder, and a FIFO that nobody writes (reading it must not block).
-    std::filesystem::remove(file_);
-    std::filesystem::create_directory(file_);
-    EXPECT_EQ(makeStore().load(), std::nullopt);
-    std::filesystem::remove(file_);
-    ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
-    EXPECT_EQ(makeStore().load(), std::nullopt);
-    std::filesystem::remove(file_);
-    EXPECT_EQ(makeStore().load(), std::nullopt);
+    for (const auto& make : std::vector<std::function<void()>>{[&] { std::filesystem::create_directory(file_); },
+                                                               [&] { ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0); }, [] {}}) {
+        std::filesystem::remove(file_);
+        make();
+        EXPECT_EQ(makeStore().load(), std::nullopt);
+    }
 
     EXPECT_TRUE(log_.lines().empty());
 }
