@@ -22,26 +22,16 @@ std::vector<std::string> logLines(const std::filesystem::path& path) {
     return testsupport::splitLines(text);
 }
 
-TEST(FileLogger, AppendsFormattedLinesBehindExistingContentInANewFolder) {
+// A new folder, appending behind earlier runs and where the log is are walked by every
+// tool's process tests; here the exact stamp and the repair of text that is not UTF-8.
+TEST(FileLogger, StampsEachLineAndRepairsInvalidUtf8) {
     TemporaryHome home;
-    auto path = home.path() / "new" / "folder" / "tool.log";
-    {
-        auto logger = LoggerFactory::makeLogger(path.string(), "harkline");
-        EXPECT_EQ(logger.describeLocation(), path.string());
-        logger.info("第一行");
-    }
-    {
-        auto logger = LoggerFactory::makeLogger(path.string(), "harkline");
-        logger.debug("second");
-        logger.error("third \xff");
-    }
-    const std::regex stamp(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] )");
-    std::vector<std::string> messages;
-    for (const auto& line : logLines(path)) {
-        EXPECT_TRUE(std::regex_match(line.substr(0, 27), stamp)) << line;
-        messages.push_back(line.substr(27));
-    }
-    EXPECT_EQ(messages, (std::vector<std::string>{"[INFO] 第一行", "[DEBUG] second", "[ERROR] third \xEF\xBF\xBD"}));
+    auto path = home.path() / "tool.log";
+    LoggerFactory::makeLogger(path.string(), "harkline").error("third \xff");
+    const auto lines = logLines(path);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\] \[ERROR\] third \xEF\xBF\xBD)")))
+        << lines[0];
 }
 
 TEST(FileLogger, WritersSharingAFileFromManyThreadsKeepEveryLineWholeAndInOrder) {
@@ -85,9 +75,6 @@ TEST(FileLogger, APathThatCannotBeOpenedSaysSoOnStandardErrorAndDiscards) {
     EXPECT_TRUE(message.ends_with("\n"));
     EXPECT_EQ(logger.describeLocation(), std::nullopt);
     logger.info("dropped");  // must not crash
-
-    EXPECT_EQ(LoggerFactory::makeLogger(std::string(), "portline").describeLocation(), std::nullopt);
-    EXPECT_EQ(LoggerFactory::makeLogger(std::nullopt, "portline").describeLocation(), std::nullopt);
 }
 
 }  // namespace
