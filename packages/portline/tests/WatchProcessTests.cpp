@@ -89,10 +89,17 @@ TEST_F(WatchProcess, WritesOneLinePerChangeInOrderAndStopsOnSIGINTAndSIGTERM) {
             EXPECT_EQ(device.at("isDefault"), device.at("uid") == newDefault);
         }
 
+        // A sink comes with its monitor source, which is no input: one line for both.
+        server_.addSink("plugged_out", "Plugged Out", 2);
+        EXPECT_EQ(uids(nextLine(*watch)), (std::vector<std::string>{"test_source_a", "test_source_b"}));
+
         // Setting the source that already is the default is no change; output devices are not watched.
         pactl({"set-default-source", newDefault});
         pactl({"set-sink-volume", "test_stereo_sink", "50%"});
+        pactl({"set-default-sink", signalNumber == SIGINT ? "plugged_out" : "test_mono_sink"});
         EXPECT_EQ(watch->readLine(300ms), std::nullopt);
+        server_.removeDevice("plugged_out");
+        EXPECT_EQ(uids(nextLine(*watch)), (std::vector<std::string>{"test_source_a", "test_source_b"}));
 
         expectStopsCleanly(*watch, signalNumber);
     }
