@@ -171,22 +171,16 @@ void ChildProcess::pump(std::chrono::milliseconds timeout) {
             (isOutput ? outputFd_ : errorFd_) = -1;
             continue;
         }
-        if (isOutput) {
-            outputBuffer_.append(buffer, static_cast<std::size_t>(count));
-            outputAll_.append(buffer, static_cast<std::size_t>(count));
-        } else {
-            errorAll_.append(buffer, static_cast<std::size_t>(count));
-        }
+        (isOutput ? outputAll_ : errorAll_).append(buffer, static_cast<std::size_t>(count));
     }
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     while (true) {
-        auto end = outputBuffer_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = outputBuffer_.substr(0, end);
-            outputBuffer_.erase(0, end + 1);
+        if (const auto end = outputAll_.find('\n', lineStart_); end != std::string::npos) {
+            std::string line = outputAll_.substr(lineStart_, end - lineStart_);
+            lineStart_ = end + 1;
             return line;
         }
         if (outputFd_ < 0) return std::nullopt;

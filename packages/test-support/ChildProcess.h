@@ -73,8 +73,8 @@ private:
     int inputFd_ = -1;
     int outputFd_ = -1;
     int errorFd_ = -1;
-    std::string outputBuffer_;   // standard output not yet returned by readLine
     std::string outputAll_;      // everything read from standard output
+    std::size_t lineStart_ = 0;  // where the next line for readLine starts in it
     std::string errorAll_;
 };
 

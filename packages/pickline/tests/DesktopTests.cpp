@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -119,9 +118,6 @@ protected:
         auto line = runAndParse(0);
         if (auto& files = line["payload"]["content"]; files.is_array()) std::sort(files.begin(), files.end());
         return line;
-    }
-    Json textResult(const std::string& text) const {
-        return Json{{"type", "result"}, {"payload", {{"selectionType", "text"}, {"content", text}}}};
     }
 
     testsupport::TemporaryHome home;
@@ -251,7 +247,7 @@ TEST_P(OnEachDesktop, EndsInTimeWhenAnApplicationHangsOnTheBus) {
     // A frozen application in the background costs one bounded call, nothing more.
     behind.signal(SIGSTOP);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runAndParse(0), textResult("in"));
+    EXPECT_EQ(runAndParse(0), Json::parse(R"({"type":"result","payload":{"selectionType":"text","content":"in"}})"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 
     // A frozen frontmost application cannot tell that its window is active.
