@@ -20,21 +20,17 @@ using testsupport::readFile;
 using testsupport::writeFile;
 using namespace std::chrono_literals;
 
-constexpr const char* kMuteFailed = R"({"type":"error","payload":{"code":"apple_audio_mute_failed",)"
-                                    R"("message":"系统静音失败。","logPath":"/logs/hushline.log"}})"
-                                    "\n";
+constexpr const char* kMuteFailed =
+    R"({"type":"error","payload":{"code":"apple_audio_mute_failed","message":"系统静音失败。","logPath":"/logs/hushline.log"}})" "\n";
 
 // Speakers with a mute switch, a main volume at 0.75 and channels at 0.75 and 0.5.
 Device speakers(audiohw::DeviceID id = 40) {
     return audiohw::InMemoryAudioHardware::output(id, "Speakers", "speakers", {0.75F, 0.5F});
 }
-Device withoutSwitch(Device device) {
+// The device without its mute switch, and without its main volume too unless `keepMainVolume`.
+Device withoutSwitch(Device device, bool keepMainVolume = true) {
     device.muted.reset();
-    return device;
-}
-Device withOnlyChannels(Device device) {
-    device.muted.reset();
-    device.mainVolume.reset();
+    if (!keepMainVolume) device.mainVolume.reset();
     return device;
 }
 
@@ -106,9 +102,9 @@ TEST_F(CommandTest, MuteUsesTheFirstMeansTheDeviceHasAndLinesLeaveOutWhatItCanno
     EXPECT_NE(run("mute").find(R"("method":"mute-property")"), std::string::npos);
     useDevice(withoutSwitch(speakers(41)));
     EXPECT_NE(run("mute").find(R"("method":"main-volume-zero")"), std::string::npos);
-    useDevice(withOnlyChannels(speakers(42)));
+    useDevice(withoutSwitch(speakers(42), false));
     EXPECT_NE(run("mute").find(R"("method":"channel-volume-zero")"), std::string::npos);
-    Device mono = withOnlyChannels(audiohw::InMemoryAudioHardware::output(43, "Mono", "mono", {0.75F}));
+    Device mono = withoutSwitch(audiohw::InMemoryAudioHardware::output(43, "Mono", "mono", {0.75F}), false);
     mono.name.reset();
     useDevice(mono);
     EXPECT_EQ(run("status"), R"({"type":"status","payload":{"stage":"audio-status","logPath":"/logs/hushline.log",)"
@@ -124,19 +120,19 @@ TEST_F(CommandTest, MuteUsesTheFirstMeansTheDeviceHasAndLinesLeaveOutWhatItCanno
     // The switch alone silenced the speakers.
     EXPECT_EQ(hardware_->state().device(40)->channelVolumes, (std::vector<float>{0.75F, 0.5F}));
 
-    useDevice(withOnlyChannels(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    useDevice(withoutSwitch(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {}), false));
     EXPECT_NE(run("mute").find(R"("code":"apple_audio_property_unavailable")"), std::string::npos);
 }
 
 TEST_F(CommandTest, ARestoreSaysWhatItCouldNotWriteAndTheSafetyVolumeGoesOnPastRefusals) {
     // A record holding nothing, and a device having nothing: the latter changes nothing either.
-    useDevice(withOnlyChannels(speakers()));
+    useDevice(withoutSwitch(speakers(), false));
     writeFile(file_, R"({"deviceID":40,"createdAt":1})");
     EXPECT_NE(run("restore").find(R"("code":"apple_audio_property_unavailable","message":"当前输出设备不支持音量或静音控制。",)"
                                   R"("logPath":"/logs/hushline.log","details":{"deviceId":40,"deviceName":"Speakers",)"
                                   R"("usedSnapshot":true,"fallbackApplied":true}}})"),
               std::string::npos);
-    useDevice(withOnlyChannels(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {})));
+    useDevice(withoutSwitch(audiohw::InMemoryAudioHardware::output(44, "Silent", "silent", {}), false));
     writeFile(file_, R"({"deviceID":44,"mainVolume":0.3,"leftVolume":0.3,"rightVolume":0.3,"muted":false,"createdAt":1})");
     EXPECT_NE(run("restore").find(R"(不支持音量或静音控制。","logPath":"/logs/hushline.log","details":{"deviceId":44,)"
                                   R"("deviceName":"Silent","usedSnapshot":true,"fallbackApplied":false}}})"),

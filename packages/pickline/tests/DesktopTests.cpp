@@ -66,14 +66,12 @@ protected:
 
     // Environment for programs on the desktop: a private home, and nothing of the real one.
     Variables environment() const {
-        auto variables = home.environment();
-        variables["XDG_RUNTIME_DIR"] = home.path().string();
-        variables["GSETTINGS_BACKEND"] = "memory";
-        for (const char* name : {"NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "GDK_BACKEND",
-                                 "QT_QPA_PLATFORM"})
-            variables[name] = std::nullopt;
-        for (const auto& [name, value] : desktop_) variables[name] = value;
-        return variables;
+        return testsupport::merged({home.environment(),
+                                    {{"XDG_RUNTIME_DIR", home.path().string()}, {"GSETTINGS_BACKEND", "memory"},
+                                     {"NO_AT_BRIDGE", std::nullopt}, {"AT_SPI_BUS_ADDRESS", std::nullopt},
+                                     {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                                     {"GDK_BACKEND", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}},
+                                    desktop_});
     }
 
     // Starts a program that runs until the test ends.
@@ -110,8 +108,7 @@ protected:
         EXPECT_EQ(result.exitStatus, status) << result.standardOutput << result.standardError;
         auto lines = result.lines();
         EXPECT_EQ(lines.size(), 1u) << result.standardOutput;
-        if (lines.empty()) return Json();
-        return Json::parse(lines.front());
+        return lines.empty() ? Json() : Json::parse(lines.front());
     }
     // pickline's one line, its files sorted: a file manager lists a selection in an order of its own.
     Json runWithSortedFiles() {
@@ -195,12 +192,9 @@ TEST_P(FileManagerTest, ReportsTheSelectedFilesWithSmallTextContents) {
     startReady("/usr/bin/python3", {appsFolder + "/select-items.py", GetParam().busName, "café menu.png", "notes.txt"});
 
     auto url = "file://" + elsewhere.path().string() + "/My%20Files/";
-    EXPECT_EQ(runWithSortedFiles(),
-              (Json{{"type", "result"},
-                    {"payload",
-                     {{"selectionType", "files"},
-                      {"content", Json::array({{{"path", url + "caf%C3%A9%20menu.png"}},
-                                               {{"path", url + "notes.txt"}, {"text", "first/notes\n"}}})}}}}));
+    EXPECT_EQ(runWithSortedFiles(), Json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
+                                                R"({"path":")" + url + R"(caf%C3%A9%20menu.png"},)"
+                                                R"({"path":")" + url + R"(notes.txt","text":"first/notes\n"}]}})"));
 }
 
 // Labels that are not file names: PCManFM shows a desktop entry's Name and a name that is

@@ -28,11 +28,15 @@ protected:
     }
     nlohmann::json line() const { return nlohmann::json::parse(output.str()); }
     void focusWithSelectedText(const std::string& text) { platform.focused = platform.element(text); }
+    // The content of a detection that must succeed: null when nothing is selected.
+    nlohmann::json detectedContent() {
+        EXPECT_EQ(detect(), 0);
+        return line()["payload"]["content"];
+    }
     // The text reported for a selection of `text`.
     std::string reported(const std::string& text) {
         focusWithSelectedText(text);
-        EXPECT_EQ(detect(), 0);
-        return line()["payload"]["content"].get<std::string>();
+        return detectedContent().get<std::string>();
     }
 
     const FrontmostApplication fileManager{"file-manager", true};
@@ -115,8 +119,7 @@ TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionF
                                             R"("message":"The file manager did not answer"}})"));
 
     platform.fileSelection = {"/etc", {"", ""}, std::nullopt};  // only empty pieces: nothing selected
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(line()["payload"]["content"], "renamed item");
+    EXPECT_EQ(detectedContent(), "renamed item");
 
     // Another application's answer is never asked for files; without a focused element
     // nothing is selected.
@@ -125,8 +128,7 @@ TEST_F(SelectionDetectorTest, FileManagerFailureIsAnInternalErrorAndNoSelectionF
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(line()["payload"]["selectionType"], "text");
     platform.focused.reset();
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(output.str(), noneLine);
+    EXPECT_EQ(detectedContent(), nullptr);
 }
 
 TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) {
@@ -137,19 +139,16 @@ TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) 
         platform.focused = node;
     };
     focusAbove(3, "third level");
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(line()["payload"]["content"], "third level");
+    EXPECT_EQ(detectedContent(), "third level");
 
     focusAbove(4, "fourth level");
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(output.str(), noneLine);
+    EXPECT_EQ(detectedContent(), nullptr);
 
     // The first match in document order wins, reading a child before its own children.
     Element nested = platform.element("", {platform.element("grandchild")});
     platform.focused =
         platform.element("", {platform.element(std::nullopt, {nested}), platform.element("second child")});
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(line()["payload"]["content"], "grandchild");
+    EXPECT_EQ(detectedContent(), "grandchild");
 
     // Only the first ten children of an element are examined.
     std::vector<Element> children;
@@ -158,8 +157,7 @@ TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) 
     children.push_back(eleventh);
     platform.focused = platform.element(std::nullopt, children);
     platform.selectedTextReads.clear();
-    EXPECT_EQ(detect(), 0);
-    EXPECT_EQ(output.str(), noneLine);
+    EXPECT_EQ(detectedContent(), nullptr);
     EXPECT_EQ(platform.selectedTextReads.size(), 11u);  // the focused element and ten children
     EXPECT_EQ(std::count(platform.selectedTextReads.begin(), platform.selectedTextReads.end(), eleventh), 0);
 }
@@ -186,8 +184,7 @@ TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {
 TEST_F(SelectionDetectorTest, WritesAFixedErrorLineWhenTheTextCannotBeEncoded) {
     focusWithSelectedText("bad \xff byte");
     detect();
-    EXPECT_EQ(output.str(), R"({"type":"error","payload":{"code":"INTERNAL_ERROR","message":"Failed to encode output"}})"
-                            "\n");
+    EXPECT_EQ(output.str(), R"({"type":"error","payload":{"code":"INTERNAL_ERROR","message":"Failed to encode output"}})" "\n");
 }
 
 }  // namespace
