@@ -8,13 +8,12 @@
 
 namespace testsupport {
 
-// A private sound server (scripts/sound-server in a folder of its own) for tests that
-// restart the server or change its devices, so they cannot disturb tests running beside
-// them. TESSARYN_SOUND_SERVER_KIND picks "pulseaudio" (the default) or "pipewire". Either
-// kind has the devices of the shared test server: sinks "test_stereo_sink" (2 channels)
-// and "test_mono_sink" (1), sources "test_source_a" (2, the default) and "test_source_b"
-// (1), and clients reach either through the PulseAudio protocol.
-// Started by the constructor, stopped by the destructor; throws when it cannot start.
+// A private sound server (scripts/sound-server in a folder of its own), so that tests that
+// restart it or change its devices cannot disturb tests beside them; started by the
+// constructor (throws when it cannot), stopped by the destructor. TESSARYN_SOUND_SERVER_KIND
+// picks "pulseaudio" (the default) or "pipewire", reached through the PulseAudio protocol.
+// Sinks "test_stereo_sink" (2 channels) and "test_mono_sink" (1), sources "test_source_a"
+// (2, the default) and "test_source_b" (1).
 class SoundServer {
 public:
     SoundServer();
@@ -24,18 +23,16 @@ public:
 
     void start();
     void stop();
-    // Restarts only the process that serves the PulseAudio protocol while the devices and
-    // the defaults stay: pipewire-pulse on PipeWire. PulseAudio is that process, so there it
-    // is a full restart.
+    // Restarts only what serves the PulseAudio protocol, devices and defaults staying:
+    // pipewire-pulse on PipeWire, the whole server on PulseAudio.
     void restartProtocolServer();
 
     // Adds a null source or sink (1 channel: mono, 2: front left and right) and returns once
     // pactl lists it; it stays until removeDevice. Throws when the server refuses it.
     void addSource(const std::string& name, const std::string& description, int channels);
     void addSink(const std::string& name, const std::string& description, int channels);
-    // Adds a source that the server lists but will not make the default: on PipeWire a plain
-    // Audio/Source without an available port, which WirePlumber passes over. False, and
-    // nothing added, on a server that has no such source.
+    // Adds a source the server lists but will not make the default (on PipeWire one without
+    // an available port, which WirePlumber passes over); false on a server without such.
     bool addSourceThatCannotBeDefault(const std::string& name, const std::string& description);
     // Removes a source or sink, the fixed ones included, and returns once pactl no longer lists it.
     void removeDevice(const std::string& name);

@@ -1,13 +1,17 @@
+// The message emitter and the JSON writer beneath it.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "cli-frame/Json/JsonWriter.h"
+#include "cli-frame/Json/Utf8.h"
 #include "cli-frame/Messages/CLIMessageEmitter.h"
 #include "cli-frame/Messages/CodedError.h"
 #include "cli-frame/Testing/RecordingLogger.h"
@@ -15,6 +19,17 @@
 
 namespace cli {
 namespace {
+
+// Key order, plain and escaped slashes and sorted keys show in every tool's process tests.
+TEST(JsonWriter, EscapesControlsRepairsUtf8WritesShortestNumbersAndRejectsNonFiniteOnes) {
+    EXPECT_EQ(writeJson(Json(std::string("a\"b\\c\n\t\x01 \xff\xc3("))),
+              "\"a\\\"b\\\\c\\n\\t\\u0001 \xEF\xBF\xBD\xEF\xBF\xBD(\"");
+    EXPECT_TRUE(isValidUtf8(writeJson(Json(std::string("\xed\xa0\x80 surrogate")))));
+    EXPECT_EQ(writeJson(Json::array({0.5, 1.0, 0.1, -3, std::int64_t{9007199254740993}, 1e21})),
+              "[0.5,1,0.1,-3,9007199254740993,1e+21]");
+    EXPECT_THROW(writeJson(Json::object({{"confidence", std::nan("")}})), JsonEncodingError);
+    EXPECT_THROW(writeJson(Json::array({std::numeric_limits<double>::infinity()})), JsonEncodingError);
+}
 
 // Emitters writing to one file in place of standard output, and logging to a recorder.
 class CLIMessageEmitterTest : public ::testing::Test {
