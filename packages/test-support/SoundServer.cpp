@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include <unistd.h>
@@ -39,25 +40,18 @@ std::string checked(const std::string& program, const ProcessOptions& options) {
     return output;
 }
 
-// A module argument value with PulseAudio's quoting: a backslash before each special character.
-std::string moduleArgument(const std::string& text) {
-    std::string quoted;
+// `text` with a backslash before each character of `special`: PulseAudio's quoting of
+// module arguments, and of strings in PipeWire's SPA JSON.
+std::string escaped(const std::string& text, std::string_view special) {
+    std::string result;
     for (const char c : text) {
-        if (c == '\\' || c == '"' || c == '\'' || c == ' ' || c == '\t') quoted += '\\';
-        quoted += c;
+        if (special.find(c) != std::string_view::npos) result += '\\';
+        result += c;
     }
-    return quoted;
+    return result;
 }
-
-// A string in PipeWire's SPA JSON.
-std::string spaString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '\\' || c == '"') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
+std::string moduleArgument(const std::string& text) { return escaped(text, "\\\"' \t"); }
+std::string spaString(const std::string& text) { return "\"" + escaped(text, "\\\"") + "\""; }
 
 }  // namespace
 
@@ -105,13 +99,11 @@ void SoundServer::addSource(const std::string& name, const std::string& descript
 void SoundServer::addSink(const std::string& name, const std::string& description, int channels) {
     // The description is quoted twice over, as a property inside a module argument;
     // PulseAudio takes escaped spaces there (but no quotes or backslashes).
-    std::string escaped;
-    for (const char c : description) escaped += c == ' ' ? std::string("\\ ") : std::string(1, c);
     addDevice(name, description, "Audio/Sink", channels,
               {"load-module", "module-null-sink", "sink_name=" + moduleArgument(name),
                "channels=" + std::to_string(channels),
                std::string("channel_map=") + (channels == 1 ? "mono" : "front-left,front-right"),
-               "sink_properties=device.description=\"" + escaped + "\""});
+               "sink_properties=device.description=\"" + escaped(description, " ") + "\""});
 }
 
 bool SoundServer::addSourceThatCannotBeDefault(const std::string& name, const std::string& description) {
