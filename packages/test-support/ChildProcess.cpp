@@ -59,8 +59,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& options) {
     // A child that stops reading must make our writes fail, not kill the test runner.
-    static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)ignoringBrokenPipes;
+    [[maybe_unused]] static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
     // For each standard descriptor: the pipe's ends (the child's, the test's), or -1.
     int childEnd[3] = {-1, -1, -1};
     int testEnd[3] = {-1, -1, -1};
@@ -142,12 +141,9 @@ bool ChildProcess::write(const std::string& bytes) {
         if (fds[1].revents != 0 || fds[2].revents != 0) pump(std::chrono::milliseconds(0));
         if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
         if ((fds[0].revents & POLLOUT) == 0) continue;
-        ssize_t count = ::write(inputFd_, bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
+        const ssize_t count = ::write(inputFd_, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno != EINTR && errno != EAGAIN) return false;
+        if (count > 0) written += static_cast<std::size_t>(count);
     }
     return true;
 }
@@ -159,8 +155,7 @@ void ChildProcess::closeInput() {
 
 void ChildProcess::pump(std::chrono::milliseconds timeout) {
     pollfd fds[2] = {{outputFd_, POLLIN, 0}, {errorFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, static_cast<int>(timeout.count()));
-    if (ready <= 0) return;
+    if (poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
     char buffer[65536];
     for (auto& fd : fds) {
         if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
