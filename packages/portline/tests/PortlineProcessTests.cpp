@@ -29,13 +29,6 @@ protected:
         return testsupport::runProcess(PORTLINE_BINARY, {std::move(arguments), environment(extra)});
     }
 
-    // The one JSON line a one-shot command writes.
-    static cli::Json onlyLine(const testsupport::ProcessResult& result) {
-        const auto lines = result.lines();
-        EXPECT_EQ(lines.size(), 1u) << result.standardOutput;
-        return lines.empty() ? cli::Json() : cli::Json::parse(lines.front());
-    }
-
     std::string pactl(const std::vector<std::string>& arguments) const { return server_.pactlOutput(arguments); }
 
     testsupport::TemporaryHome home_;
@@ -45,7 +38,8 @@ protected:
 TEST_F(PortlineProcess, ListAndGetDefaultNameExactlyTheServersSourcesAndTheLogRecordsThem) {
     server_.addSource("extra.mic", "Ümlaut/\"quoted\" 麦克风", 1);
     const auto logFile = home_.path() / "logs" / "portline.log";
-    for (const std::string defaultSource : {"test_source_b", "extra.mic"}) {
+    for (const auto& [defaultSource, defaultName] : std::vector<std::pair<std::string, std::string>>{
+             {"test_source_b", "Test Microphone B"}, {"extra.mic", R"(Ümlaut/\"quoted\" 麦克风)"}}) {
         pactl({"set-default-source", defaultSource});
         const auto result = run({"list", "--log-file", logFile.string()});
         EXPECT_EQ(result.exitStatus, 0);
@@ -61,7 +55,8 @@ TEST_F(PortlineProcess, ListAndGetDefaultNameExactlyTheServersSourcesAndTheLogRe
                                              device("extra.mic", R"(Ümlaut/\"quoted\" 麦克风)") + "]}}\n");
         const auto defaultDevice = run({"get-default"});
         EXPECT_EQ(defaultDevice.exitStatus, 0);
-        EXPECT_EQ(onlyLine(defaultDevice).at("payload").at("device").at("uid"), defaultSource);
+        EXPECT_EQ(defaultDevice.standardOutput, R"({"type":"result","payload":{"device":)" +
+                                                    device(defaultSource, defaultName) + "}}\n");
     }
 
     const std::string log = testsupport::readFile(logFile);
@@ -103,7 +98,8 @@ TEST_F(PortlineProcess, SetDefaultChangesWhatPactlReportsOrFailsWhenTheServerDoe
     for (const std::string uid : {"test_stereo_sink.monitor", "TEST_SOURCE_B", "test_source_b "}) {
         result = run({"set-default", "--uid", uid});
         EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(onlyLine(result).at("payload").at("message"), "未找到指定 UID 的设备：" + uid);
+        EXPECT_EQ(result.standardOutput,
+                  R"({"type":"error","payload":{"code":"DEVICE_NOT_FOUND","message":"未找到指定 UID 的设备：)" + uid + "\"}}\n");
     }
     EXPECT_EQ(pactl({"get-default-source"}), "test_source_a");
 }
