@@ -79,8 +79,7 @@ private:
 };
 
 // Runs a program to completion, feeding it `input` on standard input.
-ProcessResult runProcess(const std::string& program, const ProcessOptions& options,
-                         const std::string& input = {},
+ProcessResult runProcess(const std::string& program, const ProcessOptions& options, const std::string& input = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 }  // namespace testsupport

@@ -76,16 +76,14 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     testsupport::TemporaryHome folder;
     testsupport::writeFile(folder.path() / "a note.txt", "hello/world");
     testsupport::writeFile(folder.path() / "photo.png", "png");
-    // A desktop entry shows its Name, a name that is not UTF-8 its repaired form.
-    testsupport::writeFile(folder.path() / "app.desktop", "[Desktop Entry]\nName=Pretty Name\nType=Application\n");
+    // A name that is not UTF-8 shows its repaired form (a desktop entry's Name: the desktop tests).
     testsupport::writeFile(folder.path() / "caf\xe9 old.log", "x");
     testsupport::writeFile(folder.path() / "twin\xe9", "");
     testsupport::writeFile(folder.path() / "twin\xe8", "");
     platform.frontmost = fileManager;
     platform.fileSelection = {folder.path().string(),
-                              {"a note.txt", "", "Pretty Name", "caf\xef\xbf\xbd old.log (invalid encoding)", "photo.png",
-                               "gone.txt", "twin\xef\xbf\xbd", "../a note.txt"},
-                              std::nullopt};
+                              {"a note.txt", "", "caf\xef\xbf\xbd old.log (invalid encoding)", "photo.png", "gone.txt",
+                               "twin\xef\xbf\xbd", "../a note.txt"}, std::nullopt};
     focusWithSelectedText("ignored while files are selected");
 
     EXPECT_EQ(detect(), 0);
@@ -93,7 +91,6 @@ TEST_F(SelectionDetectorTest, ReportsTheFileManagersSelectionAsPathsThatExist) {
     // Items that match no entry, or several, are left out.
     EXPECT_EQ(line(), nlohmann::json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
                                             R"({"path":")" + prefix + R"(/a%20note.txt","text":"hello/world"},)"
-                                            R"({"path":")" + prefix + R"(/app.desktop"},)"
                                             R"({"path":")" + prefix + R"(/caf%E9%20old.log","text":"x"},)"
                                             R"({"path":")" + prefix + R"(/photo.png"}]}})"));
     EXPECT_NE(output.str().find(R"("file:\/\/)"), std::string::npos);

@@ -74,8 +74,8 @@ TEST_F(InMemoryDevicesTest, OnlyNamedInputsThatRecordAreListedAndADefaultMustBeO
     });
     EXPECT_EQ(manager_.getAllInputDevices(),
               (std::vector<AudioInputDevice>{{"mic", "Built-in Mic", true}, {"usb", "USB Interface", false}}));
-    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 获取所有输入设备", "ERROR 无法获取设备 14 的名称或 UID",
-                                                      "INFO 找到 2 个输入设备"}));
+    EXPECT_EQ(log_.lines(),
+              (std::vector<std::string>{"INFO 获取所有输入设备", "ERROR 无法获取设备 14 的名称或 UID", "INFO 找到 2 个输入设备"}));
 
     unname(11);
     EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
