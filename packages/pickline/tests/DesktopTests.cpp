@@ -40,7 +40,7 @@ void PrintTo(DesktopKind kind, std::ostream* out) { *out << nameOf(kind); }
 
 class DesktopTest : public ::testing::Test {
 protected:
-    explicit DesktopTest(DesktopKind kind) : kind_(kind) {}
+    explicit DesktopTest(DesktopKind kind = DesktopKind::x11) : kind_(kind) {}
 
     void SetUp() override {
         const char* folder =
@@ -133,10 +133,7 @@ protected:
 };
 
 // Tests of what only X11 applications show (GTK 2) or that need no particular desktop.
-class X11DesktopTest : public DesktopTest {
-protected:
-    X11DesktopTest() : DesktopTest(DesktopKind::x11) {}
-};
+using X11DesktopTest = DesktopTest;
 
 TEST_P(OnEachDesktop, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
     const std::string brave = R"({"payload":{"content":"brave","selectionType":"text"},"type":"result"})" "\n";

@@ -165,9 +165,6 @@ TEST_F(SelectionDetectorTest, SearchesThreeLevelsAndTenChildrenOfEachButNoMore) 
 }
 
 TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {
-    EXPECT_EQ(reported(std::string(2500, 'a')), std::string(2000, 'a'));
-    EXPECT_EQ(reported(std::string(2000, 'b')), std::string(2000, 'b'));
-
     auto repeat = [](const std::string& piece, int count) {
         std::string text;
         for (int index = 0; index < count; ++index) text += piece;
@@ -175,7 +172,7 @@ TEST_F(SelectionDetectorTest, CutsLongTextAfter2000UserPerceivedCharacters) {
     };
     // Two-byte letters, a letter with a combining accent, a flag of two code points and
     // an emoji with a skin tone: each is one character however many bytes it takes.
-    for (std::string character : {"é", "e\u0301", "🇫🇷", "👍🏽", "中"}) {
+    for (std::string character : {"a", "é", "e\u0301", "🇫🇷", "👍🏽", "中"}) {
         SCOPED_TRACE(character);
         EXPECT_EQ(reported(repeat(character, 2001)), repeat(character, 2000));
         EXPECT_EQ(reported(repeat(character, 2000)), repeat(character, 2000));
