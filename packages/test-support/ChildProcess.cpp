@@ -19,20 +19,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// This process's environment with `overrides` on top, as "NAME=value" entries.
 std::vector<std::string> buildEnvironment(const Environment& overrides) {
-    std::map<std::string, std::string> merged;
+    Environment inherited;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text(*entry);
-        auto equals = text.find('=');
-        if (equals == std::string::npos) continue;
-        merged[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto& [name, value] : overrides) {
-        if (value) merged[name] = *value;
-        else merged.erase(name);
+        const std::string text(*entry);
+        if (const auto equals = text.find('='); equals != std::string::npos)
+            inherited[text.substr(0, equals)] = text.substr(equals + 1);
     }
     std::vector<std::string> result;
-    for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+    for (const auto& [name, value] : merged({inherited, overrides}))
+        if (value) result.push_back(name + "=" + *value);
     return result;
 }
 
@@ -62,8 +59,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 
 ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& options) {
     // A child that stops reading must make our writes fail, not kill the test runner.
-    static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-    (void)ignoringBrokenPipes;
+    [[maybe_unused]] static const bool ignoringBrokenPipes = [] { return ::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
     // For each standard descriptor: the pipe's ends (the child's, the test's), or -1.
     int childEnd[3] = {-1, -1, -1};
     int testEnd[3] = {-1, -1, -1};
@@ -91,24 +87,24 @@ ChildProcess::ChildProcess(const std::string& program, const ProcessOptions& opt
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
+    for (int signalNumber : {SIGPIPE, SIGINT, SIGTERM}) sigaddset(&defaults, signalNumber);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     sigset_t empty;
     sigemptyset(&empty);
     posix_spawnattr_setsigmask(&attributes, &empty);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    // Null-terminated arrays of pointers into the strings, as posix_spawn takes them.
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> result;
+        for (auto& text : strings) result.push_back(text.data());
+        result.push_back(nullptr);
+        return result;
+    };
     std::vector<std::string> argumentStrings{program};
     argumentStrings.insert(argumentStrings.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : argumentStrings) argv.push_back(argument.data());
-    argv.push_back(nullptr);
     auto environmentStrings = buildEnvironment(options.environment);
-    std::vector<char*> envp;
-    for (auto& entry : environmentStrings) envp.push_back(entry.data());
-    envp.push_back(nullptr);
+    const auto argv = pointers(argumentStrings), envp = pointers(environmentStrings);
 
     int spawnError = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -145,12 +141,9 @@ bool ChildProcess::write(const std::string& bytes) {
         if (fds[1].revents != 0 || fds[2].revents != 0) pump(std::chrono::milliseconds(0));
         if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) return false;
         if ((fds[0].revents & POLLOUT) == 0) continue;
-        ssize_t count = ::write(inputFd_, bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
+        const ssize_t count = ::write(inputFd_, bytes.data() + written, bytes.size() - written);
+        if (count < 0 && errno != EINTR && errno != EAGAIN) return false;
+        if (count > 0) written += static_cast<std::size_t>(count);
     }
     return true;
 }
@@ -162,8 +155,7 @@ void ChildProcess::closeInput() {
 
 void ChildProcess::pump(std::chrono::milliseconds timeout) {
     pollfd fds[2] = {{outputFd_, POLLIN, 0}, {errorFd_, POLLIN, 0}};
-    int ready = poll(fds, 2, static_cast<int>(timeout.count()));
-    if (ready <= 0) return;
+    if (poll(fds, 2, static_cast<int>(timeout.count())) <= 0) return;
     char buffer[65536];
     for (auto& fd : fds) {
         if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
@@ -174,22 +166,16 @@ void ChildProcess::pump(std::chrono::milliseconds timeout) {
             (isOutput ? outputFd_ : errorFd_) = -1;
             continue;
         }
-        if (isOutput) {
-            outputBuffer_.append(buffer, static_cast<std::size_t>(count));
-            outputAll_.append(buffer, static_cast<std::size_t>(count));
-        } else {
-            errorAll_.append(buffer, static_cast<std::size_t>(count));
-        }
+        (isOutput ? outputAll_ : errorAll_).append(buffer, static_cast<std::size_t>(count));
     }
 }
 
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     while (true) {
-        auto end = outputBuffer_.find('\n');
-        if (end != std::string::npos) {
-            std::string line = outputBuffer_.substr(0, end);
-            outputBuffer_.erase(0, end + 1);
+        if (const auto end = outputAll_.find('\n', lineStart_); end != std::string::npos) {
+            std::string line = outputAll_.substr(lineStart_, end - lineStart_);
+            lineStart_ = end + 1;
             return line;
         }
         if (outputFd_ < 0) return std::nullopt;
@@ -207,18 +193,11 @@ ProcessResult ChildProcess::wait(std::chrono::milliseconds timeout) {
     ProcessResult result;
     auto deadline = Clock::now() + timeout;
     int status = 0;
-    bool reaped = false;
-    while (!reaped) {
-        pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            reaped = true;
-            break;
-        }
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
         if (Clock::now() >= deadline) {
             result.timedOut = true;
             kill(pid_, SIGKILL);
             waitpid(pid_, &status, 0);
-            reaped = true;
             break;
         }
         if (outputFd_ >= 0 || errorFd_ >= 0) pump(std::chrono::milliseconds(10));

@@ -73,14 +73,13 @@ private:
     int inputFd_ = -1;
     int outputFd_ = -1;
     int errorFd_ = -1;
-    std::string outputBuffer_;   // standard output not yet returned by readLine
     std::string outputAll_;      // everything read from standard output
+    std::size_t lineStart_ = 0;  // where the next line for readLine starts in it
     std::string errorAll_;
 };
 
 // Runs a program to completion, feeding it `input` on standard input.
-ProcessResult runProcess(const std::string& program, const ProcessOptions& options,
-                         const std::string& input = {},
+ProcessResult runProcess(const std::string& program, const ProcessOptions& options, const std::string& input = {},
                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 }  // namespace testsupport

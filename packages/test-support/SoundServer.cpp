@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 #include <unistd.h>
@@ -14,143 +15,114 @@ namespace testsupport {
 
 namespace {
 
-std::string nextFolder() {
-    static std::atomic<int> counter{0};
-    return "/tmp/tessaryn-sound-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-}
+const std::string kScript = std::string(TESSARYN_SOURCE_DIR) + "/scripts/sound-server";
 
-std::string kindName(SoundServerKind kind) { return kind == SoundServerKind::pipeWire ? "pipewire" : "pulseaudio"; }
-
-// A module argument value with PulseAudio's quoting: a backslash before each special character.
-std::string moduleArgument(const std::string& text) {
-    std::string quoted;
-    for (const char c : text) {
-        if (c == '\\' || c == '"' || c == '\'' || c == ' ' || c == '\t') quoted += '\\';
-        quoted += c;
+bool pipeWireFromEnvironment() {
+    const char* value = std::getenv("TESSARYN_SOUND_SERVER_KIND");
+    const std::string kind = value ? value : "pulseaudio";
+    if (kind != "pulseaudio" && kind != "pipewire") {
+        throw std::invalid_argument("TESSARYN_SOUND_SERVER_KIND must be pulseaudio or pipewire, not " + kind);
     }
-    return quoted;
+    return kind == "pipewire";
 }
 
-// A string in PipeWire's SPA JSON.
-std::string spaString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '\\' || c == '"') quoted += '\\';
-        quoted += c;
+// Runs a helper to its end and returns its output without the last line feed; throws unless
+// it succeeded. pw-cli ends with status 0 after a refused command too; it only says so.
+std::string checked(const std::string& program, const ProcessOptions& options) {
+    const ProcessResult result = runProcess(program, options);
+    if (result.exitStatus != 0 || (program.ends_with("pw-cli") && !result.standardError.empty())) {
+        std::string command = program;
+        for (const auto& argument : options.arguments) command += " " + argument;
+        throw std::runtime_error("sound server: " + command + " failed: " + result.standardError);
     }
-    return quoted + "\"";
+    std::string output = result.standardOutput;
+    if (output.ends_with('\n')) output.pop_back();
+    return output;
 }
 
-void requireChannels(int channels) {
-    if (channels != 1 && channels != 2) throw std::invalid_argument("test devices have 1 or 2 channels");
+// `text` with a backslash before each character of `special`: PulseAudio's quoting of
+// module arguments, and of strings in PipeWire's SPA JSON.
+std::string escaped(const std::string& text, std::string_view special) {
+    std::string result;
+    for (const char c : text) {
+        if (special.find(c) != std::string_view::npos) result += '\\';
+        result += c;
+    }
+    return result;
 }
+std::string moduleArgument(const std::string& text) { return escaped(text, "\\\"' \t"); }
+std::string spaString(const std::string& text) { return "\"" + escaped(text, "\\\"") + "\""; }
 
 }  // namespace
 
-SoundServerKind soundServerKindFromEnvironment() {
-    const char* value = std::getenv("TESSARYN_SOUND_SERVER_KIND");
-    const std::string kind = value ? value : "pulseaudio";
-    if (kind == "pulseaudio") return SoundServerKind::pulseAudio;
-    if (kind == "pipewire") return SoundServerKind::pipeWire;
-    throw std::invalid_argument("TESSARYN_SOUND_SERVER_KIND must be pulseaudio or pipewire, not " + kind);
+SoundServer::SoundServer() : pipeWire_(pipeWireFromEnvironment()) {
+    static std::atomic<int> counter{0};
+    folder_ = "/tmp/tessaryn-sound-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    start();
 }
 
-SoundServer::SoundServer(SoundServerKind kind) : kind_(kind), folder_(nextFolder()) { start(); }
+SoundServer::~SoundServer() { runProcess(kScript, script("stop")); }
 
-SoundServer::~SoundServer() { script("stop"); }
-
-ProcessResult SoundServer::script(const std::string& command) const {
-    ProcessOptions options;
-    options.arguments = {"--kind", kindName(kind_), command};
-    options.environment["TESSARYN_SOUND_SERVER_DIR"] = folder_;
-    return runProcess(std::string(TESSARYN_SOURCE_DIR) + "/scripts/sound-server", options);
+ProcessOptions SoundServer::script(const std::string& command) const {
+    return {{"--kind", pipeWire_ ? "pipewire" : "pulseaudio", command}, {{"TESSARYN_SOUND_SERVER_DIR", folder_}}};
 }
 
-void SoundServer::checked(const std::string& what, const ProcessResult& result) const {
-    if (result.exitStatus != 0) {
-        throw std::runtime_error("sound server: " + what + " failed: " + result.standardError);
+void SoundServer::start() { checked(kScript, script("start")); }
+
+void SoundServer::stop() { checked(kScript, script("stop")); }
+
+void SoundServer::restartProtocolServer() { checked(kScript, script("restart-protocol")); }
+
+void SoundServer::addDevice(const std::string& name, const std::string& description, const std::string& mediaClass,
+                            int channels, const std::vector<std::string>& pulseAudioModule) {
+    if (channels != 1 && channels != 2) throw std::invalid_argument("test devices have 1 or 2 channels");
+    if (pipeWire_) {
+        // object.linger keeps the node after pw-cli, which created it, has gone.
+        const std::string properties = "{ factory.name = support.null-audio-sink node.name = " + spaString(name) +
+                                       " node.description = " + spaString(description) + " media.class = " +
+                                       mediaClass + " audio.position = [ " + (channels == 1 ? "MONO" : "FL FR") +
+                                       " ] object.linger = true }";
+        checked("/usr/bin/pw-cli", {{"create-node", "adapter", properties},
+                                    {{"PIPEWIRE_RUNTIME_DIR", folder_}, {"PIPEWIRE_REMOTE", std::nullopt}}});
+    } else {
+        pactlOutput(pulseAudioModule);
     }
-}
-
-void SoundServer::start() { checked("start", script("start")); }
-
-void SoundServer::stop() { checked("stop", script("stop")); }
-
-void SoundServer::restartProtocolServer() { checked("restart", script("restart-protocol")); }
-
-void SoundServer::runPipeWireCommand(const std::string& what, const std::vector<std::string>& arguments) const {
-    ProcessOptions options;
-    options.arguments = arguments;
-    options.environment["PIPEWIRE_RUNTIME_DIR"] = folder_;
-    options.environment["PIPEWIRE_REMOTE"] = std::nullopt;
-    const ProcessResult result = runProcess("/usr/bin/pw-cli", options);
-    // pw-cli ends with status 0 after a refused command too; it only says so.
-    if (result.exitStatus != 0 || !result.standardError.empty()) {
-        throw std::runtime_error("sound server: " + what + " failed: " + result.standardError);
-    }
-}
-
-void SoundServer::addPipeWireNode(const std::string& name, const std::string& description,
-                                  const std::string& mediaClass, int channels) {
-    // object.linger keeps the node after pw-cli, which created it, has gone.
-    const std::string properties = "{ factory.name = support.null-audio-sink node.name = " + spaString(name) +
-                                   " node.description = " + spaString(description) + " media.class = " + mediaClass +
-                                   " audio.position = [ " + (channels == 1 ? "MONO" : "FL FR") +
-                                   " ] object.linger = true }";
-    runPipeWireCommand("adding " + name, {"create-node", "adapter", properties});
+    waitUntilListed(name, true);
 }
 
 void SoundServer::addSource(const std::string& name, const std::string& description, int channels) {
-    requireChannels(channels);
-    if (kind_ == SoundServerKind::pipeWire) {
-        addPipeWireNode(name, description, "Audio/Source/Virtual", channels);
-    } else {
-        checked("adding " + name, pactl({"load-module", "module-null-source", "source_name=" + moduleArgument(name),
-                                         "channels=" + std::to_string(channels),
-                                         "description=" + moduleArgument(description)}));
-    }
-    waitUntilListed(name, true);
+    addDevice(name, description, "Audio/Source/Virtual", channels,
+              {"load-module", "module-null-source", "source_name=" + moduleArgument(name),
+               "channels=" + std::to_string(channels), "description=" + moduleArgument(description)});
 }
 
 void SoundServer::addSink(const std::string& name, const std::string& description, int channels) {
-    requireChannels(channels);
-    if (kind_ == SoundServerKind::pipeWire) {
-        addPipeWireNode(name, description, "Audio/Sink", channels);
-    } else {
-        // The description is quoted twice over, as a property inside a module argument;
-        // PulseAudio takes escaped spaces there but no quotes or backslashes.
-        if (description.find_first_of("\"'\\") != std::string::npos) {
-            throw std::invalid_argument("a PulseAudio test sink description has no quotes or backslashes");
-        }
-        std::string escaped;
-        for (const char c : description) escaped += c == ' ' ? std::string("\\ ") : std::string(1, c);
-        checked("adding " + name,
-                pactl({"load-module", "module-null-sink", "sink_name=" + moduleArgument(name),
-                       "channels=" + std::to_string(channels),
-                       std::string("channel_map=") + (channels == 1 ? "mono" : "front-left,front-right"),
-                       "sink_properties=device.description=\"" + escaped + "\""}));
-    }
-    waitUntilListed(name, true);
+    // The description is quoted twice over, as a property inside a module argument;
+    // PulseAudio takes escaped spaces there (but no quotes or backslashes).
+    addDevice(name, description, "Audio/Sink", channels,
+              {"load-module", "module-null-sink", "sink_name=" + moduleArgument(name),
+               "channels=" + std::to_string(channels),
+               std::string("channel_map=") + (channels == 1 ? "mono" : "front-left,front-right"),
+               "sink_properties=device.description=\"" + escaped(description, " ") + "\""});
 }
 
 bool SoundServer::addSourceThatCannotBeDefault(const std::string& name, const std::string& description) {
-    if (kind_ != SoundServerKind::pipeWire) return false;
-    addPipeWireNode(name, description, "Audio/Source", 1);
-    waitUntilListed(name, true);
+    if (!pipeWire_) return false;
+    addDevice(name, description, "Audio/Source", 1, {});
     return true;
 }
 
 void SoundServer::removeDevice(const std::string& name) {
-    if (kind_ == SoundServerKind::pipeWire) {
-        runPipeWireCommand("removing " + name, {"destroy", name});
+    if (pipeWire_) {
+        checked("/usr/bin/pw-cli", {{"destroy", name}, {{"PIPEWIRE_RUNTIME_DIR", folder_}, {"PIPEWIRE_REMOTE", std::nullopt}}});
     } else {
         // The module that made the device names it in its arguments.
-        std::istringstream modules(pactl({"list", "short", "modules"}).standardOutput);
+        std::istringstream modules(pactlOutput({"list", "short", "modules"}));
         std::string module;
         for (std::string line; std::getline(modules, line);) {
             std::istringstream fields(line);
-            std::string index, moduleName, argument;
-            fields >> index >> moduleName;
+            std::string index, argument;
+            fields >> index;
             while (fields >> argument) {
                 if (argument == "sink_name=" + moduleArgument(name) || argument == "source_name=" + moduleArgument(name)) {
                     module = index;
@@ -158,26 +130,25 @@ void SoundServer::removeDevice(const std::string& name) {
             }
         }
         if (module.empty()) throw std::runtime_error("sound server: no module made " + name);
-        checked("removing " + name, pactl({"unload-module", module}));
+        pactlOutput({"unload-module", module});
     }
     waitUntilListed(name, false);
 }
 
-bool SoundServer::listed(const std::string& name) const {
-    for (const char* kind : {"sinks", "sources"}) {
-        std::istringstream lines(pactl({"list", "short", kind}).standardOutput);
-        for (std::string line; std::getline(lines, line);) {
-            const auto start = line.find('\t') + 1;
-            if (start != 0 && line.compare(start, line.find('\t', start) - start, name) == 0) return true;
-        }
-    }
-    return false;
-}
-
 // PipeWire announces a node to its PulseAudio clients a moment after it exists.
 void SoundServer::waitUntilListed(const std::string& name, bool wanted) const {
+    const auto listed = [&] {
+        for (const char* kind : {"sinks", "sources"}) {
+            std::istringstream lines(pactlOutput({"list", "short", kind}));
+            for (std::string line; std::getline(lines, line);) {
+                const auto start = line.find('\t') + 1;
+                if (start != 0 && line.compare(start, line.find('\t', start) - start, name) == 0) return true;
+            }
+        }
+        return false;
+    };
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (listed(name) != wanted) {
+    while (listed() != wanted) {
         if (std::chrono::steady_clock::now() > giveUp) {
             throw std::runtime_error("sound server: " + name + (wanted ? " did not appear" : " did not go away"));
         }
@@ -193,19 +164,8 @@ Environment SoundServer::environment() const {
             {"PULSE_COOKIE", folder_ + "/config/pulse/cookie"}};
 }
 
-ProcessResult SoundServer::pactl(const std::vector<std::string>& arguments) const {
-    ProcessOptions options;
-    options.arguments = arguments;
-    options.environment = environment();
-    return runProcess("/usr/bin/pactl", options);
-}
-
 std::string SoundServer::pactlOutput(const std::vector<std::string>& arguments) const {
-    const ProcessResult result = pactl(arguments);
-    checked("pactl " + (arguments.empty() ? std::string() : arguments.front()), result);
-    std::string output = result.standardOutput;
-    if (output.ends_with('\n')) output.pop_back();
-    return output;
+    return checked("/usr/bin/pactl", {arguments, environment()});
 }
 
 std::vector<std::uint32_t> SoundServer::rawSinkVolumes(const std::string& sink) const {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -41,7 +40,7 @@ void PrintTo(DesktopKind kind, std::ostream* out) { *out << nameOf(kind); }
 
 class DesktopTest : public ::testing::Test {
 protected:
-    explicit DesktopTest(DesktopKind kind) : kind_(kind) {}
+    explicit DesktopTest(DesktopKind kind = DesktopKind::x11) : kind_(kind) {}
 
     void SetUp() override {
         const char* folder =
@@ -67,14 +66,12 @@ protected:
 
     // Environment for programs on the desktop: a private home, and nothing of the real one.
     Variables environment() const {
-        auto variables = home.environment();
-        variables["XDG_RUNTIME_DIR"] = home.path().string();
-        variables["GSETTINGS_BACKEND"] = "memory";
-        for (const char* name : {"NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "GDK_BACKEND",
-                                 "QT_QPA_PLATFORM"})
-            variables[name] = std::nullopt;
-        for (const auto& [name, value] : desktop_) variables[name] = value;
-        return variables;
+        return testsupport::merged({home.environment(),
+                                    {{"XDG_RUNTIME_DIR", home.path().string()}, {"GSETTINGS_BACKEND", "memory"},
+                                     {"NO_AT_BRIDGE", std::nullopt}, {"AT_SPI_BUS_ADDRESS", std::nullopt},
+                                     {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+                                     {"GDK_BACKEND", std::nullopt}, {"QT_QPA_PLATFORM", std::nullopt}},
+                                    desktop_});
     }
 
     // Starts a program that runs until the test ends.
@@ -111,17 +108,13 @@ protected:
         EXPECT_EQ(result.exitStatus, status) << result.standardOutput << result.standardError;
         auto lines = result.lines();
         EXPECT_EQ(lines.size(), 1u) << result.standardOutput;
-        if (lines.empty()) return Json();
-        return Json::parse(lines.front());
+        return lines.empty() ? Json() : Json::parse(lines.front());
     }
     // pickline's one line, its files sorted: a file manager lists a selection in an order of its own.
     Json runWithSortedFiles() {
         auto line = runAndParse(0);
         if (auto& files = line["payload"]["content"]; files.is_array()) std::sort(files.begin(), files.end());
         return line;
-    }
-    Json textResult(const std::string& text) const {
-        return Json{{"type", "result"}, {"payload", {{"selectionType", "text"}, {"content", text}}}};
     }
 
     testsupport::TemporaryHome home;
@@ -140,10 +133,7 @@ protected:
 };
 
 // Tests of what only X11 applications show (GTK 2) or that need no particular desktop.
-class X11DesktopTest : public DesktopTest {
-protected:
-    X11DesktopTest() : DesktopTest(DesktopKind::x11) {}
-};
+using X11DesktopTest = DesktopTest;
 
 TEST_P(OnEachDesktop, ReportsTextSelectedInGtk3Gtk4AndQt5ApplicationsOrNone) {
     const std::string brave = R"({"payload":{"content":"brave","selectionType":"text"},"type":"result"})" "\n";
@@ -199,12 +189,9 @@ TEST_P(FileManagerTest, ReportsTheSelectedFilesWithSmallTextContents) {
     startReady("/usr/bin/python3", {appsFolder + "/select-items.py", GetParam().busName, "café menu.png", "notes.txt"});
 
     auto url = "file://" + elsewhere.path().string() + "/My%20Files/";
-    EXPECT_EQ(runWithSortedFiles(),
-              (Json{{"type", "result"},
-                    {"payload",
-                     {{"selectionType", "files"},
-                      {"content", Json::array({{{"path", url + "caf%C3%A9%20menu.png"}},
-                                               {{"path", url + "notes.txt"}, {"text", "first/notes\n"}}})}}}}));
+    EXPECT_EQ(runWithSortedFiles(), Json::parse(R"({"type":"result","payload":{"selectionType":"files","content":[)"
+                                                R"({"path":")" + url + R"(caf%C3%A9%20menu.png"},)"
+                                                R"({"path":")" + url + R"(notes.txt","text":"first/notes\n"}]}})"));
 }
 
 // Labels that are not file names: PCManFM shows a desktop entry's Name and a name that is
@@ -251,7 +238,7 @@ TEST_P(OnEachDesktop, EndsInTimeWhenAnApplicationHangsOnTheBus) {
     // A frozen application in the background costs one bounded call, nothing more.
     behind.signal(SIGSTOP);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(runAndParse(0), textResult("in"));
+    EXPECT_EQ(runAndParse(0), Json::parse(R"({"type":"result","payload":{"selectionType":"text","content":"in"}})"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 
     // A frozen frontmost application cannot tell that its window is active.

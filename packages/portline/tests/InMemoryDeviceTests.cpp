@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 
 #include "audio-hardware/Testing/InMemoryAudioHardware.h"
@@ -19,25 +18,14 @@ namespace {
 
 using namespace audiohw;
 
-// Events as the watch writes them: the event name and the data's JSON.
-class EventRecorder {
-public:
-    AudioDeviceMonitor::EventHandler handler() {
-        return [this](const AudioDeviceEvent& event) {
-            const std::string data = std::visit([](const auto& value) { return cli::Json(value).dump(); }, event);
-            std::lock_guard lock(mutex_);
-            events_.push_back(std::string(eventName(event)) + " " + data);
-        };
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-};
+// A handler that records events as the watch writes them, "INFO event-name data-JSON",
+// from whichever thread delivers them.
+AudioDeviceMonitor::EventHandler recordingInto(const cli::RecordingLogger& recorder) {
+    return [logger = recorder.logger()](const AudioDeviceEvent& event) {
+        logger.info(std::string(eventName(event)) + " " +
+                    std::visit([](const auto& value) { return cli::Json(value).dump(); }, event));
+    };
+}
 
 CLIError::Case failureOf(const std::function<void()>& operation) {
     try {
@@ -86,8 +74,8 @@ TEST_F(InMemoryDevicesTest, OnlyNamedInputsThatRecordAreListedAndADefaultMustBeO
     });
     EXPECT_EQ(manager_.getAllInputDevices(),
               (std::vector<AudioInputDevice>{{"mic", "Built-in Mic", true}, {"usb", "USB Interface", false}}));
-    EXPECT_EQ(log_.lines(), (std::vector<std::string>{"INFO 获取所有输入设备", "ERROR 无法获取设备 14 的名称或 UID",
-                                                      "INFO 找到 2 个输入设备"}));
+    EXPECT_EQ(log_.lines(),
+              (std::vector<std::string>{"INFO 获取所有输入设备", "ERROR 无法获取设备 14 的名称或 UID", "INFO 找到 2 个输入设备"}));
 
     unname(11);
     EXPECT_EQ(failureOf([&] { manager_.getDefaultInputDevice(); }), CLIError::Case::noDefaultDevice);
@@ -122,28 +110,26 @@ TEST_F(InMemoryDevicesTest, SettingTheDefaultReportsBothDevicesOrWhyItFailed) {
     EXPECT_TRUE(log_.contains("ERROR 默认输入设备未能切换到: usb"));
     EXPECT_EQ(hardware_.writes(), (std::vector<std::string>{"default-input mic", "default-input usb", "default-input usb",
                                                             "default-input usb"}));
-}
 
-TEST_F(InMemoryDevicesTest, ADefaultThatTakesAMomentLaterIsWaitedFor) {
-    // The server takes it a moment later, as WirePlumber does.
-    hardware_.ignoreDefaultInputChanges(true);
-    std::optional<SetDefaultResult> result;
-    std::thread setter([&] { result = manager_.setDefaultInputDevice("usb"); });
+    // The server takes it a moment later, as WirePlumber does: that is waited for.
+    hardware_.update([](HardwareSnapshot& state) { state.devices[2].name = "USB Interface"; });
+    std::optional<SetDefaultResult> later;
+    std::thread setter([&] { later = manager_.setDefaultInputDevice("usb"); });
     hardware_.waitForWatches(1);  // the manager waits for the change now
     setDefault(12);
     hardware_.announce(HardwareChange::defaultInput);
     setter.join();
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->currentDevice.uid, "usb");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->currentDevice.uid, "usb");
 }
 
 TEST_F(InMemoryDevicesTest, FailedReadsAreLoggedWithoutAnEventAndOnlyTheRunningHandlerHears) {
-    EventRecorder recorder, second;
+    cli::RecordingLogger recorder, second;
     AudioDeviceMonitor monitor(hardware_, log_.logger());
     monitor.stopMonitoring();  // not running: nothing happens
     EXPECT_TRUE(log_.lines().empty());
-    monitor.startMonitoring(recorder.handler());
-    monitor.startMonitoring(second.handler());  // running: the first handler stays
+    monitor.startMonitoring(recordingInto(recorder));
+    monitor.startMonitoring(recordingInto(second));  // running: the first handler stays
     EXPECT_TRUE(log_.contains("INFO 监听已在运行中"));
 
     hardware_.failReads(true);
@@ -153,36 +139,36 @@ TEST_F(InMemoryDevicesTest, FailedReadsAreLoggedWithoutAnEventAndOnlyTheRunningH
     hardware_.failReads(false);
     announceFromAnotherThread({HardwareChange::defaultInput,     // nothing changed: still an event
                                HardwareChange::defaultOutput});  // not watched
-    EXPECT_EQ(recorder.events(), std::vector<std::string>{
-                                      R"(default-device-changed {"device":{"uid":"mic","name":"Built-in Mic","isDefault":true}})"});
+    EXPECT_EQ(recorder.lines(), std::vector<std::string>{
+                                    R"(INFO default-device-changed {"device":{"uid":"mic","name":"Built-in Mic","isDefault":true}})"});
 
     monitor.stopMonitoring();
     announceFromAnotherThread({HardwareChange::devices, HardwareChange::serverLost});
-    EXPECT_EQ(recorder.events().size(), 1u);
-    EXPECT_TRUE(second.events().empty());
+    EXPECT_EQ(recorder.lines().size(), 1u);
+    EXPECT_TRUE(second.lines().empty());
     // Started again after a stop, the new handler is used.
-    monitor.startMonitoring(second.handler());
+    monitor.startMonitoring(recordingInto(second));
     announceFromAnotherThread({HardwareChange::devices});
-    EXPECT_EQ(second.events().size(), 1u);
+    EXPECT_EQ(second.lines().size(), 1u);
 }
 
 TEST_F(InMemoryDevicesTest, StoppingWhileChangesArriveNeverReachesAGoneMonitor) {
-    EventRecorder recorder;
+    cli::RecordingLogger recorder;
     std::atomic<bool> done{false};
     std::thread announcer([&] {
         while (!done) hardware_.announce(HardwareChange::devices);
     });
     for (int round = 0; round < 50; ++round) {
         AudioDeviceMonitor monitor(hardware_, log_.logger());
-        monitor.startMonitoring(recorder.handler());
+        monitor.startMonitoring(recordingInto(recorder));
     }  // each monitor is destroyed while the announcer keeps going; the sanitizers catch a late call
     done = true;
     announcer.join();
 
     // Once its monitor is gone, a handler is never called again.
-    const auto delivered = recorder.events().size();
+    const auto delivered = recorder.lines().size();
     hardware_.announce(HardwareChange::devices);
-    EXPECT_EQ(recorder.events().size(), delivered);
+    EXPECT_EQ(recorder.lines().size(), delivered);
 }
 
 }  // namespace
