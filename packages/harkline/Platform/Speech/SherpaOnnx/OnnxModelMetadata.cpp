@@ -17,8 +17,9 @@ constexpr std::uint64_t graphOutputField = 12;
 // TypeProto.tensor_type {1: elem_type, 2: shape}; TensorShapeProto.dim {1: dim_value}.
 constexpr std::uint64_t tensorTypePath[] = {1};
 constexpr std::uint64_t shapeDimensionPath[] = {1};
-// No metadata text is anywhere near this; a larger length means a damaged file.
-constexpr std::uint64_t largestMetadataEntry = 1 << 20;
+// No metadata text is anywhere near this; a larger length means a damaged file. The
+// largest known is a CT-Transformer's vocabulary (272727 tokens in one entry, a few MB).
+constexpr std::uint64_t largestMetadataEntry = 32 << 20;
 
 enum WireType : std::uint64_t { varint = 0, fixed64 = 1, lengthDelimited = 2, fixed32 = 5 };
 
