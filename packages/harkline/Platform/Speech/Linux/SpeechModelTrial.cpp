@@ -180,7 +180,8 @@ int SpeechModelTrial::run(const fs::path& directory) {
         return 1;
     }
     try {
-        if (auto formatting = SherpaOnnxFormattingModel::inspect(*model)) formatting->load(cli::Logger())->format(trialText);
+        if (auto formatting = SherpaOnnxFormattingModel::inspect(*model))
+            formatting->load(cli::Logger(), EngineOutput::asIs)->format(trialText);
         return 0;
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());

@@ -159,8 +159,9 @@ std::optional<SherpaOnnxFormattingModel> SherpaOnnxFormattingModel::inspect(cons
     return result;
 }
 
-std::unique_ptr<TextFormatter> SherpaOnnxFormattingModel::load(const cli::Logger& logger) const {
-    return std::make_unique<SherpaOnnxPunctuationFormatter>(*this, logger);
+std::unique_ptr<TextFormatter> SherpaOnnxFormattingModel::load(const cli::Logger& logger,
+                                                               EngineOutput engineOutput) const {
+    return std::make_unique<SherpaOnnxPunctuationFormatter>(*this, logger, engineOutput);
 }
 
 }  // namespace harkline

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli-frame/Logging/Logger.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxRecognizer.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/Transcription/TextFormatter.h"
 
@@ -39,8 +40,10 @@ struct SherpaOnnxFormattingModel {
     static std::optional<SherpaOnnxFormattingModel> inspect(const InstalledSpeechModel& model);
 
     // Loads the engine (the library once per process, then the model) and returns the
-    // formatter of final results; throws std::runtime_error saying why it cannot.
-    std::unique_ptr<TextFormatter> load(const cli::Logger& logger) const;
+    // formatter of final results; throws std::runtime_error saying why it cannot. The
+    // engine's own words go to the log, or as they are to standard error (a trial, whose
+    // parent must hear them even when the engine ends the process).
+    std::unique_ptr<TextFormatter> load(const cli::Logger& logger, EngineOutput engineOutput = EngineOutput::toLog) const;
 };
 
 }  // namespace harkline

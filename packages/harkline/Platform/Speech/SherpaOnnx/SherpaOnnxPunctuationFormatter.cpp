@@ -109,11 +109,13 @@ std::string engineWords(const std::string& output) {
 }  // namespace
 
 SherpaOnnxPunctuationFormatter::SherpaOnnxPunctuationFormatter(const SherpaOnnxFormattingModel& model,
-                                                               const cli::Logger& logger)
+                                                               const cli::Logger& logger, EngineOutput engineOutput)
     : library_(SherpaOnnxLibrary::get()) {
     auto modelPath = model.model.string();
     auto vocabularyPath = model.vocabulary ? model.vocabulary->string() : std::string();
-    StandardErrorCapture capture;
+    std::optional<StandardErrorCapture> capture;
+    if (engineOutput == EngineOutput::toLog) capture.emplace();
+    auto captured = [&] { return capture ? engineWords(capture->finish()) : std::string(); };
     try {
         if (model.kind == SherpaOnnxFormattingModel::Kind::punctuation) {
             SherpaOnnxOfflinePunctuationConfig config;
@@ -128,11 +130,11 @@ SherpaOnnxPunctuationFormatter::SherpaOnnxPunctuationFormatter(const SherpaOnnxF
         }
     } catch (const std::exception& failure) {
         // A model onnxruntime cannot read throws through the offline interface.
-        auto said = engineWords(capture.finish());
+        auto said = captured();
         throw std::runtime_error("sherpa-onnx could not load the punctuation model " + model.model.filename().string() +
                                  ": " + failure.what() + (said.empty() ? "" : " (" + said + ")"));
     }
-    auto said = engineWords(capture.finish());
+    auto said = captured();
     if (offline_ == nullptr && online_ == nullptr)
         throw std::runtime_error("sherpa-onnx could not load the punctuation model " + model.model.filename().string() +
                                  (said.empty() ? "" : ": " + said));

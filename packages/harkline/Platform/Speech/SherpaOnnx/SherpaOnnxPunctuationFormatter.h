@@ -26,7 +26,8 @@ struct SherpaOnnxLibrary;
 class SherpaOnnxPunctuationFormatter final : public TextFormatter {
 public:
     // Throws std::runtime_error when the library is missing or the engine refuses the model.
-    SherpaOnnxPunctuationFormatter(const SherpaOnnxFormattingModel& model, const cli::Logger& logger);
+    SherpaOnnxPunctuationFormatter(const SherpaOnnxFormattingModel& model, const cli::Logger& logger,
+                                   EngineOutput engineOutput);
     ~SherpaOnnxPunctuationFormatter() override;
     SherpaOnnxPunctuationFormatter(const SherpaOnnxPunctuationFormatter&) = delete;
     SherpaOnnxPunctuationFormatter& operator=(const SherpaOnnxPunctuationFormatter&) = delete;
