@@ -47,6 +47,11 @@ std::size_t nextCharacter(std::string_view text, std::size_t at, Script& script)
     return length;
 }
 
+void lowerAscii(std::string& text) {
+    for (char& c : text)
+        if (isAsciiUpper(c)) c = static_cast<char>(c - 'A' + 'a');
+}
+
 }  // namespace
 
 bool CasingAndSpacingFormatter::mixesCases(std::string_view text) {
@@ -60,9 +65,7 @@ bool CasingAndSpacingFormatter::mixesCases(std::string_view text) {
 }
 
 std::string CasingAndSpacingFormatter::withoutAllCapitals(std::string text) {
-    if (mixesCases(text)) return text;
-    for (char& c : text)
-        if (isAsciiUpper(c)) c = static_cast<char>(c - 'A' + 'a');
+    if (!mixesCases(text)) lowerAscii(text);
     return text;
 }
 
@@ -104,7 +107,8 @@ void CasingAndSpacingFormatter::capitalisePronoun(std::string& text) {
 
 std::string CasingAndSpacingFormatter::format(std::string text) const {
     bool cased = mixesCases(text);
-    auto formatted = spacedBetweenScripts(withoutAllCapitals(std::move(text)));
+    if (!cased) lowerAscii(text);
+    auto formatted = spacedBetweenScripts(text);
     if (!cased) capitalisePronoun(formatted);
     return formatted;
 }
