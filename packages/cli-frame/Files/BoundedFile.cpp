@@ -8,22 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli-frame/Files/FileDescriptor.h"
+
 namespace cli {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::runtime_error tooLarge(const std::filesystem::path& path, std::uintmax_t limit) {
     return std::runtime_error(path.string() + " is larger than " + std::to_string(limit) + " bytes");
@@ -32,7 +20,7 @@ std::runtime_error tooLarge(const std::filesystem::path& path, std::uintmax_t li
 }  // namespace
 
 std::string readBoundedFile(const std::filesystem::path& path, std::uintmax_t limit) {
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) throw std::system_error(errno, std::generic_category(), "cannot read " + path.string());

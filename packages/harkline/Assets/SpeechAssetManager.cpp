@@ -18,7 +18,13 @@ AssetStatusSummary summarize(ModelStatus status) {
 }
 
 AssetStatusSummary SpeechAssetManager::status(const std::string& locale) const {
-    return summarize(models_->status(locale));
+    auto summary = summarize(models_->status(locale));
+    if (auto formatting = models_->formattingModel(locale);
+        formatting.presence != FormattingModelState::Presence::none) {
+        summary.formattingModel = formatting.word();
+        summary.formattingProblem = formatting.problem;
+    }
+    return summary;
 }
 
 AssetStatusSummary SpeechAssetManager::downloadAssets(const std::string& locale,

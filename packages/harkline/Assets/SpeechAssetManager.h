@@ -15,6 +15,10 @@ namespace harkline {
 struct AssetStatusSummary {
     std::string status;  // "assets-unsupported", "assets-available", "assets-downloading", "assets-ready", "assets-unknown"
     bool installed = false;
+    // The locale's formatting model, when its model has or is offered one: "installed",
+    // "missing" or "damaged", and why it is missing or damaged.
+    std::optional<std::string> formattingModel;
+    std::optional<std::string> formattingProblem;
     bool operator==(const AssetStatusSummary&) const = default;
 };
 

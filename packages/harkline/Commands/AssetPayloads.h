@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "cli-frame/Json/Json.h"
@@ -11,6 +12,8 @@ struct AssetsStatusPayload {
     std::string locale;
     std::string status;
     bool installed = false;
+    std::optional<std::string> formattingModel;  // see AssetStatusSummary
+    std::optional<std::string> formattingProblem;
 };
 
 // The data of the progress and cancel lines of `assets.download` and `assets.cancel`.

@@ -33,10 +33,12 @@ int AssetsDownloadCommand::run() {
             writeProgressLine(value);
         });
         context_.diagnostics->updateDownload(std::nullopt);
-        context_.diagnostics->updateAssets({locale, summary.status, summary.installed});
+        context_.diagnostics->updateAssets(
+            {locale, summary.status, summary.installed, summary.formattingModel, summary.formattingProblem});
         context_.emitter.emitStatus({
             .stage = summary.status,
-            .data = AssetsStatusPayload{locale, summary.status, summary.installed},
+            .data = AssetsStatusPayload{locale, summary.status, summary.installed, summary.formattingModel,
+                                        summary.formattingProblem},
         });
     } catch (const CLIError& failure) {
         context_.diagnostics->updateDownload(std::nullopt);

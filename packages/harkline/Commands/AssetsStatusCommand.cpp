@@ -12,11 +12,13 @@ AssetsStatusCommand::AssetsStatusCommand(CommandContext context, const cli::Comm
 int AssetsStatusCommand::run() {
     context_.logger.info("执行 assets.status locale=" + target_.locale);
     auto summary = manager_.status(target_.locale);
-    context_.diagnostics->updateAssets({target_.locale, summary.status, summary.installed});
+    context_.diagnostics->updateAssets(
+        {target_.locale, summary.status, summary.installed, summary.formattingModel, summary.formattingProblem});
     context_.emitter.emitStatus({
         .stage = summary.status,
         .code = summary.installed ? std::nullopt : std::optional<std::string>("apple_assets_missing"),
-        .data = AssetsStatusPayload{target_.locale, summary.status, summary.installed},
+        .data = AssetsStatusPayload{target_.locale, summary.status, summary.installed, summary.formattingModel,
+                                    summary.formattingProblem},
     });
     return 0;
 }

@@ -34,6 +34,14 @@ int EnvCheckCommand::run() {
     } else {
         env.speechGate = "available";
     }
+    // A locale whose formatting model is missing or damaged still transcribes.
+    for (const auto& locale : context_.models->installedLocales()) {
+        auto formatting = context_.models->formattingModel(locale);
+        if (!formatting.problem) continue;
+        context_.logger.info("locale=" + locale + " 的格式化模型不可用: " + *formatting.problem);
+        if (!env.formattingProblems) env.formattingProblems.emplace();
+        (*env.formattingProblems)[locale] = *formatting.problem;
+    }
     if (auto vocabulary = context_.models->personalVocabulary()) {
         env.vocabularyPhrases = static_cast<std::int64_t>(vocabulary->phrases().size());
         env.vocabularySkippedLines = static_cast<std::int64_t>(vocabulary->skippedLines());

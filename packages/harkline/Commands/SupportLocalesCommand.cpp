@@ -18,6 +18,7 @@ void to_json(cli::Json& json, const LocaleMetadata& metadata) {
     if (metadata.estimatedSizeMB) json["estimatedSizeMB"] = *metadata.estimatedSizeMB;
     if (metadata.modelVersion) json["modelVersion"] = *metadata.modelVersion;
     json["isDefault"] = metadata.isDefault;
+    if (metadata.formattingModel) json["formattingModel"] = *metadata.formattingModel;
 }
 
 void to_json(cli::Json& json, const LocaleListPayload& payload) {
@@ -34,11 +35,15 @@ int SupportLocalesCommand::run() {
 
     LocaleListPayload payload;
     for (const auto& identifier : supported) {
+        auto formatting = context_.models->formattingModel(identifier);
         payload.locales.push_back(LocaleMetadata{
             .locale = identifier,
             .displayName = context_.system->localeSelfName(identifier).value_or(identifier),
             .needsDownload = !installed.contains(identifier),
             .isDefault = identifier == defaultLocale,
+            .formattingModel = formatting.presence == FormattingModelState::Presence::none
+                                   ? std::nullopt
+                                   : std::optional<std::string>(formatting.word()),
         });
     }
     context_.emitter.emitStatus({

@@ -18,6 +18,9 @@ struct LocaleMetadata {
     std::optional<double> estimatedSizeMB;
     std::optional<std::string> modelVersion;
     bool isDefault = false;
+    // "installed", "missing" or "damaged" where the locale's model has or is offered a
+    // formatting model (punctuation, casing).
+    std::optional<std::string> formattingModel;
 };
 
 struct LocaleListPayload {

@@ -2,9 +2,7 @@
 
 #include <unistd.h>
 
-#include "harkline/Commands/SpeechPresetResolver.h"
 #include "harkline/Runtime/CLIRuntime.h"
-#include "harkline/Transcription/CasingAndSpacingFormatter.h"
 
 namespace harkline {
 namespace {
@@ -20,8 +18,7 @@ int TranscribeCommand::run() {
     auto config = fixedConfig();
     CLIRuntime runtime(context_.emitter, StandardInputStream(STDIN_FILENO, context_.logger, queuedAudioSeconds * config.bytesPerSecond()),
                        TranscriptionPipeline(config, PCMBufferStreamBuilder(config, context_.logger), context_.models,
-                                             requestedLocale, SpeechPresetResolver::resolve(std::nullopt),
-                                             std::make_shared<CasingAndSpacingFormatter>(), context_.logger),
+                                             requestedLocale, TranscriptionPreset::progressiveTranscription, context_.logger),
                        context_.logger);
     return runtime.run() == CLIRuntime::Outcome::failed ? 1 : 0;
 }

@@ -70,6 +70,7 @@ void to_json(Json& json, const EnvSnapshot& value) {
     if (value.speechGateProblem) json["speechGateProblem"] = *value.speechGateProblem;
     if (value.vocabularyPhrases) json["vocabularyPhrases"] = *value.vocabularyPhrases;
     if (value.vocabularySkippedLines) json["vocabularySkippedLines"] = *value.vocabularySkippedLines;
+    if (value.formattingProblems) json["formattingProblems"] = *value.formattingProblems;
 }
 
 void to_json(Json& json, const AssetsSnapshot& value) {
@@ -77,6 +78,8 @@ void to_json(Json& json, const AssetsSnapshot& value) {
     json["locale"] = value.locale;
     json["status"] = value.status;
     json["installed"] = value.installed;
+    if (value.formattingModel) json["formattingModel"] = *value.formattingModel;
+    if (value.formattingProblem) json["formattingProblem"] = *value.formattingProblem;
 }
 
 void to_json(Json& json, const DownloadSnapshot& value) {
@@ -107,10 +110,19 @@ DiagnosticsSnapshot decodeDiagnosticsSnapshot(const Json& json) {
         snapshot.env->speechGateProblem = optionalString(*env, "speechGateProblem");
         snapshot.env->vocabularyPhrases = optionalInteger(*env, "vocabularyPhrases");
         snapshot.env->vocabularySkippedLines = optionalInteger(*env, "vocabularySkippedLines");
+        if (const Json* problems = optionalMember(*env, "formattingProblems")) {
+            if (!problems->is_object()) throw std::runtime_error("env.formattingProblems is not an object");
+            snapshot.env->formattingProblems.emplace();
+            for (const auto& [locale, problem] : problems->items()) {
+                if (!problem.is_string()) throw std::runtime_error("env.formattingProblems." + locale + " is not a string");
+                (*snapshot.env->formattingProblems)[locale] = problem.get<std::string>();
+            }
+        }
     }
     if (const Json* assets = optionalSection(json, "assets")) {
         snapshot.assets = AssetsSnapshot{requiredString(*assets, "locale"), requiredString(*assets, "status"),
-                                         requiredBool(*assets, "installed")};
+                                         requiredBool(*assets, "installed"), optionalString(*assets, "formattingModel"),
+                                         optionalString(*assets, "formattingProblem")};
     }
     if (const Json* download = optionalSection(json, "download")) {
         snapshot.download = DownloadSnapshot{requiredString(*download, "locale"), requiredNumber(*download, "progress"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,9 @@ struct EnvSnapshot {
     // sections written before it existed.
     std::optional<std::int64_t> vocabularyPhrases;
     std::optional<std::int64_t> vocabularySkippedLines;
+    // Installed locales whose formatting model is missing or damaged -> why (they still
+    // transcribe, their finals unpunctuated). Absent when there are none.
+    std::optional<std::map<std::string, std::string>> formattingProblems;
     bool operator==(const EnvSnapshot&) const = default;
 };
 
@@ -30,6 +34,9 @@ struct AssetsSnapshot {
     std::string locale;
     std::string status;
     bool installed = false;
+    // As assets.status reports them; absent without a formatting model.
+    std::optional<std::string> formattingModel;
+    std::optional<std::string> formattingProblem;
     bool operator==(const AssetsSnapshot&) const = default;
 };
 

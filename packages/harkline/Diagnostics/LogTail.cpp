@@ -8,24 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "cli-frame/Files/FileDescriptor.h"
 #include "cli-frame/Json/Utf8.h"
 
 namespace harkline {
 namespace {
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using cli::FileDescriptor;
 
 // Checks text given in pieces that may split a character. Text cut before a byte that
 // begins a character is valid exactly when both parts are, so each piece is checked up to

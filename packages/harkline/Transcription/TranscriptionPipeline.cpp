@@ -1,6 +1,7 @@
 #include "harkline/Transcription/TranscriptionPipeline.h"
 
 #include <exception>
+#include <future>
 #include <string>
 
 #include "harkline/Runtime/CLIError.h"
@@ -40,6 +41,10 @@ void TranscriptionPipeline::transcribe(PCMBufferStream& buffers, const ResultHan
     }
     auto locale = resolveLocale(localeIdentifier_);
     logger_.info("AppleSpeechAnalyzer 启动，locale=" + locale + " preset=" + describe(preset_));
+    // A formatting model takes a while to load and only finals need it: it loads while the
+    // engine starts and the first words are decoded.
+    auto formatterLoad = std::async(std::launch::async, [this, locale] { return models_->openTextFormatter(locale); });
+    std::unique_ptr<TextFormatter> formatter;
     auto gate = openSpeechGate();
     logger_.info("调用 prepareToAnalyze，sampleRate=" + formatFloatingPoint(config_.sampleRate));
     auto decoder = models_->openDecoder(locale);
@@ -50,7 +55,10 @@ void TranscriptionPipeline::transcribe(PCMBufferStream& buffers, const ResultHan
         // An empty final tells the host nothing, and a host may paste it.
         if (hypothesis.isFinal && hypothesis.text.empty()) return;
         // A partial is replaced within moments; only the final is kept, so only it is formatted.
-        if (hypothesis.isFinal) hypothesis.text = formatter_->format(std::move(hypothesis.text));
+        if (hypothesis.isFinal) {
+            if (!formatter) formatter = formatterLoad.get();
+            hypothesis.text = formatter->format(std::move(hypothesis.text));
+        }
         auto byteCount = buffers.bytesCut();
         logger_.debug(std::string("收到结果 isFinal=") + boolText(hypothesis.isFinal) +
                       " bytesProcessed=" + std::to_string(byteCount) +

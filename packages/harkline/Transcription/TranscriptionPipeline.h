@@ -11,7 +11,6 @@
 #include "harkline/Platform/Speech/SpeechModels.h"
 #include "harkline/Platform/Speech/TranscriptionPreset.h"
 #include "harkline/Runtime/CLIMessages.h"
-#include "harkline/Transcription/TextFormatter.h"
 
 namespace harkline {
 
@@ -19,7 +18,7 @@ namespace harkline {
 using ResultHandler = std::function<void(ResultPayload)>;
 
 // Chunks of standard input -> PCM buffers -> the speech gate -> the decoder of the model
-// that serves the locale -> the formatter (final results only) -> results, in order, on
+// that serves the locale -> its text formatter (final results only) -> results, in order, on
 // the calling thread. Each result carries
 // the bytes of audio handed on so far (speech or not, those cut ahead of the buffer being
 // decoded included); empty final results are dropped.
@@ -27,10 +26,9 @@ class TranscriptionPipeline {
 public:
     TranscriptionPipeline(AudioStreamConfig config, PCMBufferStreamBuilder pcmBuilder,
                           std::shared_ptr<const SpeechModels> models, std::string localeIdentifier,
-                          TranscriptionPreset preset, std::shared_ptr<const TextFormatter> formatter, cli::Logger logger)
+                          TranscriptionPreset preset, cli::Logger logger)
         : config_(config), pcmBuilder_(std::move(pcmBuilder)), models_(std::move(models)),
-          localeIdentifier_(std::move(localeIdentifier)), preset_(preset), formatter_(std::move(formatter)),
-          logger_(std::move(logger)) {}
+          localeIdentifier_(std::move(localeIdentifier)), preset_(preset), logger_(std::move(logger)) {}
 
     // Throws the failure that stopped the transcription (building the stages, or the
     // decoder's), after the results made before it; the input has stopped by then.
@@ -55,7 +53,6 @@ private:
     std::shared_ptr<const SpeechModels> models_;
     std::string localeIdentifier_;
     TranscriptionPreset preset_;
-    std::shared_ptr<const TextFormatter> formatter_;
     cli::Logger logger_;
 };
 

@@ -23,7 +23,7 @@ using testing_support::installSpeechModel;
 using testing_support::oldModelSource;
 using testsupport::writeFile;
 
-InstallableSpeechModelSource englishFilesAs(const std::string& locale) {
+SpeechModelSource englishFilesAs(const std::string& locale) {
     auto source = englishModelSource();
     source.locale = locale;
     return {source};
@@ -74,8 +74,8 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     auto isKnownEngine = [](const std::string& engine) { return engine == "pocketsphinx"; };
     auto sources = loadSpeechModelSourceFolder(folder, isKnownEngine, logger);
     ASSERT_EQ(sources.size(), 2u);
-    EXPECT_EQ(sources[0].source.locale, "en-GB");
-    EXPECT_EQ(sources[0].source.directory, folder / "files");
+    EXPECT_EQ(sources[0].locale, "en-GB");
+    EXPECT_EQ(sources[0].directory, folder / "files");
     ASSERT_EQ(logged.size(), 7u);
     EXPECT_TRUE(logged[0].starts_with("忽略无效的语音模型来源 " + (folder / "bad-locale.json").string() + ": "));
     EXPECT_TRUE(logged[3].ends_with("fifo.json is not a regular file")) << logged[3];
@@ -88,14 +88,14 @@ TEST_F(AssetInstallationTest, SourceDescriptorsAreReadAndBrokenOnesSkippedWithTh
     auto all = installableSpeechModelSources(isKnownEngine, cli::Logger());
     ::unsetenv(speechModelSourcesVariable);
     ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0].source.locale, "en-GB");
-    EXPECT_EQ(all[1].source.directory, other);
+    EXPECT_EQ(all[0].locale, "en-GB");
+    EXPECT_EQ(all[1].directory, other);
 }
 
 TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallations) {
     auto missing = englishFilesAs("fr-FR");
-    missing.source.directory = home_.path() / "nowhere";
-    StoredSpeechModels stored({.store = store(), .sources = {{englishModelSource()}, englishFilesAs("en-GB"), missing}}, {});
+    missing.directory = home_.path() / "nowhere";
+    StoredSpeechModels stored({.store = store(), .sources = {englishModelSource(), englishFilesAs("en-GB"), missing}}, {});
 
     EXPECT_EQ(stored.supportedLocales(), (std::vector<std::string>{"en-GB", "en-US"}));
     EXPECT_TRUE(stored.installedLocales().empty());
@@ -124,7 +124,7 @@ TEST_F(AssetInstallationTest, ModelStatusFollowsSourcesStoreAndRunningInstallati
     ASSERT_TRUE(request);
     request->downloadAndInstall({});
     EXPECT_EQ(request->progress().fractionCompleted(), 1.0);
-    EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
+    EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").manifest()));
     EXPECT_EQ(stored.installation("en-GB"), nullptr);
     EXPECT_EQ(stored.status("en-GB"), ModelStatus::installed);
     EXPECT_EQ(stored.installedLocales(), std::vector<std::string>{"en-GB"});
@@ -163,7 +163,7 @@ TEST_F(AssetInstallationTest, ACancelledInstallationLeavesTheOldModelAndTheNextS
     auto running = ModelInstallationLock::tryAcquire(ModelInstallationLock::path(models(), "de-DE"));
     StagedModelInstallation fresh(models(), englishFilesAs("en-GB"));
     fresh.downloadAndInstall({});
-    EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").source.manifest()));
+    EXPECT_TRUE(sameModelFiles(store().installedModel("en-GB")->manifest, englishFilesAs("en-GB").manifest()));
     EXPECT_EQ(namesIn(models()),
               (std::vector<std::string>{".de-DE.lock", ".de-DE.staging-Ef34Gh", ".en-GB.lock", "en-GB"}));
 }
@@ -187,7 +187,7 @@ TEST_F(AssetInstallationTest, FailuresNameTheirReasonAndLeaveNoHalfModel) {
     auto copy = home_.path() / "copy";
     fs::copy(englishModelSource().directory, copy, fs::copy_options::recursive);
     auto vanishing = englishFilesAs("en-GB");
-    vanishing.source.directory = copy;
+    vanishing.directory = copy;
     StoredSpeechModels stored({.store = store(), .sources = {vanishing}}, {});
     auto request = stored.installation("en-GB");
     fs::remove(copy / "en-us.lm.bin");

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "cli-frame/Json/Json.h"
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
+#include "harkline/Platform/Speech/Models/FileDigest.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/tests/HarklineOutput.h"
 #include "harkline/tests/ModelFileServer.h"
@@ -253,6 +255,71 @@ TEST_F(CatalogDownloadProcess, EveryByteInPlaceIsExactlyOneAndADamagedModelGetsO
     EXPECT_EQ(cli::Json::parse(server_->control("_served")).dump(), R"({"/encoder.onnx":)" + std::to_string(encoder.size()) + "}");
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
     EXPECT_FALSE(fs::exists(downloadFolder()));
+}
+
+// A catalogue that now offers a formatting model beside the recognition model in place:
+// the locale stays installed and transcribes, says what is missing, and a download fetches
+// only that; damaged later, it is done without, and said so.
+TEST_F(CatalogDownloadProcess, AFormattingModelIsCheckedApartFromRecognitionAndFetchedAlone) {
+    std::vector<std::map<std::string, std::string>> loaded;
+    struct FullStop final : TextFormatter {
+        std::string format(std::string text) const override { return text + "。"; }
+    };
+    StoredSpeechModels stored({.store = store(),
+                               .catalog = [this] { return SpeechModelCatalog::load(catalog()); },
+                               .trial = [](const InstalledSpeechModel&, InstallationLoop&) {},
+                               .formatting = [&](const InstalledSpeechModel& part, const cli::Logger&) {
+                                   loaded.push_back(part.manifest.components);
+                                   return std::unique_ptr<TextFormatter>(std::make_unique<FullStop>());
+                               }},
+                              {});
+    stored.installation("zh-CN")->downloadAndInstall({});
+    auto recognitionBytes = totalBytes();
+    testsupport::writeFile(served() / "punctuation.onnx", std::string(3000, 'p'));
+    auto pinned = cli::Json::parse(testsupport::readFile(catalog()));
+    pinned["models"][0]["files"].push_back({{"name", "punctuation.onnx"}, {"url", server_->base() + "punctuation.onnx"},
+                                            {"size", 3000}, {"sha256", Sha256::ofFile(served() / "punctuation.onnx")}});
+    testsupport::writeFile(catalog(), pinned.dump());
+
+    const std::string missing = "formatting model for zh-CN is not installed; run `harkline assets.download --locale zh-CN`";
+    EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
+    EXPECT_EQ(stored.installedLocales(), std::vector<std::string>{"zh-CN"});
+    EXPECT_EQ(stored.formattingModel("zh-CN").word(), "missing");
+    EXPECT_EQ(stored.formattingModel("zh-CN").problem, missing);
+    EXPECT_EQ(payloadOf(harkline({"assets.status", "--locale", "zh-CN"}).standardOutput).at("data").dump(),
+              R"({"locale":"zh-CN","status":"assets-ready","installed":true,"formattingModel":"missing","formattingProblem":")" +
+                  missing + R"("})");
+    EXPECT_EQ(stored.openTextFormatter("zh-CN")->format("你好HELLO"), "你好 hello");
+    EXPECT_TRUE(loaded.empty());
+
+    server_->control("_reset");
+    auto request = stored.installation("zh-CN");
+    ASSERT_TRUE(request);
+    EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
+                     static_cast<double>(recognitionBytes) / static_cast<double>(recognitionBytes + 3000));
+    request->downloadAndInstall({});
+    EXPECT_EQ(server_->control("_served"), R"({"/punctuation.onnx": 3000})");
+    EXPECT_EQ(stored.formattingModel("zh-CN").word(), "installed");
+    EXPECT_EQ(stored.openTextFormatter("zh-CN")->format("你好"), "你好。");
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0], (std::map<std::string, std::string>{{"punctuation", "punctuation.onnx"}}));
+    EXPECT_FALSE(stored.installation("zh-CN"));
+
+    testsupport::writeFile(models() / "zh-CN" / "punctuation.onnx", "short");
+    const std::string damaged = "formatting model for zh-CN is damaged: punctuation.onnx changed size since the model was installed";
+    EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
+    EXPECT_EQ(stored.formattingModel("zh-CN").problem, damaged);
+    EXPECT_EQ(stored.openTextFormatter("zh-CN")->format("HELLO"), "hello");
+    EXPECT_EQ(loaded.size(), 1u);
+    auto env = payloadOf(harkline({"env.check"}).standardOutput).at("data");
+    EXPECT_EQ(env.at("formattingProblems").dump(), R"({"zh-CN":")" + damaged + R"("})");
+    EXPECT_EQ(diagnosticsState().at("env").at("formattingProblems"), env.at("formattingProblems"));
+    for (const auto& entry : payloadOf(harkline({"support.locales"}).standardOutput).at("data").at("locales"))
+        if (entry.at("locale") == "zh-CN") {
+            EXPECT_EQ(entry.dump(), R"({"locale":"zh-CN","displayName":"中文（中国）","needsDownload":false,"isDefault":true,)"
+                                    R"("formattingModel":"damaged"})");
+        }
+    EXPECT_EQ(finalsOf("你好"), std::vector<std::string>{"你好"});
 }
 
 // Links planted where the download writes: each run fails with its reason and no byte

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,11 +33,35 @@ inline std::vector<cli::Json> resultPayloads(const testsupport::ProcessResult& r
         if (auto message = cli::Json::parse(line); message.at("type") == "result") payloads.push_back(message.at("payload"));
     return payloads;
 }
+// The results of a transcription that ended well, after checking the lines around them:
+// counts that only grow, and a closing line that repeats the last one (none without a
+// result), which is `handedOn` where the caller knows what was handed on.
+inline std::vector<cli::Json> transcriptionResults(const testsupport::ProcessResult& run,
+                                                   std::optional<std::int64_t> handedOn = std::nullopt) {
+    EXPECT_EQ(run.exitStatus, 0) << run.standardOutput;
+    auto results = resultPayloads(run);
+    std::int64_t count = 0;
+    for (const auto& result : results) {
+        EXPECT_GE(result.at("bytesProcessed").get<std::int64_t>(), count) << result.dump();
+        count = result.at("bytesProcessed").get<std::int64_t>();
+    }
+    auto closing = lastPayload(run);
+    EXPECT_EQ(closing.value("stage", ""), "input-stream-closed") << run.standardOutput;
+    EXPECT_EQ(closing.value("bytesProcessed", std::int64_t{-1}), count);
+    EXPECT_EQ(count, handedOn.value_or(count));
+    return results;
+}
 inline std::vector<std::string> finalTexts(const std::vector<cli::Json>& payloads) {
     std::vector<std::string> texts;
     for (const auto& payload : payloads)
         if (payload.at("isFinal").get<bool>()) texts.push_back(payload.at("text").get<std::string>());
     return texts;
+}
+
+inline std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t found = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++found;
+    return found;
 }
 
 // scripts/speech-test-model, which fabricates models and spells audio for them.

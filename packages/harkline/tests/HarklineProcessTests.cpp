@@ -22,11 +22,8 @@ using testsupport::writeFile;
 
 class HarklineProcess : public testing::Test {
 protected:
-    ProcessResult run(std::vector<std::string> arguments,
-                      std::map<std::string, std::optional<std::string>> extraEnvironment = {}) {
-        auto environment = home_.environment();
-        for (auto& [name, value] : extraEnvironment) environment[name] = value;
-        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment});
+    ProcessResult run(std::vector<std::string> arguments, const testsupport::Environment& extra = {}) const {
+        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), testsupport::merged({home_.environment(), extra})});
     }
 
     std::string defaultLog() const { return testing_support::harklineLogPath(home_).string(); }
@@ -54,24 +51,33 @@ TEST_F(HarklineProcess, DiagnosticsStateOnAFreshHomeReportsOnlyTheLogPathAndLogs
     EXPECT_EQ(match[1], defaultLog());
 }
 
-TEST_F(HarklineProcess, SectionsOfEarlierRunsSurviveAndBrokenFilesAreReplaced) {
-    writeFile(diagnosticsFile(),
-              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
-              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":"\/old"})");
-    auto result = run({"diagnostics.state"});
-    auto payload = cli::Json::parse(result.standardOutput).at("payload");
-    EXPECT_EQ(payload.at("data").dump(),
-              R"({"env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
-              R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},"lastLogPath":")" +
-                  defaultLog() + "\"}");
-
-    for (std::string broken : {std::string("{\"env\":"), std::string("\x00\x01garbage", 9), std::string(3 << 20, '{')}) {
-        writeFile(diagnosticsFile(), broken);
-        result = run({"diagnostics.state"});
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(cli::Json::parse(result.standardOutput).at("payload").at("data").dump(),
-                  "{\"lastLogPath\":\"" + defaultLog() + "\"}");
-        EXPECT_EQ(cli::Json::parse(readFile(diagnosticsFile())).dump(), "{\"lastLogPath\":\"" + defaultLog() + "\"}");
+TEST_F(HarklineProcess, SectionsOfEarlierRunsSurviveAndWhatIsNoWholeSnapshotIsReplaced) {
+    const std::string sections =
+        R"("env":{"macOSVersion":"6.1.0","speechApi":"available","authorization":"granted"},)"
+        R"("assets":{"locale":"en-US","status":"assets-ready","installed":true},)"
+        R"("download":{"locale":"en-US","progress":0.5,"status":"downloading","updatedAt":817000000.25},)";
+    const std::string reason =
+        R"("env":{"macOSVersion":"1.2.3","speechApi":"unavailable","authorization":"unknown","reason":"speech_api_unavailable"},)";
+    // Each file, and the sections of it that the next run keeps.
+    const std::pair<std::string, std::string> files[] = {
+        {"{" + sections + R"("lastLogPath":"\/old"})", sections},
+        {"{" + reason + R"("assets":null,"extra":1})", reason},
+        {"", ""}, {"{\"env\":", ""}, {std::string("\x00\x01garbage", 9), ""}, {"[]", ""}, {R"({"lastLogPath":5})", ""},
+        {R"({"download":{"locale":"en-US","progress":0.1,"status":"downloading"}})", ""},  // no updatedAt
+        {R"({"assets":{"locale":"en-US","status":"assets-ready","installed":"yes"}})", ""},
+        {R"({"env":"available"})", ""},
+        {R"({"lastLogPath":")" + std::string(1 << 20, 'x') + "\"}", ""},  // larger than a snapshot is read
+        {"fifo", ""},  // not waited on
+    };
+    for (const auto& [contents, kept] : files) {
+        std::filesystem::remove(diagnosticsFile());
+        if (contents == "fifo") ASSERT_EQ(::mkfifo(diagnosticsFile().c_str(), 0600), 0);
+        else writeFile(diagnosticsFile(), contents);
+        auto result = run({"diagnostics.state"});
+        EXPECT_EQ(result.exitStatus, 0) << contents.substr(0, 80);
+        auto data = "{" + kept + "\"lastLogPath\":\"" + defaultLog() + "\"}";
+        EXPECT_EQ(cli::Json::parse(result.standardOutput).at("payload").at("data").dump(), data) << contents.substr(0, 80);
+        EXPECT_EQ(readFile(diagnosticsFile()), std::regex_replace(data, std::regex("/"), "\\/"));
     }
 }
 
@@ -90,31 +96,26 @@ TEST_F(HarklineProcess, LogPathComesFromTheOptionThenTheVariableThenTheDefault) 
     EXPECT_TRUE(std::filesystem::exists(variableLog));
 }
 
+// Only a regular file is a log: a FIFO (which would block the start) and a link (which
+// could name any file of the user) are refused as a path through a file is.
 TEST_F(HarklineProcess, AnUnopenableLogIsReportedOnStandardErrorAndTheToolGoesOn) {
     writeFile(home_.path() / "file", "x");
-    auto badLog = (home_.path() / "file" / "x.log").string();
-    auto result = run({"diagnostics.state", "--log-file", badLog});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_TRUE(result.standardError.starts_with("harkline logger 初始化失败: ")) << result.standardError;
-    auto payload = cli::Json::parse(result.standardOutput).at("payload");
-    EXPECT_EQ(payload.at("logPath"), badLog);
-    EXPECT_EQ(payload.at("data").at("lastLogPath"), badLog);
-
-    // Only a regular file is a log: a FIFO (which would block the start) and a link (which
-    // could name any file of the user) are refused the same way.
-    auto fifo = home_.path() / "fifo.log";
+    auto fifo = (home_.path() / "fifo.log").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     auto target = home_.path() / "notes.txt";
     writeFile(target, "mine\n");
-    auto link = home_.path() / "link.log";
+    auto link = (home_.path() / "link.log").string();
     std::filesystem::create_symlink(target, link);
-    for (const auto& [logFile, reason] : std::vector<std::pair<std::filesystem::path, std::string>>{
-             {fifo, " is not a regular file"}, {"/dev/null", " is not a regular file"}, {link, " is a symbolic link"}}) {
-        auto refused = run({"diagnostics.state"}, {{"SPEECH_CLI_LOG_PATH", logFile.string()}});
+    for (const auto& [logFile, problem] : std::vector<std::pair<std::string, std::string>>{
+             {(home_.path() / "file" / "x.log").string(), "Not a directory"}, {fifo, fifo + " is not a regular file"},
+             {"/dev/null", "/dev/null is not a regular file"}, {link, link + " is a symbolic link"}}) {
+        auto refused = run({"diagnostics.state"}, {{"SPEECH_CLI_LOG_PATH", logFile}});
         EXPECT_FALSE(refused.timedOut) << logFile;
         EXPECT_EQ(refused.exitStatus, 0);
-        EXPECT_EQ(refused.standardError, "harkline logger 初始化失败: " + logFile.string() + reason + "\n");
-        EXPECT_EQ(cli::Json::parse(refused.standardOutput).at("payload").at("logPath"), logFile.string());
+        EXPECT_EQ(refused.standardError, "harkline logger 初始化失败: " + problem + "\n");
+        auto payload = cli::Json::parse(refused.standardOutput).at("payload");
+        EXPECT_EQ(payload.at("logPath"), logFile);
+        EXPECT_EQ(payload.at("data").at("lastLogPath"), logFile);
     }
     EXPECT_EQ(readFile(target), "mine\n");
 }
@@ -139,9 +140,11 @@ TEST_F(HarklineProcess, DiagnosticsLogsReportsThePathAndTheTailOnRequest) {
         << tail;
     EXPECT_EQ(data.at("path"), log.string());
     for (std::vector<std::string> noTail : {std::vector<std::string>{"--tail", "0"}, {"--tail", "-3"}, {"--tail=abc"},
-                                            {"--tail="}, {"--tail"}, {}})
-        EXPECT_FALSE(dataOf(noTail).contains("tail"));
-    EXPECT_TRUE(dataOf({"--tail=+1000"}).at("tail").get<std::string>().starts_with("a\nb\nc\n"));
+                                            {"--tail="}, {"--tail"}, {}, {"--tail=5x"}, {"--tail= 5"}, {"--tail=+-3"},
+                                            {"--tail=1.5"}, {"--tail=9223372036854775808"}})
+        EXPECT_FALSE(dataOf(noTail).contains("tail")) << (noTail.empty() ? "" : noTail.back());
+    for (const char* whole : {"--tail=+1000", "--tail=9223372036854775807"})
+        EXPECT_TRUE(dataOf({whole}).at("tail").get<std::string>().starts_with("a\nb\nc\n")) << whole;
 }
 
 TEST_F(HarklineProcess, HostileArgumentsNeitherCrashNorHang) {
@@ -171,14 +174,11 @@ TEST_F(HarklineProcess, ProcessesAppendingToOneLogKeepEveryLineWhole) {
         });
     for (auto& runner : runners) runner.join();
     auto text = readFile(log);
-    const std::regex line(R"(\[[0-9T:.\-]+Z\] \[(INFO|DEBUG)\] (CLI 启动，日志写入 .*|写入消息 type=status))");
-    std::size_t start = 0, count = 0;
-    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start), ++count) {
-        EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line)) << text.substr(start, end - start);
-        start = end + 1;
-    }
-    EXPECT_EQ(start, text.size());
-    EXPECT_EQ(count, 80u);  // every queued line reached the file before its process exited
+    EXPECT_TRUE(text.ends_with("\n"));
+    const std::regex whole(R"(\[[0-9T:.\-]+Z\] \[(INFO|DEBUG)\] (CLI 启动，日志写入 .*|写入消息 type=status))");
+    auto lines = testsupport::splitLines(text);
+    for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    EXPECT_EQ(lines.size(), 80u);  // every queued line reached the file before its process exited
 }
 
 }  // namespace

@@ -1,9 +1,17 @@
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
+#include <regex>
 #include <thread>
+#include <tuple>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -21,13 +29,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testsupport::ProcessResult;
 using namespace testing_support;
+using testsupport::Environment;
+using testsupport::ProcessResult;
 
 class SherpaOnnxProcess : public testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(runtime());
+        fs::permissions(runtime(), fs::perms::owner_all);
         runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN"});
     }
 
@@ -37,44 +47,28 @@ protected:
     fs::path installed() const { return home_.dataHome() / "tessaryn" / "harkline" / "models" / "zh-CN"; }
     std::string log() const { return harklineLog(home_); }
 
-    // The spelled tones are no speech, and the speech gate rightly keeps them from the engine.
-    std::map<std::string, std::optional<std::string>> ungated() const {
-        auto environment = home_.environment();
-        environment["TESSARYN_SPEECH_GATE"] = "off";
-        environment["XDG_RUNTIME_DIR"] = runtime().string();
-        return environment;
+    // The spelled tones are no speech, and the speech gate rightly keeps them from the
+    // engine. Sanitizer reports land in the home folder.
+    Environment environment(const Environment& extra = {}) const {
+        auto variables = home_.environment();
+        variables["TESSARYN_SPEECH_GATE"] = "off";
+        variables["TESSARYN_SPEECH_MODEL_SOURCES"] = modelSource().string();
+        variables["XDG_RUNTIME_DIR"] = runtime().string();
+        for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+            const char* options = std::getenv(name);
+            variables[name] = std::string(options ? options : "") + ":log_path=" + (home_.path() / "sanitizer").string();
+        }
+        return testsupport::merged({variables, extra});
     }
-    std::string spell(const std::string& text) const { return runSpeechTestModel({"spell", modelSource().string(), text}).standardOutput; }
-
-    ProcessResult harkline(std::vector<std::string> arguments, const std::string& input = {}) const {
-        auto environment = ungated();
-        environment["TESSARYN_SPEECH_MODEL_SOURCES"] = modelSource().string();
-        return testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment}, input, 60s);
+    ProcessResult harkline(std::vector<std::string> arguments, const std::string& input = {}, const Environment& extra = {}) const {
+        auto result = testsupport::runProcess(HARKLINE_BINARY, {std::move(arguments), environment(extra)}, input, 60s);
+        EXPECT_FALSE(result.timedOut);
+        return result;
     }
     void install() const { ASSERT_EQ(lastPayload(harkline({"assets.download", "--locale", "zh-CN"})).at("stage"), "assets-ready"); }
-
-    // Writes the audio in pieces of uneven sizes, so that the reads are uneven too.
-    ProcessResult transcribeInPieces(const std::string& audio) const {
-        auto environment = ungated();
-        testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment});
-        const std::size_t sizes[] = {1, 4095, 3, 10000, 2048, 777};
-        for (std::size_t offset = 0, index = 0; offset < audio.size(); ++index) {
-            auto size = std::min(sizes[index % std::size(sizes)], audio.size() - offset);
-            EXPECT_TRUE(child.write(audio.substr(offset, size)));
-            offset += size;
-            std::this_thread::sleep_for(1ms);
-        }
-        child.closeInput();
-        return child.wait(60s);
-    }
-
-    // Each line is JSON; returns the results' payloads after checking the closing line.
-    static std::vector<cli::Json> results(const ProcessResult& result, std::int64_t bytes) {
-        EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
-        auto closing = lastPayload(result);
-        EXPECT_EQ(closing.value("stage", ""), "input-stream-closed");
-        EXPECT_EQ(closing.value("bytesProcessed", std::int64_t{-1}), bytes);
-        return resultPayloads(result);
+    std::string spell(const std::string& text) const { return runSpeechTestModel({"spell", modelSource().string(), text}).standardOutput; }
+    std::vector<cli::Json> transcribe(const std::string& audio) const {
+        return transcriptionResults(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()));
     }
 
     testsupport::TemporaryHome home_;
@@ -82,18 +76,19 @@ protected:
 
 // Partials come as the engine writes them, finals as a person types them.
 TEST_F(SherpaOnnxProcess, SpelledTextComesBackWithGrowingPartialsAndOneFormattedFinalPerPause) {
-    // Before the model is installed, the default locale falls back to Debian's en-US.
-    auto before = harkline({"transcribe"}, spell("你好"));
-    EXPECT_EQ(before.exitStatus, 0);
-    EXPECT_NE(log().find("Locale 匹配失败，回退到 en-US"), std::string::npos);
-    EXPECT_EQ(lastPayload(harkline({"assets.status", "--locale", "zh-CN"})).at("stage"), "assets-available");
-
     install();
-    fs::remove(home_.stateHome() / "tessaryn" / "harkline.log");
     const std::vector<std::string> spoken{"你好世界", "HELLO WORLD", "谢谢你们 THE VOICE INPUT IS READY"};
     const std::vector<std::string> typed{"你好世界", "hello world", "谢谢你们 the voice input is ready"};
     auto audio = spell(spoken[0] + "|" + spoken[1] + "|" + spoken[2]);
-    auto payloads = results(transcribeInPieces(audio), static_cast<std::int64_t>(audio.size()));
+    // Written in pieces of uneven sizes, so that the reads are uneven too.
+    testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment()});
+    const std::size_t sizes[] = {1, 4095, 3, 10000, 2048, 777};
+    for (std::size_t offset = 0, index = 0; offset < audio.size(); offset += sizes[index++ % std::size(sizes)]) {
+        EXPECT_TRUE(child.write(audio.substr(offset, sizes[index % std::size(sizes)])));
+        std::this_thread::sleep_for(1ms);
+    }
+    child.closeInput();
+    auto payloads = transcriptionResults(child.wait(60s), static_cast<std::int64_t>(audio.size()));
 
     std::vector<std::string> finals;
     std::string partial;
@@ -108,7 +103,6 @@ TEST_F(SherpaOnnxProcess, SpelledTextComesBackWithGrowingPartialsAndOneFormatted
             EXPECT_GT(text.size(), partial.size()) << text;
             partial = text;
         }
-        EXPECT_LE(payload.at("bytesProcessed").get<std::int64_t>(), static_cast<std::int64_t>(audio.size()));
     }
     EXPECT_EQ(finals, typed);
     EXPECT_GT(payloads.size(), 2 * spoken.size());
@@ -117,37 +111,22 @@ TEST_F(SherpaOnnxProcess, SpelledTextComesBackWithGrowingPartialsAndOneFormatted
     EXPECT_NE(written.find("locale=zh-CN"), std::string::npos);
 }
 
-// This model brings hotwords, so the engine runs modified beam search instead of greedy.
-TEST_F(SherpaOnnxProcess, SilenceGivesNothingAndAnOddByteCountIsHandedOnWhole) {
-    testsupport::writeFile(modelSource() / "hotwords.txt", "你好\n");
-    auto descriptor = cli::Json::parse(testsupport::readFile(modelSource() / "zh-CN.json"));
-    descriptor["components"]["hotwords"] = "hotwords.txt";
-    testsupport::writeFile(modelSource() / "zh-CN.json", descriptor.dump());
-    install();
-    // No result carries a count, so the closing line reports none.
-    std::string silence(3 * 32000, '\0');
-    EXPECT_TRUE(results(harkline({"transcribe"}, silence), 0).empty());
-
-    auto odd = spell("你好 GO") + "\x01";
-    auto payloads = results(harkline({"transcribe"}, odd), static_cast<std::int64_t>(odd.size()) + 1);
-    ASSERT_FALSE(payloads.empty());
-    EXPECT_EQ(payloads.back().at("text"), "你好 go");
-    EXPECT_TRUE(payloads.back().at("isFinal").get<bool>());
-}
-
 // The fabricated model scores 我 just below 你 wherever 你 wins: a near-tie that greedy
 // search gives to 你, and a phrase of the user's vocabulary to 我.
 TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSkippedWithItsReason) {
     runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--rival", "你", "我"});
     install();
     auto audio = spell("你们");
-    auto finals = [&] { return finalTexts(results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()))); };
+    auto finals = [&] { return finalTexts(transcribe(audio)); };
     EXPECT_EQ(finals(), std::vector<std::string>{"你们"});
 
     auto vocabulary = home_.path() / "config" / "tessaryn" / "vocabulary.txt";
     fs::create_directories(vocabulary.parent_path());
     testsupport::writeFile(vocabulary, "你好 :x\n我们 :2.5\r\nmeet/greet\n:3 世界\n\n  \nTessaryn\n");
     EXPECT_EQ(finals(), std::vector<std::string>{"我们"});
+    // Silence gives nothing, under the beam search hotwords bring too; no result carries a
+    // count, so the closing line reports none.
+    EXPECT_TRUE(transcriptionResults(harkline({"transcribe"}, std::string(3 * 32000, '\0')), 0).empty());
     auto environment = lastPayload(harkline({"env.check"})).at("data");
     EXPECT_EQ(environment.at("vocabularyPhrases"), 2) << environment.dump();  // 我们 and Tessaryn
     EXPECT_EQ(environment.at("vocabularySkippedLines"), 3);
@@ -171,15 +150,19 @@ TEST_F(SherpaOnnxProcess, AVocabularyPhraseTurnsANearTieAndWhatCannotBeUsedIsSki
 }
 
 TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
-    const std::pair<const char*, const char*> faults[] = {
-        {"no-metadata", "encoder.onnx lacks the metadata \"decode_chunk_len\""},
-        {"no-blank", "tokens.txt names no blank token (<blk>)"},
-        {"short-tokens", "tokens.txt lacks token id 31 of the model's 32"},
-        {"truncated", "encoder.onnx is not an ONNX model (damaged or cut short)"},
-        {"bad-graph", "does not load: the engine "},  // onnxruntime refuses the graph (or aborts on it)
+    const std::tuple<const char*, const char*, bool> faults[] = {
+        {"no-metadata", "encoder.onnx lacks the metadata \"decode_chunk_len\"", false},
+        {"no-blank", "tokens.txt names no blank token (<blk>)", false},
+        {"short-tokens", "tokens.txt lacks token id 31 of the model's 32", false},
+        {"short-tokens", "tokens.txt lacks token id 31 of the model's 32", true},  // a streaming CTC model
+        {"truncated", "encoder.onnx is not an ONNX model (damaged or cut short)", false},
+        {"bad-graph", "does not load: the engine ", false},  // onnxruntime refuses the graph (or aborts on it)
     };
-    for (const auto& [fault, reason] : faults) {
-        runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN"});
+    for (const auto& [fault, reason, ctc] : faults) {
+        fs::remove_all(modelSource());
+        std::vector<std::string> make{"make", modelSource().string(), "--locale", "zh-CN"};
+        if (ctc) make.push_back("--ctc");
+        runSpeechTestModel(make);
         runSpeechTestModel({"break", modelSource().string(), fault});
         auto download = harkline({"assets.download", "--locale", "zh-CN"});
         EXPECT_EQ(download.exitStatus, 0) << fault;
@@ -209,26 +192,11 @@ TEST_F(SherpaOnnxProcess, BrokenModelsAreRefusedAtInstallationWithTheirReason) {
     EXPECT_NE(lastPayload(run).value("message", "").find("does not load: the engine "), std::string::npos) << run.standardOutput;
 }
 
-TEST_F(SherpaOnnxProcess, AStreamingCtcModelServesTooAndItsVocabularyIsChecked) {
-    fs::remove_all(modelSource());
-    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
-    runSpeechTestModel({"break", modelSource().string(), "short-tokens"});
-    auto refused = lastPayload(harkline({"assets.download", "--locale", "zh-CN"}));
-    EXPECT_NE(refused.value("message", "").find("tokens.txt lacks token id 31 of the model's 32"), std::string::npos)
-        << refused.dump();
-
-    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
-    install();
-    auto audio = spell("你好世界|HELLO WORLD");
-    EXPECT_EQ(finalTexts(results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()))),
-              (std::vector<std::string>{"你好世界", "hello world"}));
-}
-
 TEST_F(SherpaOnnxProcess, ATouchedModelServesOnAndOneChangedSinceItsInstallationFailsTheRunWithTheReason) {
     install();
     auto audio = spell("你好");
     auto expectTranscribed = [&] {
-        auto payloads = results(harkline({"transcribe"}, audio), static_cast<std::int64_t>(audio.size()));
+        auto payloads = transcribe(audio);
         ASSERT_FALSE(payloads.empty());
         EXPECT_EQ(payloads.back().at("text"), "你好");
     };
@@ -267,6 +235,166 @@ TEST_F(SherpaOnnxProcess, ATouchedModelServesOnAndOneChangedSinceItsInstallation
 
     install();
     expectTranscribed();
+}
+
+// Dictations on the warm engine: each run is compared byte for byte with the same run
+// decoding in its own process.
+class WarmEngineProcess : public SherpaOnnxProcess {
+protected:
+    void SetUp() override {
+        SherpaOnnxProcess::SetUp();
+        install();
+        testsupport::writeFile(audio(), spell("你好世界|HELLO"));
+        local_ = dictate({{"TESSARYN_WARM_ENGINE", "off"}});
+    }
+    void TearDown() override {
+        if (auto state = engineState()) ::kill(state->at("pid").get<pid_t>(), SIGKILL);
+        fs::remove_all(runtime());
+        for (const auto& entry : fs::directory_iterator(home_.path()))
+            EXPECT_FALSE(entry.path().filename().string().starts_with("sanitizer")) << testsupport::readFile(entry.path());
+    }
+
+    fs::path socket() const { return runtime() / "harkline-warm-engine.socket"; }
+    fs::path audio() const { return home_.path() / "audio.raw"; }
+
+    // Audio from a file, so that every read is whole and the output the same each time.
+    testsupport::ProcessOptions dictationOptions(const Environment& extra, int input) const {
+        return {{"transcribe"}, environment(extra), {input, testsupport::pipeToTest, testsupport::pipeToTest}};
+    }
+    ProcessResult dictate(const Environment& extra = {}) const {
+        int input = ::open(audio().c_str(), O_RDONLY | O_CLOEXEC);
+        auto result = testsupport::runProcess(HARKLINE_BINARY, dictationOptions(extra, input), "", 60s);
+        ::close(input);
+        return result;
+    }
+    std::optional<cli::Json> engineState() const {
+        auto data = lastPayload(harkline({"diagnostics.state"})).at("data");
+        return data.contains("warmEngine") ? std::optional(data.at("warmEngine")) : std::nullopt;
+    }
+    // A result counts the bytes cut when it came, which depends on how far reading ran
+    // ahead of decoding: everything else of the output is compared byte for byte.
+    static std::string withoutResultCounts(const std::string& output) {
+        static const std::regex count(R"(("type":"result".*"bytesProcessed":)\d+)");
+        return std::regex_replace(output, count, "$1N");
+    }
+    void expectLocalOutput(const ProcessResult& run) const {
+        EXPECT_EQ(withoutResultCounts(run.standardOutput), withoutResultCounts(local_.standardOutput));
+    }
+
+    ProcessResult local_;
+};
+
+TEST_F(WarmEngineProcess, DictationsInARowAndAtOnceShareOneLoadAndWriteWhatALocalRunWrites) {
+    ASSERT_EQ(local_.exitStatus, 0);
+    ASSERT_NE(local_.standardOutput.find("\"text\":\"你好世界\",\"isFinal\":true"), std::string::npos) << local_.standardOutput;
+    EXPECT_FALSE(engineState());
+
+    expectLocalOutput(dictate());
+    expectLocalOutput(dictate());
+    {
+        int first = ::open(audio().c_str(), O_RDONLY | O_CLOEXEC), second = ::open(audio().c_str(), O_RDONLY | O_CLOEXEC);
+        testsupport::ChildProcess one(HARKLINE_BINARY, dictationOptions({}, first));
+        testsupport::ChildProcess two(HARKLINE_BINARY, dictationOptions({}, second));
+        ::close(first);
+        ::close(second);
+        expectLocalOutput(one.wait(60s));
+        expectLocalOutput(two.wait(60s));
+    }
+    auto state = engineState();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->at("loads"), 1) << state->dump();
+    ASSERT_EQ(state->at("models").size(), 1u);
+    EXPECT_EQ(state->at("models")[0].at("locale"), "zh-CN");
+    EXPECT_GT(state->at("residentBytes").get<std::int64_t>(), 0);
+    auto written = log();
+    EXPECT_EQ(occurrences(written, "常驻语音引擎解码本次转写，模型为此加载"), 1u) << written;
+    EXPECT_EQ(occurrences(written, "常驻语音引擎解码本次转写，模型已在内存中"), 3u);
+
+    // Installed anew in the same folder: the next dictation loads the new model, the old one goes.
+    runSpeechTestModel({"make", modelSource().string(), "--locale", "zh-CN", "--ctc"});
+    install();
+    auto warm = dictate().standardOutput;
+    EXPECT_EQ(withoutResultCounts(warm), withoutResultCounts(dictate({{"TESSARYN_WARM_ENGINE", "off"}}).standardOutput));
+    EXPECT_NE(warm.find("\"text\":\"你好世界\",\"isFinal\":true"), std::string::npos) << warm;
+    state = engineState();
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->at("loads"), 2);
+    ASSERT_EQ(state->at("models").size(), 1u);
+    EXPECT_EQ(state->at("models")[0].at("engine"), "sherpa-onnx-ctc");
+}
+
+TEST_F(WarmEngineProcess, AnEngineKilledMidDictationEndsItWithItsErrorLineAndTheNextRunStartsAFreshOne) {
+    auto spoken = testsupport::readFile(audio());
+    testsupport::ChildProcess child(HARKLINE_BINARY, {{"transcribe"}, environment()});
+    EXPECT_TRUE(child.write(spoken.substr(0, spoken.size() / 2)));
+    std::optional<std::string> line;
+    while ((line = child.readLine(60s)) && line->find("\"type\":\"result\"") == std::string::npos) {}
+    ASSERT_TRUE(line) << "no result before the kill";
+    auto state = engineState();
+    ASSERT_TRUE(state);
+    ASSERT_EQ(::kill(state->at("pid").get<pid_t>(), SIGKILL), 0);
+    child.write(spoken.substr(spoken.size() / 2));
+    child.closeInput();
+    auto ended = child.wait(60s);
+    ASSERT_FALSE(ended.timedOut);
+    auto lines = ended.lines();
+    ASSERT_FALSE(lines.empty());
+    auto last = cli::Json::parse(lines.back());
+    if (ended.exitStatus == 1) {
+        EXPECT_EQ(last.at("payload").at("code"), "apple_transcribe_failed") << ended.standardOutput;
+    } else {
+        EXPECT_EQ(ended.exitStatus, 0);
+        EXPECT_EQ(last.at("payload").at("stage"), "input-stream-closed") << ended.standardOutput;
+    }
+
+    // The killed engine left its socket: the next run replaces it with a new engine, which
+    // then ends itself once idle.
+    ASSERT_TRUE(fs::is_socket(socket()));
+    expectLocalOutput(dictate({{"TESSARYN_WARM_ENGINE_IDLE_SECONDS", "1"}}));
+    EXPECT_EQ(occurrences(log(), "常驻语音引擎解码本次转写，模型为此加载"), 2u) << log();
+    for (int attempt = 0; attempt < 600 && fs::exists(socket()); ++attempt) std::this_thread::sleep_for(50ms);
+    EXPECT_FALSE(fs::exists(socket())) << log();
+    EXPECT_FALSE(engineState());
+}
+
+TEST_F(WarmEngineProcess, WithoutAnEngineOfItsOwnARunDecodesItselfAndSaysWhy) {
+    auto listen = [this] {
+        int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket().c_str());
+        EXPECT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener, 4), 0);
+        return listener;
+    };
+    // A socket of another user in the runtime folder: refused, and left alone.
+    int listener = listen();
+    ASSERT_EQ(::chown(socket().c_str(), 65534, 65534), 0);
+    expectLocalOutput(dictate());
+    EXPECT_NE(log().find("常驻语音引擎不可用，本进程加载模型: " + socket().string() + " belongs to another user"),
+              std::string::npos) << log();
+    EXPECT_FALSE(engineState());
+    ::close(listener);
+
+    // An engine of another version, which greets differently.
+    ASSERT_TRUE(fs::remove(socket()));
+    listener = listen();
+    std::thread older([listener] {
+        int peer = ::accept(listener, nullptr, nullptr);
+        char greeting[34];  // read whole, so that closing sends no reset ahead of the answer
+        EXPECT_EQ(::recv(peer, greeting, sizeof greeting, MSG_WAITALL), 34);
+        std::string answer("\x1d\0\0\0\x01harkline warm speech engine 0", 34);
+        EXPECT_EQ(::send(peer, answer.data(), answer.size(), MSG_NOSIGNAL), 34);
+        ::close(peer);
+    });
+    expectLocalOutput(dictate());
+    older.join();
+    ::close(listener);
+    EXPECT_NE(log().find("本进程加载模型: the warm engine is of another version (harkline warm speech engine 0)"),
+              std::string::npos);
+
+    expectLocalOutput(dictate({{"XDG_RUNTIME_DIR", std::nullopt}}));
+    EXPECT_NE(log().find("本进程加载模型: there is no runtime folder"), std::string::npos);
+    EXPECT_EQ(occurrences(log(), "常驻语音引擎解码本次转写"), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdint>
-#include <ostream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -8,24 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "cli-frame/Testing/RecordingLogger.h"
+#include "cli-frame/Logging/Logger.h"
 #include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
 #include "harkline/Platform/Speech/Testing/InMemorySpeechModels.h"
 #include "harkline/Transcription/GatedDecoder.h"
-#include "harkline/Transcription/SpeechPassageCutter.h"
 
 namespace harkline {
-
-// Passages as their change and the first and last sample they carry.
-[[maybe_unused]] static void PrintTo(const SpeechGate::Passage& passage, std::ostream* out) {
-    const char* names[] = {"starts", "goes on", "ended"};
-    *out << names[static_cast<int>(passage.change)];
-    if (!passage.samples.empty()) *out << " " << passage.samples.front() << ".." << passage.samples.back();
-}
-
 namespace {
 
-using Change = SpeechGate::Change;
 using GateScript = ScriptedSpeechGate::Script;
 
 // Samples that tell their own position.
@@ -35,37 +24,7 @@ std::vector<std::int16_t> numbered(std::size_t count) {
     return samples;
 }
 
-std::vector<std::int16_t> slice(const std::vector<std::int16_t>& samples, std::size_t from, std::size_t to) {
-    return {samples.begin() + static_cast<std::ptrdiff_t>(from), samples.begin() + static_cast<std::ptrdiff_t>(to)};
-}
-
 using Hypothesis = StreamingDecoder::Hypothesis;
-
-struct GatedRun {
-    std::vector<std::string> calls;
-    std::vector<std::int16_t> decoded;
-    std::vector<Hypothesis> hypotheses;
-};
-
-// Runs a scripted decoder behind a scripted gate over `audio`, read in pieces of the
-// given sizes (repeated).
-GatedRun runGated(const GateScript& gate, const std::vector<std::int16_t>& audio, const std::vector<std::size_t>& reads,
-                  InMemorySpeechModels::Script engine = {}) {
-    InMemorySpeechModels models(std::move(engine));
-    GatedDecoder decoder(models.openDecoder("en-US"), std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
-    GatedRun run;
-    auto collect = [&](std::vector<Hypothesis> more) { run.hypotheses.insert(run.hypotheses.end(), more.begin(), more.end()); };
-    for (std::size_t offset = 0, read = 0; offset < audio.size(); ++read) {
-        auto size = std::min(reads[read % reads.size()], audio.size() - offset);
-        collect(decoder.feed(audio.data() + offset, size));
-        offset += size;
-    }
-    collect(decoder.finish());
-    auto record = models.record();
-    run.calls = record.decoderCalls;
-    run.decoded = record.samples;
-    return run;
-}
 
 const std::vector<std::vector<std::size_t>> readSizes{{1}, {3}, {4}, {5}, {7, 1, 13}, {1000}};
 
@@ -93,6 +52,14 @@ TEST(SpeechGate, EachStretchReachesTheEngineWithTheAudioTheGateKeepsAroundIt) {
          {.windowSamples = 4, .speechWindows = {true, false, false, false, false, true}, .pauseWindows = 2,
           .windowsBeforeStart = 2},
          40, {{0, 4}, {12, 24}}, 2},
+        {"a pause is decoded whole before the speech after it; of one that ends a stretch (or meets the end of input) only "
+         "its tail, and what the tail leaves may come before the next start",
+         {.windowSamples = 2, .speechWindows = {true, false, false, true, false, false, false, true}, .pauseWindows = 3,
+          .windowsBeforeStart = 2, .pauseTailSamples = 1},
+         19, {{0, 9}, {10, 17}}, 2},
+        {"the audio before a start brings nothing already decoded",
+         {.windowSamples = 2, .speechWindows = {false, false, false, true, true, false, true, true}, .pauseWindows = 1},
+         16, {{2, 10}, {10, 16}}, 2},
         {"silence and noise reach no engine and make no result", {.windowSamples = 512, .speechWindows = {}}, 16000, {}, 0},
     };
     for (const auto& [name, gate, samples, decoded, stretches] : cases) {
@@ -103,54 +70,22 @@ TEST(SpeechGate, EachStretchReachesTheEngineWithTheAudioTheGateKeepsAroundIt) {
         for (std::size_t stretch = 0; stretch < stretches; ++stretch) calls.insert(calls.end(), {"feed", "finish"});
         for (const auto& reads : readSizes) {
             SCOPED_TRACE(std::string(name) + ", reads of " + testing::PrintToString(reads));
-            auto run = runGated(gate, audio, reads, {.hypothesesAtFinish = {{"go", true}}});
-            EXPECT_EQ(run.decoded, expected);
-            EXPECT_EQ(run.calls, calls);
+            InMemorySpeechModels models({.hypothesesAtFinish = {{"go", true}}});
+            GatedDecoder decoder(models.openDecoder("en-US"), std::make_unique<ScriptedSpeechGate>(gate), cli::Logger());
+            std::vector<Hypothesis> hypotheses;
+            for (std::size_t offset = 0, read = 0; offset < audio.size(); offset += reads[read++ % reads.size()]) {
+                auto more = decoder.feed(audio.data() + offset, std::min(reads[read % reads.size()], audio.size() - offset));
+                hypotheses.insert(hypotheses.end(), more.begin(), more.end());
+            }
+            auto last = decoder.finish();
+            hypotheses.insert(hypotheses.end(), last.begin(), last.end());
+            EXPECT_EQ(models.record().samples, expected);
+            EXPECT_EQ(models.record().decoderCalls, calls);
             if (stretches < 2) {
-                EXPECT_EQ(run.hypotheses, (std::vector<Hypothesis>(stretches, {"go", true})));
+                EXPECT_EQ(hypotheses, (std::vector<Hypothesis>(stretches, {"go", true})));
             }
         }
     }
-}
-
-TEST(SpeechPassageCutter, JoinsTheSpeechWindowsOfOneReadAndKeepsOnlyTheAudioJustBeforeAStart) {
-    using enum SpeechPassageCutter::Verdict;
-    SpeechPassageCutter cutter(2, 3, 1);
-    auto audio = numbered(16);
-    std::vector<SpeechPassageCutter::Verdict> verdicts{quiet, quiet, quiet, speech, speech, quiet, speech, speech};
-    std::size_t judged = 0;
-    auto judge = [&](const std::int16_t* window) {
-        EXPECT_EQ(*window, static_cast<std::int16_t>(2 * judged));
-        return verdicts.at(judged++);
-    };
-    auto first = cutter.cut(audio.data(), 12, judge);
-    EXPECT_EQ(first, (std::vector<SpeechGate::Passage>{{Change::speechStarts, slice(audio, 3, 10)},
-                                                       {Change::speechEnded, {}}}))
-        << "the start brings three samples before it, not whole windows, and the next speech window joins it";
-    auto second = cutter.cut(audio.data() + 12, 3, judge);
-    EXPECT_EQ(second, (std::vector<SpeechGate::Passage>{{Change::speechStarts, slice(audio, 10, 14)}}));
-    EXPECT_EQ(cutter.finish(), (std::vector<SpeechGate::Passage>{{Change::speechGoesOn, slice(audio, 14, 15)},
-                                                                 {Change::speechEnded, {}}}));
-    EXPECT_TRUE(cutter.finish().empty());
-}
-
-TEST(SpeechPassageCutter, HoldsAPauseUntilSpeechResumesAndOfAPauseThatEndsAStretchDecodesOnlyItsTail) {
-    using enum SpeechPassageCutter::Verdict;
-    using Passages = std::vector<SpeechGate::Passage>;
-    SpeechPassageCutter cutter(2, 3, 1);
-    auto audio = numbered(20);
-    std::vector<SpeechPassageCutter::Verdict> verdicts{speech, pause, pause, speech, pause, pause, quiet, speech, pause};
-    std::size_t judged = 0;
-    auto judge = [&](const std::int16_t*) { return verdicts.at(judged++); };
-    EXPECT_EQ(cutter.cut(audio.data(), 10, judge), (Passages{{Change::speechStarts, slice(audio, 0, 8)}}))
-        << "a pause goes before the speech after it; the one in progress is held";
-    EXPECT_EQ(cutter.cut(audio.data() + 10, 4, judge),
-              (Passages{{Change::speechGoesOn, slice(audio, 8, 9)}, {Change::speechEnded, {}}}))
-        << "of the pause that ends the stretch, only its tail";
-    EXPECT_EQ(cutter.cut(audio.data() + 14, 5, judge), (Passages{{Change::speechStarts, slice(audio, 11, 16)}}))
-        << "what the tail left undecoded may come before the next start";
-    EXPECT_EQ(cutter.finish(), (Passages{{Change::speechGoesOn, slice(audio, 16, 17)}, {Change::speechEnded, {}}}))
-        << "the end of input ends a pause as a stretch's end does";
 }
 
 }  // namespace

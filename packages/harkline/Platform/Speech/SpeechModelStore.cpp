@@ -34,18 +34,30 @@ std::optional<std::string> readManifest(const fs::path& path) {
     }
 }
 
-// Replaces the manifest the model was read from with `retimed`, through a descriptor of
-// the model's folder: should an installation swap another model into the locale's place
-// meanwhile, the times land with the model they were taken from, never in the other's
-// manifest. Best effort: a store that cannot be written is checked again next time.
+// Records the new times of `retimed` (the model's files, or a part of them) in the
+// manifest the model was read from, through a descriptor of the model's folder: should an
+// installation swap another model into the locale's place meanwhile, a time lands only on
+// an entry that still describes the file that was checked, never in the other's manifest.
+// Best effort: a store that cannot be written is checked again next time.
 void recordTimes(const InstalledSpeechModel& model, const SpeechModelManifest& retimed) {
     int folder = ::open(model.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0) return;
     auto manifestPath = fs::path("/proc/self/fd") / std::to_string(folder) / SpeechModelStore::manifestFileName;
     try {
         auto contents = readManifest(manifestPath);
-        if (contents && cli::Json::parse(*contents).get<SpeechModelManifest>() == model.manifest)
-            cli::writeFileAtomically(manifestPath, cli::Json(retimed).dump());
+        if (!contents) throw std::runtime_error("no manifest");
+        auto recorded = cli::Json::parse(*contents).get<SpeechModelManifest>();
+        bool changed = false;
+        for (std::size_t index = 0; index < retimed.files.size(); ++index) {
+            const auto& checked = model.manifest.files[index];
+            if (retimed.files[index].modified == checked.modified) continue;
+            for (auto& entry : recorded.files) {
+                if (entry != checked) continue;
+                entry.modified = retimed.files[index].modified;
+                changed = true;
+            }
+        }
+        if (changed) cli::writeFileAtomically(manifestPath, cli::Json(recorded).dump());
     } catch (const std::exception&) {
         // Not recorded: the next check hashes the file again.
     }
@@ -91,10 +103,12 @@ std::vector<std::string> checkFiles(const InstalledSpeechModel& model) {
 }
 
 // A component is either a listed file or a folder under which files are listed.
+bool isInComponent(const SpeechModelFile& file, const std::string& component) {
+    return file.path == component || file.path.starts_with(component + "/");
+}
+
 bool componentIsListed(const std::string& component, const std::vector<SpeechModelFile>& files) {
-    return std::any_of(files.begin(), files.end(), [&](const SpeechModelFile& file) {
-        return file.path == component || file.path.starts_with(component + "/");
-    });
+    return std::any_of(files.begin(), files.end(), [&](const SpeechModelFile& file) { return isInComponent(file, component); });
 }
 
 }  // namespace
@@ -169,6 +183,21 @@ bool sameModelFiles(const SpeechModelManifest& a, const SpeechModelManifest& b) 
     };
     return a.locale == b.locale && a.engine == b.engine && a.components == b.components &&
            std::equal(a.files.begin(), a.files.end(), b.files.begin(), b.files.end(), samePathAndSize);
+}
+
+SpeechModelManifest manifestPart(const SpeechModelManifest& manifest, const RoleFilter& inPart) {
+    SpeechModelManifest part{manifest.locale, manifest.engine, {}, {}};
+    for (const auto& [role, path] : manifest.components)
+        if (inPart(role)) part.components.emplace(role, path);
+    for (const auto& file : manifest.files)
+        if (std::any_of(part.components.begin(), part.components.end(),
+                        [&](const auto& component) { return isInComponent(file, component.second); }))
+            part.files.push_back(file);
+    return part;
+}
+
+InstalledSpeechModel InstalledSpeechModel::part(const RoleFilter& inPart) const {
+    return {manifestPart(manifest, inPart), directory};
 }
 
 std::optional<fs::path> InstalledSpeechModel::component(const std::string& role) const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -88,10 +89,19 @@ struct SpeechModelSource {
 // files by path and size.
 bool sameModelFiles(const SpeechModelManifest& a, const SpeechModelManifest& b);
 
+// Which of a model's roles belong to a part of it (its recognition model, its formatting
+// model).
+using RoleFilter = std::function<bool(const std::string& role)>;
+// The components of the roles `inPart` accepts and the files inside them.
+SpeechModelManifest manifestPart(const SpeechModelManifest& manifest, const RoleFilter& inPart);
+
 // A model that passed the installed check.
 struct InstalledSpeechModel {
     SpeechModelManifest manifest;
     std::filesystem::path directory;
+
+    // The model of the roles `inPart` accepts, to be checked and loaded apart from the rest.
+    InstalledSpeechModel part(const RoleFilter& inPart) const;
 
     // Absolute path of a component; none when the manifest does not name the role.
     std::optional<std::filesystem::path> component(const std::string& role) const;

@@ -10,6 +10,7 @@
 #include "harkline/Platform/Speech/PersonalVocabulary.h"
 #include "harkline/Transcription/SpeechGate.h"
 #include "harkline/Transcription/StreamingDecoder.h"
+#include "harkline/Transcription/TextFormatter.h"
 
 // The speech models harkline transcribes with: the model that serves a locale (loaded as
 // the decoder of its engine), the installation of a locale's model, and the speech gate's
@@ -25,6 +26,31 @@ enum class ModelStatus {
     available,    // one can be installed
     installing,   // an installation holds the locale (in any process)
     installed,    // the model that would serve it is in place, and nothing better is offered
+                  // (its formatting model aside: see FormattingModelState)
+};
+
+// The formatting model (punctuation, casing) of a locale's model.
+struct FormattingModelState {
+    enum class Presence {
+        none,       // the locale's model has none, and none is offered for it (or the
+                    // locale's model is not installed)
+        installed,  // in place and whole
+        missing,    // offered with the recognition model in place, not installed:
+                    // `assets.download` fetches it
+        damaged,    // installed, but its files are missing or changed
+    };
+    Presence presence = Presence::none;
+    std::optional<std::string> problem;  // why it is missing or damaged
+
+    std::string word() const {
+        switch (presence) {
+            case Presence::installed: return "installed";
+            case Presence::missing: return "missing";
+            case Presence::damaged: return "damaged";
+            case Presence::none: break;
+        }
+        return "none";
+    }
 };
 
 // Safe to call from any thread.
@@ -40,6 +66,12 @@ public:
     // Checks the model that serves `locale` and loads its engine; throws
     // std::runtime_error saying why it cannot.
     virtual std::unique_ptr<StreamingDecoder> openDecoder(const std::string& locale) const = 0;
+
+    // The text stage for the finals of `locale`: its model's formatting model when one is
+    // in place, else model-free casing and spacing. Never throws: a formatting model that
+    // cannot be loaded is logged and done without.
+    virtual std::unique_ptr<TextFormatter> openTextFormatter(const std::string& locale) const = 0;
+    virtual FormattingModelState formattingModel(const std::string& locale) const = 0;
 
     // Every locale a model can be had for, sorted.
     virtual std::vector<std::string> supportedLocales() const = 0;

@@ -106,7 +106,7 @@ std::uintmax_t CatalogModel::totalBytes() const {
 
 std::map<std::string, std::string> CatalogModel::components() const {
     std::map<std::string, std::string> roles;
-    for (const auto& file : files) roles[file.name.substr(0, file.name.find('.'))] = file.name;
+    for (const auto& file : files) roles[file.role()] = file.name;
     return roles;
 }
 

@@ -17,6 +17,10 @@ struct CatalogModelFile {
     std::uintmax_t size = 0;
     std::string sha256;  // 64 lower-case hex digits
 
+    // The engine's role for the file: its name up to the first dot ("encoder" for
+    // "encoder.int8.onnx", "tokens" for "tokens.txt").
+    std::string role() const { return name.substr(0, name.find('.')); }
+
     bool operator==(const CatalogModelFile&) const = default;
 };
 
@@ -27,8 +31,7 @@ struct CatalogModel {
     std::vector<CatalogModelFile> files;
 
     std::uintmax_t totalBytes() const;
-    // The engine's role for each file: its name up to the first dot ("encoder" for
-    // "encoder.int8.onnx", "tokens" for "tokens.txt").
+    // Each file's role -> its name.
     std::map<std::string, std::string> components() const;
     bool operator==(const CatalogModel&) const = default;
 };
@@ -45,7 +48,7 @@ public:
 class SpeechModelCatalog {
 public:
     static constexpr const char* environmentVariable = "TESSARYN_SPEECH_MODEL_CATALOG";
-    // A catalogue is a few lines per locale; the built-in one is under 3 KB.
+    // A catalogue is a few lines per locale; the built-in one is under 4 KB.
     static constexpr std::uintmax_t largestCatalog = 1 << 20;
 
     explicit SpeechModelCatalog(std::vector<CatalogModel> models) : models_(std::move(models)) {}

@@ -11,12 +11,14 @@
 #include "harkline/Platform/Speech/Download/InstallationLoop.h"
 #include "harkline/Platform/Speech/Download/ModelDownload.h"
 #include "harkline/Platform/Speech/LocaleIdentifier.h"
+#include "harkline/Platform/Speech/ModelRoles.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxDecoder.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxHotwords.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 #include "harkline/Platform/Speech/WarmEngine/SpeechDecoderSource.h"
+#include "harkline/Transcription/CasingAndSpacingFormatter.h"
 
 namespace harkline {
 namespace {
@@ -88,6 +90,17 @@ bool isCatalogModel(const SpeechModelManifest& installed, const CatalogModel& mo
     return sameModelFiles(installed, pinned) &&
            std::equal(installed.files.begin(), installed.files.end(), pinned.files.begin(),
                       [](const SpeechModelFile& a, const SpeechModelFile& b) { return a.sha256 == b.sha256; });
+}
+
+bool isCatalogRecognitionModel(const SpeechModelManifest& installed, const CatalogModel& model) {
+    CatalogModel recognition{model.locale, model.engine, {}};
+    for (const auto& file : model.files)
+        if (isRecognitionRole(file.role())) recognition.files.push_back(file);
+    return isCatalogModel(manifestPart(installed, isRecognitionRole), recognition);
+}
+
+bool namesFormattingModel(const std::map<std::string, std::string>& components) {
+    return std::any_of(components.begin(), components.end(), [](const auto& role) { return isFormattingRole(role.first); });
 }
 
 // The files of the locale's recorded model that pass their checks and are the catalogue's
@@ -176,8 +189,50 @@ std::unique_ptr<StreamingDecoder> StoredSpeechModels::openDecoder(const std::str
         InstallationLoop nothingWatched(uncancelled, {});
         places_.trial(*model, nothingWatched);
     }
+    // A damaged formatting model leaves the dictation possible: only recognition is checked here.
     return SpeechDecoderSource::forThisUser(logger_).decoderFor(
-        *model, readPersonalVocabulary(places_.personalVocabulary, logger_));
+        model->part(isRecognitionRole), readPersonalVocabulary(places_.personalVocabulary, logger_));
+}
+
+std::unique_ptr<TextFormatter> StoredSpeechModels::openTextFormatter(const std::string& locale) const {
+    auto model = servingModel(locale);
+    if (model && places_.formatting && namesFormattingModel(model->manifest.components)) {
+        try {
+            auto formatting = model->part(isFormattingRole);
+            formatting.verifyFiles();
+            return places_.formatting(formatting, logger_);
+        } catch (const std::exception& failure) {
+            logger_.error(std::string("格式化模型不可用，本次转写的最终结果只做大小写与空格整理: ") + failure.what());
+        }
+    }
+    return std::make_unique<CasingAndSpacingFormatter>();
+}
+
+FormattingModelState StoredSpeechModels::formattingModel(const std::string& requested) const {
+    using Presence = FormattingModelState::Presence;
+    auto locale = canonicalLocaleIdentifier(requested);
+    if (!locale) return {};
+    if (auto model = servingModel(*locale); model && namesFormattingModel(model->manifest.components)) {
+        try {
+            model->part(isFormattingRole).verifyFiles();
+            return {Presence::installed, std::nullopt};
+        } catch (const std::exception& damage) {
+            std::string reason = damage.what();
+            // The store names the whole model; this is its formatting part.
+            if (reason.starts_with("speech model")) reason.replace(0, 12, "formatting model");
+            return {Presence::damaged, reason};
+        }
+    }
+    // Missing: the recognition model offered is in place without it. A locale whose model is
+    // not installed at all misses more than that, and its status says so.
+    auto source = presentSource(*locale);
+    auto offered = source ? std::nullopt : catalogModelIfReadable(*locale);
+    bool offersFormatting =
+        (source && namesFormattingModel(source->components)) || (offered && namesFormattingModel(offered->components()));
+    if (offersFormatting && isInstalled(*locale, source, offered))
+        return {Presence::missing, "formatting model for " + *locale + " is not installed; run `harkline assets.download --locale " +
+                                       *locale + "`"};
+    return {};
 }
 
 std::optional<InstalledSpeechModel> StoredSpeechModels::servingModel(const std::string& locale) const {
@@ -201,7 +256,7 @@ std::vector<std::string> StoredSpeechModels::servedLocales() const {
 std::vector<std::string> StoredSpeechModels::supportedLocales() const {
     auto locales = installedLocales();
     for (const auto& candidate : places_.sources)
-        if (isKnownEngine(candidate.source.engine) && candidate.source.isPresent()) locales.push_back(candidate.source.locale);
+        if (isKnownEngine(candidate.engine) && candidate.isPresent()) locales.push_back(candidate.locale);
     try {
         auto catalog = places_.catalog ? places_.catalog() : SpeechModelCatalog({});
         for (const auto& model : catalog.models())
@@ -243,7 +298,7 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::installation(const
 
     auto source = presentSource(*locale);
     auto offered = source ? std::nullopt : catalogModel(*locale);
-    if (isInstalled(*locale, source, offered)) return nothingToInstall(*locale);
+    if (isComplete(*locale, source, offered)) return nothingToInstall(*locale);
     if (source)
         return std::make_unique<StagedModelInstallation>(places_.store.modelsDirectory(), std::move(*source), places_.trial);
     if (offered) return downloadInstallation(*locale, *offered);
@@ -265,12 +320,31 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::nothingToInstall(c
     return nullptr;
 }
 
-bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optional<InstallableSpeechModelSource>& source,
+bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optional<SpeechModelSource>& source,
                                      const std::optional<CatalogModel>& offered) const {
+    std::optional<InstalledSpeechModel> installed;
+    if (auto recorded = places_.store.recordedModel(locale)) {
+        auto recognition = recorded->part(isRecognitionRole);
+        if (recognition.intactFiles().size() == recognition.manifest.files.size()) installed = std::move(recognition);
+    }
+    if (source) {
+        try {
+            return installed &&
+                   sameModelFiles(installed->manifest, manifestPart(source->manifest(), isRecognitionRole));
+        } catch (const std::filesystem::filesystem_error&) {
+            return false;  // the source changed while it was listed: installing it will tell
+        }
+    }
+    if (offered) return installed && isCatalogRecognitionModel(installed->manifest, *offered);
+    return installed || systemModel(places_.systemModels, locale);
+}
+
+bool StoredSpeechModels::isComplete(const std::string& locale, const std::optional<SpeechModelSource>& source,
+                                    const std::optional<CatalogModel>& offered) const {
     auto installed = places_.store.installedModel(locale);
     if (source) {
         try {
-            return installed && sameModelFiles(installed->manifest, source->source.manifest());
+            return installed && sameModelFiles(installed->manifest, source->manifest());
         } catch (const std::filesystem::filesystem_error&) {
             return false;  // the source changed while it was listed: installing it will tell
         }
@@ -279,9 +353,9 @@ bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optio
     return installed || systemModel(places_.systemModels, locale);
 }
 
-std::optional<InstallableSpeechModelSource> StoredSpeechModels::presentSource(const std::string& locale) const {
+std::optional<SpeechModelSource> StoredSpeechModels::presentSource(const std::string& locale) const {
     for (const auto& candidate : places_.sources)
-        if (candidate.source.locale == locale && isKnownEngine(candidate.source.engine) && candidate.source.isPresent())
+        if (candidate.locale == locale && isKnownEngine(candidate.engine) && candidate.isPresent())
             return candidate;
     return std::nullopt;
 }
@@ -307,7 +381,7 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::downloadInstallati
     const auto& models = places_.store.modelsDirectory();
     auto folder = ModelDownload::folderFor(models, locale);
     keepIntactFiles(places_.store, locale, model, folder);
-    InstallableSpeechModelSource source{{locale, model.engine, folder, model.components()}};
+    SpeechModelSource source{locale, model.engine, folder, model.components()};
     FetchedModelSource fetched;
     for (const auto& file : model.files) fetched.sha256[file.name] = file.sha256;
     fetched.fetch = [folder, model](InstallationLoop& loop) {

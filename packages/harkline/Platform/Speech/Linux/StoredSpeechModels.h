@@ -32,9 +32,15 @@ namespace harkline {
 // locale is in place and nothing better is offered for it. So a locale with a present
 // source is installed when the store holds that source's model; else, one the catalogue
 // offers when the store holds the catalogue's model; else, when a model serves it at all.
-// Installed is exactly when installation() has nothing to do. Status: "installing" while
-// an installation of the locale holds its lock (in any process), else "installed" as
-// above, else "available" when a source is present or the catalogue offers the locale.
+// Status: "installing" while an installation of the locale holds its lock (in any
+// process), else "installed" as above, else "available" when a source is present or the
+// catalogue offers the locale.
+//
+// Formatting: a model's formatting roles (ModelRoles.h) are checked apart from its
+// recognition roles. Installed and the locale lists speak of the recognition model, which
+// is what a dictation needs; formattingModel() tells of the formatting model. A locale's
+// installation() has nothing to do when the whole offered model, formatting included, is
+// in place; else it installs what is offered, keeping the intact files it has.
 //
 // The gate: the Silero speech gate on `speechGateModel` (none when switched off).
 //
@@ -45,7 +51,7 @@ class StoredSpeechModels final : public SpeechModels {
 public:
     struct Places {
         SpeechModelStore store;
-        std::vector<InstallableSpeechModelSource> sources;
+        std::vector<SpeechModelSource> sources;
         std::vector<SpeechModelSource> systemModels;
         std::function<SpeechModelCatalog()> catalog;
         // Loads a model in a process of its own; after each installation, and before a
@@ -53,6 +59,9 @@ public:
         StagedModelVerifier trial;
         std::optional<std::filesystem::path> speechGateModel;
         std::optional<std::filesystem::path> personalVocabulary;
+        // Loads the formatting model that a model names (given as that part of the model);
+        // throws std::runtime_error saying why it cannot. None: finals get no model.
+        std::function<std::unique_ptr<TextFormatter>(const InstalledSpeechModel&, const cli::Logger&)> formatting;
     };
 
     StoredSpeechModels(Places places, cli::Logger logger) : places_(std::move(places)), logger_(std::move(logger)) {}
@@ -60,6 +69,8 @@ public:
     std::optional<std::string> servingLocale(const std::string& locale) const override;
     bool hasAnyModel() const override;
     std::unique_ptr<StreamingDecoder> openDecoder(const std::string& locale) const override;
+    std::unique_ptr<TextFormatter> openTextFormatter(const std::string& locale) const override;
+    FormattingModelState formattingModel(const std::string& locale) const override;
 
     // Installed locales, those with a present source and those the catalogue offers.
     std::vector<std::string> supportedLocales() const override;
@@ -92,10 +103,13 @@ private:
     std::vector<std::string> servedLocales() const;
 
     // `offered` is what the catalogue offers for the locale, asked for by the caller, who
-    // decides what an unreadable catalogue means.
-    bool isInstalled(const std::string& canonicalLocale, const std::optional<InstallableSpeechModelSource>& source,
+    // decides what an unreadable catalogue means. Installed: the recognition model offered
+    // is in place; complete: the whole model offered is.
+    bool isComplete(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
+                    const std::optional<CatalogModel>& offered) const;
+    bool isInstalled(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
                      const std::optional<CatalogModel>& offered) const;
-    std::optional<InstallableSpeechModelSource> presentSource(const std::string& canonicalLocale) const;
+    std::optional<SpeechModelSource> presentSource(const std::string& canonicalLocale) const;
     // Throws SpeechModelCatalogError for a catalogue that cannot be read.
     std::optional<CatalogModel> catalogModel(const std::string& canonicalLocale) const;
     // Without the catalogue's errors: for questions that only ask what could be installed.

@@ -23,25 +23,25 @@ bool isPlainRelativePath(const std::string& path) {
                         [](const fs::path& part) { return part.empty() || part == "." || part == ".."; });
 }
 
-InstallableSpeechModelSource decodeDescriptor(const fs::path& file, const KnownEngine& isKnownEngine) {
+SpeechModelSource decodeDescriptor(const fs::path& file, const KnownEngine& isKnownEngine) {
     auto json = cli::Json::parse(cli::readBoundedFile(file, largestDescriptor));
 
-    InstallableSpeechModelSource result;
+    SpeechModelSource result;
     auto locale = canonicalLocaleIdentifier(json.at("locale").get<std::string>());
     if (!locale) throw std::runtime_error("\"locale\" is not a locale identifier");
-    result.source.locale = *locale;
-    result.source.engine = json.at("engine").get<std::string>();
+    result.locale = *locale;
+    result.engine = json.at("engine").get<std::string>();
     fs::path directory = json.at("directory").get<std::string>();
-    result.source.directory = directory.is_absolute() ? directory : file.parent_path() / directory;
-    result.source.components = json.at("components").get<std::map<std::string, std::string>>();
-    if (result.source.components.empty()) throw std::runtime_error("\"components\" is empty");
-    for (const auto& [role, path] : result.source.components)
+    result.directory = directory.is_absolute() ? directory : file.parent_path() / directory;
+    result.components = json.at("components").get<std::map<std::string, std::string>>();
+    if (result.components.empty()) throw std::runtime_error("\"components\" is empty");
+    for (const auto& [role, path] : result.components)
         if (!isPlainRelativePath(path)) throw std::runtime_error("component \"" + role + "\" is not a relative path");
-    if (!isKnownEngine(result.source.engine))
-        throw std::runtime_error("no engine \"" + result.source.engine + "\" in this harkline");
-    for (const auto& [role, path] : result.source.components) {
+    if (!isKnownEngine(result.engine))
+        throw std::runtime_error("no engine \"" + result.engine + "\" in this harkline");
+    for (const auto& [role, path] : result.components) {
         std::error_code error;
-        auto component = result.source.directory / path;
+        auto component = result.directory / path;
         bool present = fs::exists(component, error);
         if (error) throw std::runtime_error("component \"" + role + "\" " + component.string() + ": " + error.message());
         if (!present) throw std::runtime_error("component \"" + role + "\" is missing: " + component.string());
@@ -51,7 +51,7 @@ InstallableSpeechModelSource decodeDescriptor(const fs::path& file, const KnownE
 
 }  // namespace
 
-std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::path& folder,
+std::vector<SpeechModelSource> loadSpeechModelSourceFolder(const fs::path& folder,
                                                                       const KnownEngine& isKnownEngine,
                                                                       const cli::Logger& logger) {
     std::vector<fs::path> descriptors;
@@ -61,7 +61,7 @@ std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::
     if (error) logger.error("读取语音模型来源目录失败: " + folder.string() + ": " + error.message());
     std::sort(descriptors.begin(), descriptors.end());
 
-    std::vector<InstallableSpeechModelSource> sources;
+    std::vector<SpeechModelSource> sources;
     for (const auto& descriptor : descriptors) {
         try {
             sources.push_back(decodeDescriptor(descriptor, isKnownEngine));
@@ -72,13 +72,13 @@ std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const fs::
     return sources;
 }
 
-std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
+std::vector<SpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
                                                                        const cli::Logger& logger) {
-    std::vector<InstallableSpeechModelSource> sources;
+    std::vector<SpeechModelSource> sources;
     if (const char* folder = std::getenv(speechModelSourcesVariable); folder && *folder) {
         for (auto& candidate : loadSpeechModelSourceFolder(folder, isKnownEngine, logger)) {
             bool named = std::any_of(sources.begin(), sources.end(), [&](const auto& known) {
-                return known.source.locale == candidate.source.locale;
+                return known.locale == candidate.locale;
             });
             if (!named) sources.push_back(std::move(candidate));
         }

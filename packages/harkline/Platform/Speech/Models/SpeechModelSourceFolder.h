@@ -10,11 +10,6 @@
 
 namespace harkline {
 
-// A model source an installation may copy from.
-struct InstallableSpeechModelSource {
-    SpeechModelSource source;
-};
-
 // Names a folder of additional model sources (local folders only, never a network).
 inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL_SOURCES";
 
@@ -29,13 +24,13 @@ inline constexpr const char* speechModelSourcesVariable = "TESSARYN_SPEECH_MODEL
 // acceptable, whose engine is not known or whose components are not all there, is
 // skipped with an ERROR log line naming it and the reason.
 using KnownEngine = std::function<bool(const std::string& engine)>;
-std::vector<InstallableSpeechModelSource> loadSpeechModelSourceFolder(const std::filesystem::path& folder,
+std::vector<SpeechModelSource> loadSpeechModelSourceFolder(const std::filesystem::path& folder,
                                                                       const KnownEngine& isKnownEngine,
                                                                       const cli::Logger& logger);
 
 // The sources of the folder named by the variable above when it is set; for a locale
 // named twice, the first source counts.
-std::vector<InstallableSpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
+std::vector<SpeechModelSource> installableSpeechModelSources(const KnownEngine& isKnownEngine,
                                                                        const cli::Logger& logger);
 
 }  // namespace harkline

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "cli-frame/Files/AtomicFile.h"
+#include "cli-frame/Files/FileDescriptor.h"
 #include "harkline/Platform/Speech/Models/FileDigest.h"
 #include "harkline/Platform/Speech/Models/ModelInstallationLock.h"
 
@@ -20,6 +21,7 @@ namespace harkline {
 namespace {
 
 namespace fs = std::filesystem;
+using cli::FileDescriptor;
 
 constexpr std::size_t copyChunkSize = 128 * 1024;
 
@@ -27,26 +29,6 @@ constexpr std::size_t copyChunkSize = 128 * 1024;
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Closes a descriptor on every way out.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-    // Closes now, so that a failing close (delayed write errors) is reported.
-    void close(const std::string& what) {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0) failWithErrno(what);
-    }
-
-private:
-    int fd_;
-};
 
 void syncPath(const fs::path& path, int flags) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
@@ -108,7 +90,7 @@ public:
         }
         if (copied != expectedSize) throw std::runtime_error(from.string() + " changed while it was being copied");
         if (::fsync(output.get()) != 0) failWithErrno("cannot sync " + to.string());
-        output.close("cannot write " + to.string());
+        if (output.close() != 0) failWithErrno("cannot write " + to.string());
         return digest.hexDigest();
     }
 
@@ -174,7 +156,7 @@ void StagedModelInstallation::removeStaleStagingFolders(const fs::path& modelsDi
 
 void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch) {
     InstallationLoop loop(progress_, watch);
-    const auto& locale = source_.source.locale;
+    const auto& locale = source_.locale;
     std::error_code error;
     fs::create_directories(modelsDirectory_, error);
     if (error) throw std::system_error(error, "cannot create the model folder " + modelsDirectory_.string());
@@ -185,7 +167,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
     removeStaleStagingFolders(modelsDirectory_, locale);
 
     if (fetched_) fetched_->fetch(loop);
-    auto manifest = source_.source.manifest();
+    auto manifest = source_.manifest();
     if (manifest.files.empty()) throw std::runtime_error("the model source of " + locale + " holds no files");
     auto totalBytes = std::accumulate(manifest.files.begin(), manifest.files.end(), std::uintmax_t{0},
                                       [](std::uintmax_t sum, const SpeechModelFile& file) { return sum + file.size; });
@@ -208,7 +190,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
         if (fetched_) {
             // A link keeps the download whole for a resume should this installation fail; a file
             // system without hard links gets a copy instead.
-            auto fetchedFile = source_.source.directory / file.path;
+            auto fetchedFile = source_.directory / file.path;
             if (!fs::is_regular_file(fs::symlink_status(fetchedFile, error)))
                 throw std::runtime_error(fetchedFile.string() + " is not a regular file: it is left alone");
             fs::create_hard_link(fetchedFile, copy, error);
@@ -218,7 +200,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
             auto expected = fetched_->sha256.find(file.path);
             file.sha256 = expected == fetched_->sha256.end() ? "" : expected->second;
         } else {
-            file.sha256 = copier.copy(source_.source.directory / file.path, copy, file.size);
+            file.sha256 = copier.copy(source_.directory / file.path, copy, file.size);
         }
         if (Sha256::ofFile(copy) != *file.sha256)
             throw std::runtime_error(fetched_ ? "checksum mismatch for " + file.path
@@ -238,7 +220,7 @@ void StagedModelInstallation::downloadAndInstall(const InstallationWatch& watch)
     loop.serve();
     swapIntoPlace(staged, modelsDirectory_ / locale, staging.path());
     syncDirectory(modelsDirectory_);
-    if (fetched_) fs::remove_all(source_.source.directory, error);
+    if (fetched_) fs::remove_all(source_.directory, error);
     progress_.setFractionCompleted(1.0);
 }
 

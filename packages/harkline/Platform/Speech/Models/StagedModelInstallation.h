@@ -37,7 +37,7 @@ struct FetchedModelSource {
 // locale) removes every staging folder whose locale no installation holds.
 class StagedModelInstallation final : public AssetInstallationRequest {
 public:
-    StagedModelInstallation(std::filesystem::path modelsDirectory, InstallableSpeechModelSource source,
+    StagedModelInstallation(std::filesystem::path modelsDirectory, SpeechModelSource source,
                             StagedModelVerifier verify = {}, std::optional<FetchedModelSource> fetched = {})
         : modelsDirectory_(std::move(modelsDirectory)),
           source_(std::move(source)),
@@ -57,7 +57,7 @@ public:
 
 private:
     std::filesystem::path modelsDirectory_;
-    InstallableSpeechModelSource source_;
+    SpeechModelSource source_;
     StagedModelVerifier verify_;
     std::optional<FetchedModelSource> fetched_;
     AssetInstallationProgress progress_;

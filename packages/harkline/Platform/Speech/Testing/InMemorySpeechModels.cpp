@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "harkline/Platform/Speech/Download/InstallationLoop.h"
+#include "harkline/Transcription/CasingAndSpacingFormatter.h"
 
 namespace harkline {
 namespace {
@@ -94,6 +95,15 @@ std::optional<std::string> InMemorySpeechModels::servingLocale(const std::string
     return found->second;
 }
 
+std::unique_ptr<TextFormatter> InMemorySpeechModels::openTextFormatter(const std::string&) const {
+    return std::make_unique<CasingAndSpacingFormatter>();
+}
+
+FormattingModelState InMemorySpeechModels::formattingModel(const std::string& locale) const {
+    auto found = state_->script.formattingModels.find(locale);
+    return found == state_->script.formattingModels.end() ? FormattingModelState{} : found->second;
+}
+
 std::unique_ptr<StreamingDecoder> InMemorySpeechModels::openDecoder(const std::string& locale) const {
     {
         std::lock_guard lock(state_->mutex);
@@ -122,8 +132,7 @@ std::unique_ptr<AssetInstallationRequest> InMemorySpeechModels::installation(con
 
 std::unique_ptr<SpeechGate> InMemorySpeechModels::openSpeechGate() const {
     if (state_->script.gateFailure) throw std::runtime_error(*state_->script.gateFailure);
-    if (!state_->script.gate) return nullptr;
-    return std::make_unique<ScriptedSpeechGate>(*state_->script.gate);
+    return nullptr;
 }
 
 InMemorySpeechModels::Record InMemorySpeechModels::record() const {

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "harkline/Platform/Speech/SpeechModels.h"
-#include "harkline/Platform/Speech/Testing/ScriptedSpeechGate.h"
 
 namespace harkline {
 
@@ -36,10 +35,13 @@ public:
         std::optional<std::string> openFailure;
         std::optional<std::string> feedFailure;
         std::optional<std::string> finishFailure;
-        // The speech gate: none without a script; when gateFailure is set, opening it
-        // throws std::runtime_error with that description (also the gate's problem).
-        std::optional<ScriptedSpeechGate::Script> gate;
+        // No speech gate; when gateFailure is set, opening one throws std::runtime_error
+        // with that description (also the gate's problem).
         std::optional<std::string> gateFailure;
+
+        // The formatting model by locale; locales not named have none. Finals are formatted
+        // without a model in any case.
+        std::map<std::string, FormattingModelState> formattingModels;
 
         std::vector<std::string> supportedLocales;
         std::vector<std::string> installedLocales;
@@ -78,6 +80,9 @@ public:
     std::optional<std::string> servingLocale(const std::string& locale) const override;
     bool hasAnyModel() const override { return !state_->script.servingLocales.empty(); }
     std::unique_ptr<StreamingDecoder> openDecoder(const std::string& locale) const override;
+
+    std::unique_ptr<TextFormatter> openTextFormatter(const std::string& locale) const override;
+    FormattingModelState formattingModel(const std::string& locale) const override;
 
     std::vector<std::string> supportedLocales() const override { return state_->script.supportedLocales; }
     std::vector<std::string> installedLocales() const override { return state_->script.installedLocales; }
