@@ -1,7 +1,8 @@
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "harkline/Platform/Speech/Linux/SpeechModelTrial.h"
 #include "harkline/Platform/Speech/Models/SpeechModelSourceFolder.h"
 #include "harkline/Platform/Speech/PocketSphinx/PocketSphinxModelSources.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxFormattingModel.h"
 #include "harkline/Platform/Speech/SherpaOnnx/SileroSpeechGate.h"
 #include "harkline/Platform/Speech/WarmEngine/WarmEngineProtocol.h"
 #include "harkline/Platform/Speech/WarmEngine/WarmEngineServer.h"
@@ -54,6 +56,11 @@ int main(int argc, char** argv) {
             .trial = SpeechModelTrial("/proc/self/exe", startup.logger),
             .speechGateModel = speechGateModel,
             .personalVocabulary = cli::UserDirectories::configuration() / "tessaryn" / "vocabulary.txt",
+            .formatting = [](const InstalledSpeechModel& part, const cli::Logger& logger) {
+                auto model = SherpaOnnxFormattingModel::inspect(part);
+                if (!model) throw std::runtime_error("the model names no formatting model");
+                return model->load(logger);
+            },
         },
         startup.logger);
     auto system = std::make_shared<LinuxSystemInfo>([models] { return models->hasAnyModel(); });

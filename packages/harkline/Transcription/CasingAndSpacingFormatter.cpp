@@ -47,8 +47,56 @@ std::size_t nextCharacter(std::string_view text, std::size_t at, Script& script)
     return length;
 }
 
+void lowerAscii(std::string& text) {
+    for (char& c : text)
+        if (isAsciiUpper(c)) c = static_cast<char>(c - 'A' + 'a');
+}
+
+}  // namespace
+
+bool CasingAndSpacingFormatter::mixesCases(std::string_view text) {
+    bool hasUpper = false;
+    bool hasLower = false;
+    for (char c : text) {
+        hasUpper = hasUpper || isAsciiUpper(c);
+        hasLower = hasLower || isAsciiLower(c);
+    }
+    return hasUpper && hasLower;
+}
+
+std::string CasingAndSpacingFormatter::withoutAllCapitals(std::string text) {
+    if (!mixesCases(text)) lowerAscii(text);
+    return text;
+}
+
+bool CasingAndSpacingFormatter::containsCjk(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        Script script;
+        at += nextCharacter(text, at, script);
+        if (script == Script::cjk) return true;
+    }
+    return false;
+}
+
+std::string CasingAndSpacingFormatter::spacedBetweenScripts(std::string_view text) {
+    std::string spaced;
+    spaced.reserve(text.size() + 8);
+    auto previous = Script::other;
+    for (std::size_t at = 0; at < text.size();) {
+        Script script;
+        auto length = nextCharacter(text, at, script);
+        if ((previous == Script::latinLetter && script == Script::cjk) ||
+            (previous == Script::cjk && script == Script::latinLetter))
+            spaced.push_back(' ');
+        spaced.append(text, at, length);
+        previous = script;
+        at += length;
+    }
+    return spaced;
+}
+
 // "i" alone, or before an apostrophe ("i'm", "i'll"), is the pronoun.
-void capitalisePronoun(std::string& text) {
+void CasingAndSpacingFormatter::capitalisePronoun(std::string& text) {
     for (std::size_t at = 0; at < text.size(); ++at) {
         if (text[at] != 'i') continue;
         bool startsWord = at == 0 || (!isAsciiAlphanumeric(text[at - 1]) && text[at - 1] != '\'');
@@ -57,32 +105,11 @@ void capitalisePronoun(std::string& text) {
     }
 }
 
-}  // namespace
-
 std::string CasingAndSpacingFormatter::format(std::string text) const {
-    bool hasUpper = false;
-    bool hasLower = false;
-    for (char c : text) {
-        hasUpper = hasUpper || isAsciiUpper(c);
-        hasLower = hasLower || isAsciiLower(c);
-    }
-    bool allCapitals = hasUpper && !hasLower;
-
-    std::string formatted;
-    formatted.reserve(text.size() + 8);
-    auto previous = Script::other;
-    for (std::size_t at = 0; at < text.size();) {
-        Script script;
-        auto length = nextCharacter(text, at, script);
-        if ((previous == Script::latinLetter && script == Script::cjk) ||
-            (previous == Script::cjk && script == Script::latinLetter))
-            formatted.push_back(' ');
-        if (allCapitals && isAsciiUpper(text[at])) formatted.push_back(static_cast<char>(text[at] - 'A' + 'a'));
-        else formatted.append(text, at, length);
-        previous = script;
-        at += length;
-    }
-    if (!(hasUpper && hasLower)) capitalisePronoun(formatted);
+    bool cased = mixesCases(text);
+    if (!cased) lowerAscii(text);
+    auto formatted = spacedBetweenScripts(text);
+    if (!cased) capitalisePronoun(formatted);
     return formatted;
 }
 

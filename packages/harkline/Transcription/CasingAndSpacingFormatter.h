@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "harkline/Transcription/TextFormatter.h"
 
 namespace harkline {
@@ -13,6 +15,18 @@ namespace harkline {
 class CasingAndSpacingFormatter final : public TextFormatter {
 public:
     std::string format(std::string text) const override;
+
+    // The steps, for formatters that add a model's work between them.
+    // Whether the text has both upper- and lower-case English letters.
+    static bool mixesCases(std::string_view text);
+    // English in capitals only becomes lower case; text that mixes cases is kept.
+    static std::string withoutAllCapitals(std::string text);
+    // Whether the text has a Han ideograph, kana or Hangul syllable.
+    static bool containsCjk(std::string_view text);
+    // A space between an English letter and a CJK character that touch.
+    static std::string spacedBetweenScripts(std::string_view text);
+    // "i" as a word of its own (or before an apostrophe) becomes "I".
+    static void capitalisePronoun(std::string& text);
 };
 
 }  // namespace harkline

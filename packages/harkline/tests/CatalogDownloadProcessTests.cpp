@@ -11,7 +11,6 @@
 #include "cli-frame/Json/Json.h"
 #include "harkline/Platform/Speech/Download/SpeechModelCatalog.h"
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
-#include "harkline/Platform/Speech/Models/FileDigest.h"
 #include "harkline/Platform/Speech/SpeechModelStore.h"
 #include "harkline/tests/HarklineOutput.h"
 #include "harkline/tests/ModelFileServer.h"
@@ -21,7 +20,9 @@
 
 // assets.download as the host runs it, fetching a model fabricated by
 // scripts/speech-test-model from a loopback server, as the catalogue that script prints
-// for the served folder pins it. Transfer faults are covered by ModelDownloadTests.
+// for the served folder pins it: a transducer that scores 我 just below 你 wherever 你 wins
+// (a near-tie greedy search gives to 你), and a punctuation model that puts "，" after 好.
+// Transfer faults are covered by ModelDownloadTests.
 namespace harkline {
 namespace {
 
@@ -33,7 +34,7 @@ using namespace testing_support;
 class CatalogDownloadProcess : public testing::Test {
 protected:
     void SetUp() override {
-        runSpeechTestModel({"make", served().string(), "--locale", "zh-CN"});
+        runSpeechTestModel({"make", served().string(), "--locale", "zh-CN", "--punctuation", "ct", "--rival", "你", "我"});
         server_.emplace(served());
         testsupport::writeFile(catalog(), runSpeechTestModel({"catalog", served().string(), server_->base()}).standardOutput);
     }
@@ -186,7 +187,11 @@ TEST_F(CatalogDownloadProcess, CancelledAndKilledDownloadsKeepTheOldModelThenRes
     for (const auto& entry : fs::directory_iterator(models())) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".zh-CN.lock", "zh-CN"}));
-    EXPECT_EQ(finalsOf("你好世界"), std::vector<std::string>{"你好世界"});
+    EXPECT_EQ(finalsOf("你好世界|HELLO WORLD"), (std::vector<std::string>{"你好，世界。", "Hello, world."}));
+    auto vocabulary = home_.path() / "config" / "tessaryn" / "vocabulary.txt";
+    fs::create_directories(vocabulary.parent_path());
+    testsupport::writeFile(vocabulary, "我好 :2.5\n");
+    EXPECT_EQ(finalsOf("你好世界|HELLO WORLD"), (std::vector<std::string>{"我好，世界。", "Hello, world."}));
 }
 
 TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTheInstalledModelsStayInUse) {
@@ -223,7 +228,7 @@ TEST_F(CatalogDownloadProcess, AWrongChecksumOrAMissingFileIsOneFailureLineAndTh
     EXPECT_EQ(locales.size(), 2u);
     for (const auto& entry : locales) EXPECT_TRUE(entry.at("needsDownload").get<bool>()) << entry.dump();
     server_->control("_fault");
-    EXPECT_EQ(finalsOf("你好"), std::vector<std::string>{"你好"});
+    EXPECT_EQ(finalsOf("你好"), std::vector<std::string>{"你好。"});
 }
 
 // In this process, a verifier in place of the trial load.
@@ -273,13 +278,15 @@ TEST_F(CatalogDownloadProcess, AFormattingModelIsCheckedApartFromRecognitionAndF
                                    return std::unique_ptr<TextFormatter>(std::make_unique<FullStop>());
                                }},
                               {});
+    auto offered = testsupport::readFile(catalog());
+    auto recognitionOnly = cli::Json::parse(offered);
+    auto& files = recognitionOnly["models"][0]["files"];
+    files.erase(std::find_if(files.begin(), files.end(), [](const cli::Json& file) { return file["name"] == "punctuation.onnx"; }));
+    testsupport::writeFile(catalog(), recognitionOnly.dump());
     stored.installation("zh-CN")->downloadAndInstall({});
     auto recognitionBytes = totalBytes();
-    testsupport::writeFile(served() / "punctuation.onnx", std::string(3000, 'p'));
-    auto pinned = cli::Json::parse(testsupport::readFile(catalog()));
-    pinned["models"][0]["files"].push_back({{"name", "punctuation.onnx"}, {"url", server_->base() + "punctuation.onnx"},
-                                            {"size", 3000}, {"sha256", Sha256::ofFile(served() / "punctuation.onnx")}});
-    testsupport::writeFile(catalog(), pinned.dump());
+    testsupport::writeFile(catalog(), offered);
+    auto punctuationBytes = fs::file_size(served() / "punctuation.onnx");
 
     const std::string missing = "formatting model for zh-CN is not installed; run `harkline assets.download --locale zh-CN`";
     EXPECT_EQ(stored.status("zh-CN"), ModelStatus::installed);
@@ -296,9 +303,9 @@ TEST_F(CatalogDownloadProcess, AFormattingModelIsCheckedApartFromRecognitionAndF
     auto request = stored.installation("zh-CN");
     ASSERT_TRUE(request);
     EXPECT_DOUBLE_EQ(request->progress().fractionCompleted(),
-                     static_cast<double>(recognitionBytes) / static_cast<double>(recognitionBytes + 3000));
+                     static_cast<double>(recognitionBytes) / static_cast<double>(recognitionBytes + punctuationBytes));
     request->downloadAndInstall({});
-    EXPECT_EQ(server_->control("_served"), R"({"/punctuation.onnx": 3000})");
+    EXPECT_EQ(server_->control("_served"), R"({"/punctuation.onnx": )" + std::to_string(punctuationBytes) + "}");
     EXPECT_EQ(stored.formattingModel("zh-CN").word(), "installed");
     EXPECT_EQ(stored.openTextFormatter("zh-CN")->format("你好"), "你好。");
     ASSERT_EQ(loaded.size(), 1u);

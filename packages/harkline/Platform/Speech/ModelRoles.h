@@ -9,8 +9,12 @@ namespace harkline {
 // "punctuationVocab" (a punctuation-and-casing model: CNN-BiLSTM, and its BPE vocabulary).
 // Every other role belongs to the recognition model. The two parts are checked apart, so
 // that a damaged formatting model never stops a dictation.
+inline constexpr const char* punctuationRole = "punctuation";
+inline constexpr const char* punctuationAndCaseRole = "punctuationAndCase";
+inline constexpr const char* punctuationVocabRole = "punctuationVocab";
+
 inline bool isFormattingRole(const std::string& role) {
-    return role == "punctuation" || role == "punctuationAndCase" || role == "punctuationVocab";
+    return role == punctuationRole || role == punctuationAndCaseRole || role == punctuationVocabRole;
 }
 
 inline bool isRecognitionRole(const std::string& role) { return !isFormattingRole(role); }

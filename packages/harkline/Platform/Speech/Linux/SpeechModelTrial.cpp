@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -19,6 +20,7 @@
 
 #include "cli-frame/Files/BoundedFile.h"
 #include "harkline/Platform/Speech/Linux/StoredSpeechModels.h"
+#include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxFormattingModel.h"
 
 extern char** environ;
 
@@ -30,6 +32,10 @@ namespace fs = std::filesystem;
 // Loading the largest published models takes seconds; a trial past this is hung.
 constexpr auto longestTrial = std::chrono::minutes(5);
 constexpr std::size_t keptOutput = 16 * 1024;
+// The child's exit status when the recognition model works and its formatting model does not.
+constexpr int formattingModelFailed = 2;
+// A final result to format: CJK, English in capitals, and the pronoun.
+constexpr const char* trialText = "你好世界 HELLO WORLD I SAID";
 
 [[noreturn]] void failWithErrno(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -150,26 +156,36 @@ void SpeechModelTrial::operator()(const InstalledSpeechModel& model, Installatio
     for (std::string line; std::getline(lines, line);)
         if (!line.empty()) logger_.info("试加载: " + line);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
+    auto said = firstLine(child.output());
+    if (WIFEXITED(status) && WEXITSTATUS(status) == formattingModelFailed)
+        throw std::runtime_error("the formatting model for " + model.manifest.locale + " does not load: " + said);
     std::string how = WIFSIGNALED(status) ? std::string("was killed by signal ") + ::strsignal(WTERMSIG(status))
                                           : "ended with status " + std::to_string(WEXITSTATUS(status));
-    auto said = firstLine(child.output());
     throw std::runtime_error("the speech model for " + model.manifest.locale + " does not load: the engine " + how +
                              (said.empty() ? "" : ": " + said));
 }
 
 int SpeechModelTrial::run(const fs::path& directory) {
+    std::optional<InstalledSpeechModel> model;
     try {
         auto text = cli::readBoundedFile(directory / SpeechModelStore::manifestFileName, SpeechModelStore::largestManifest);
-        InstalledSpeechModel model{cli::Json::parse(text).get<SpeechModelManifest>(), directory};
+        model = InstalledSpeechModel{cli::Json::parse(text).get<SpeechModelManifest>(), directory};
         // The engine's own words go straight to the parent, even when it ends this process.
-        auto decoder = StoredSpeechModels::loadDecoder(model, cli::Logger(), EngineOutput::asIs);
+        auto decoder = StoredSpeechModels::loadDecoder(*model, cli::Logger(), EngineOutput::asIs);
         auto audio = trialAudio();
         decoder->feed(audio.data(), audio.size());
         decoder->finish();
-        return 0;
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "%s\n", failure.what());
         return 1;
+    }
+    try {
+        if (auto formatting = SherpaOnnxFormattingModel::inspect(*model))
+            formatting->load(cli::Logger(), EngineOutput::asIs)->format(trialText);
+        return 0;
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "%s\n", failure.what());
+        return formattingModelFailed;
     }
 }
 

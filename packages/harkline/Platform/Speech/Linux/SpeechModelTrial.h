@@ -23,15 +23,18 @@ public:
         : executable_(std::move(executable)), logger_(std::move(logger)) {}
 
     // Runs the trial child on the model, waiting for it in the installation's loop; throws
-    // std::runtime_error with what the engine said when the child fails,
+    // std::runtime_error with what the engine said when the child fails (saying "the
+    // formatting model" when only the model that formats final results failed),
     // AssetInstallationCancelled when the installation is cancelled meanwhile (the child is
     // then killed).
     void operator()(const InstalledSpeechModel& model, InstallationLoop& loop) const;
     // The same outside an installation: nothing to watch or report while it runs.
     void operator()(const InstalledSpeechModel& model) const;
 
-    // The child's side: loads the model in `directory`, decodes a second of audio,
-    // returns the exit status (0 when the model works), and says why not on standard error.
+    // The child's side: loads the model in `directory`, decodes a second of audio, then
+    // loads the formatting model the manifest names (SherpaOnnxFormattingModel) and formats
+    // a text; returns the exit status (0 when all works, 2 when only the formatting model
+    // fails), and says why not on standard error.
     static int run(const std::filesystem::path& directory);
 
 private:

@@ -10,14 +10,16 @@ namespace {
 
 // ModelProto.metadata_props, a repeated StringStringEntryProto {1: key, 2: value}.
 constexpr std::uint64_t metadataField = 14;
-// ModelProto.graph, and GraphProto.output (repeated ValueInfoProto).
+// ModelProto.graph; GraphProto.input and .output (repeated ValueInfoProto {1: name, 2: type}).
 constexpr std::uint64_t graphField = 7;
+constexpr std::uint64_t graphInputField = 11;
 constexpr std::uint64_t graphOutputField = 12;
-// ValueInfoProto.type, TypeProto.tensor_type, TypeProto.Tensor.shape; TensorShapeProto.dim.
-constexpr std::uint64_t outputShapePath[] = {2, 1, 2};
+// TypeProto.tensor_type {1: elem_type, 2: shape}; TensorShapeProto.dim {1: dim_value}.
+constexpr std::uint64_t tensorTypePath[] = {1};
 constexpr std::uint64_t shapeDimensionPath[] = {1};
-// No metadata text is anywhere near this; a larger length means a damaged file.
-constexpr std::uint64_t largestMetadataEntry = 1 << 20;
+// No metadata text is anywhere near this; a larger length means a damaged file. The
+// largest known is a CT-Transformer's vocabulary (272727 tokens in one entry, a few MB).
+constexpr std::uint64_t largestMetadataEntry = 32 << 20;
 
 enum WireType : std::uint64_t { varint = 0, fixed64 = 1, lengthDelimited = 2, fixed32 = 5 };
 
@@ -126,6 +128,40 @@ std::map<std::string, std::string> readMetadataEntry(ProtobufReader& reader, std
     return metadata;
 }
 
+// ValueInfoProto: the name, and of a tensor its element type and dimensions.
+OnnxTensorInfo readTensorInfo(ProtobufReader& reader, std::uint64_t end) {
+    OnnxTensorInfo tensor;
+    forEachField(reader, end, [&](std::uint64_t field, std::uint64_t wireType) {
+        if (wireType != lengthDelimited) return false;
+        if (field == 1) {
+            tensor.name = reader.readBytes(reader.readLength());
+            return true;
+        }
+        if (field != 2) return false;
+        within(reader, enter(reader), tensorTypePath, [&](std::uint64_t tensorEnd) {
+            forEachField(reader, tensorEnd, [&](std::uint64_t tensorField, std::uint64_t tensorWireType) {
+                if (tensorField == 1 && tensorWireType == varint) {
+                    tensor.elementType = static_cast<int>(reader.readVarint());
+                    return true;
+                }
+                if (tensorField != 2 || tensorWireType != lengthDelimited) return false;
+                within(reader, enter(reader), shapeDimensionPath, [&](std::uint64_t dimensionEnd) {
+                    std::optional<std::int64_t> value;
+                    forEachField(reader, dimensionEnd, [&](std::uint64_t dimensionField, std::uint64_t dimensionWireType) {
+                        if (dimensionField != 1 || dimensionWireType != varint) return false;
+                        value = static_cast<std::int64_t>(reader.readVarint());
+                        return true;
+                    });
+                    tensor.dimensions.push_back(value);
+                });
+                return true;
+            });
+        });
+        return true;
+    });
+    return tensor;
+}
+
 }  // namespace
 
 OnnxModelSummary readOnnxModelSummary(const std::filesystem::path& file) {
@@ -138,7 +174,6 @@ OnnxModelSummary readOnnxModelSummary(const std::filesystem::path& file) {
     if (size == 0) reader.fail();
 
     OnnxModelSummary summary;
-    bool outputSeen = false;
     forEachField(reader, size, [&](std::uint64_t field, std::uint64_t wireType) {
         if (wireType != lengthDelimited) return false;
         if (field == metadataField) {
@@ -147,26 +182,19 @@ OnnxModelSummary readOnnxModelSummary(const std::filesystem::path& file) {
             return true;
         }
         if (field != graphField) return false;
-        // graph.output[0].type.tensor_type.shape.dim[last].dim_value
         auto graphEnd = enter(reader);
         forEachField(reader, graphEnd, [&](std::uint64_t graphFieldNumber, std::uint64_t graphWireType) {
-            if (graphWireType != lengthDelimited || graphFieldNumber != graphOutputField || outputSeen) return false;
-            outputSeen = true;
-            auto outputEnd = enter(reader);
-            within(reader, outputEnd, outputShapePath, [&](std::uint64_t shapeEnd) {
-                within(reader, shapeEnd, shapeDimensionPath, [&](std::uint64_t dimensionEnd) {
-                    summary.outputLastDimension.reset();
-                    forEachField(reader, dimensionEnd, [&](std::uint64_t dimensionField, std::uint64_t dimensionWireType) {
-                        if (dimensionField != 1 || dimensionWireType != varint) return false;
-                        summary.outputLastDimension = static_cast<std::int64_t>(reader.readVarint());
-                        return true;
-                    });
-                });
-            });
+            if (graphWireType != lengthDelimited) return false;
+            if (graphFieldNumber != graphInputField && graphFieldNumber != graphOutputField) return false;
+            auto valueEnd = enter(reader);
+            auto tensor = readTensorInfo(reader, valueEnd);
+            (graphFieldNumber == graphInputField ? summary.inputs : summary.outputs).push_back(std::move(tensor));
             return true;
         });
         return true;
     });
+    if (!summary.outputs.empty() && !summary.outputs.front().dimensions.empty())
+        summary.outputLastDimension = summary.outputs.front().dimensions.back();
     return summary;
 }
 

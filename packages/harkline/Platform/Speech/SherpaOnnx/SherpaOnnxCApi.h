@@ -156,6 +156,46 @@ void SherpaOnnxVoiceActivityDetectorAcceptWaveform(const SherpaOnnxVoiceActivity
 int32_t SherpaOnnxVoiceActivityDetectorDetected(const SherpaOnnxVoiceActivityDetector* detector);
 void SherpaOnnxVoiceActivityDetectorClear(const SherpaOnnxVoiceActivityDetector* detector);
 
+// Punctuation for finished text. Offline: a CT-Transformer model (Chinese and English,
+// full-width marks, no casing). Online: a CNN-BiLSTM model of English that also sets the
+// case of each word, with the BPE vocabulary it splits words with. Each returns a text
+// the caller frees with the matching FreeText.
+struct SherpaOnnxOfflinePunctuationModelConfig {
+    const char* ct_transformer;
+    int32_t num_threads;
+    int32_t debug;
+    const char* provider;
+};
+
+struct SherpaOnnxOfflinePunctuationConfig {
+    SherpaOnnxOfflinePunctuationModelConfig model;
+};
+
+struct SherpaOnnxOnlinePunctuationModelConfig {
+    const char* cnn_bilstm;
+    const char* bpe_vocab;
+    int32_t num_threads;
+    int32_t debug;
+    const char* provider;
+};
+
+struct SherpaOnnxOnlinePunctuationConfig {
+    SherpaOnnxOnlinePunctuationModelConfig model;
+};
+
+struct SherpaOnnxOfflinePunctuation;
+struct SherpaOnnxOnlinePunctuation;
+
+const SherpaOnnxOfflinePunctuation* SherpaOnnxCreateOfflinePunctuation(const SherpaOnnxOfflinePunctuationConfig* config);
+void SherpaOnnxDestroyOfflinePunctuation(const SherpaOnnxOfflinePunctuation* punctuation);
+const char* SherpaOfflinePunctuationAddPunct(const SherpaOnnxOfflinePunctuation* punctuation, const char* text);
+void SherpaOfflinePunctuationFreeText(const char* text);
+
+const SherpaOnnxOnlinePunctuation* SherpaOnnxCreateOnlinePunctuation(const SherpaOnnxOnlinePunctuationConfig* config);
+void SherpaOnnxDestroyOnlinePunctuation(const SherpaOnnxOnlinePunctuation* punctuation);
+const char* SherpaOnnxOnlinePunctuationAddPunct(const SherpaOnnxOnlinePunctuation* punctuation, const char* text);
+void SherpaOnnxOnlinePunctuationFreeText(const char* text);
+
 }  // extern "C"
 
 static_assert(sizeof(void*) == 8, "declared for the 64-bit Linux build");
@@ -171,3 +211,9 @@ static_assert(sizeof(SherpaOnnxTenVadModelConfig) == 0x20);
 static_assert(offsetof(SherpaOnnxVadModelConfig, provider) == 0x28);
 static_assert(offsetof(SherpaOnnxVadModelConfig, ten_vad) == 0x38);
 static_assert(sizeof(SherpaOnnxVadModelConfig) == 0x58);
+static_assert(offsetof(SherpaOnnxOfflinePunctuationModelConfig, num_threads) == 0x8);
+static_assert(offsetof(SherpaOnnxOfflinePunctuationModelConfig, provider) == 0x10);
+static_assert(sizeof(SherpaOnnxOfflinePunctuationConfig) == 0x18);
+static_assert(offsetof(SherpaOnnxOnlinePunctuationModelConfig, num_threads) == 0x10);
+static_assert(offsetof(SherpaOnnxOnlinePunctuationModelConfig, provider) == 0x18);
+static_assert(sizeof(SherpaOnnxOnlinePunctuationConfig) == 0x20);

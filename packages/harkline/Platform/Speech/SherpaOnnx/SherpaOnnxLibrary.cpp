@@ -37,6 +37,14 @@ SherpaOnnxLibrary load() {
     library.bind(functions.detectorAcceptWaveform, "SherpaOnnxVoiceActivityDetectorAcceptWaveform");
     library.bind(functions.detectorHearsSpeech, "SherpaOnnxVoiceActivityDetectorDetected");
     library.bind(functions.detectorClearSegments, "SherpaOnnxVoiceActivityDetectorClear");
+    library.bind(functions.createOfflinePunctuation, "SherpaOnnxCreateOfflinePunctuation");
+    library.bind(functions.destroyOfflinePunctuation, "SherpaOnnxDestroyOfflinePunctuation");
+    library.bind(functions.offlinePunctuate, "SherpaOfflinePunctuationAddPunct");
+    library.bind(functions.freeOfflinePunctuated, "SherpaOfflinePunctuationFreeText");
+    library.bind(functions.createOnlinePunctuation, "SherpaOnnxCreateOnlinePunctuation");
+    library.bind(functions.destroyOnlinePunctuation, "SherpaOnnxDestroyOnlinePunctuation");
+    library.bind(functions.onlinePunctuate, "SherpaOnnxOnlinePunctuationAddPunct");
+    library.bind(functions.freeOnlinePunctuated, "SherpaOnnxOnlinePunctuationFreeText");
 
     const char* version = functions.getVersionStr();
     std::string found = version != nullptr ? version : "";

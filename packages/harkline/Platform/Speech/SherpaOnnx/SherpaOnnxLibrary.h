@@ -28,6 +28,14 @@ struct SherpaOnnxLibrary {
     decltype(&SherpaOnnxVoiceActivityDetectorAcceptWaveform) detectorAcceptWaveform;
     decltype(&SherpaOnnxVoiceActivityDetectorDetected) detectorHearsSpeech;
     decltype(&SherpaOnnxVoiceActivityDetectorClear) detectorClearSegments;
+    decltype(&SherpaOnnxCreateOfflinePunctuation) createOfflinePunctuation;
+    decltype(&SherpaOnnxDestroyOfflinePunctuation) destroyOfflinePunctuation;
+    decltype(&SherpaOfflinePunctuationAddPunct) offlinePunctuate;
+    decltype(&SherpaOfflinePunctuationFreeText) freeOfflinePunctuated;
+    decltype(&SherpaOnnxCreateOnlinePunctuation) createOnlinePunctuation;
+    decltype(&SherpaOnnxDestroyOnlinePunctuation) destroyOnlinePunctuation;
+    decltype(&SherpaOnnxOnlinePunctuationAddPunct) onlinePunctuate;
+    decltype(&SherpaOnnxOnlinePunctuationFreeText) freeOnlinePunctuated;
 
     // Loads the library once and checks that it is the release our declarations are
     // written for; throws std::runtime_error saying what is missing or different.
