@@ -321,7 +321,8 @@ TEST_F(CatalogDownloadProcess, AFormattingModelIsCheckedApartFromRecognitionAndF
     auto env = payloadOf(harkline({"env.check"}).standardOutput).at("data");
     EXPECT_EQ(env.at("formattingProblems").dump(), R"({"zh-CN":")" + damaged + R"("})");
     EXPECT_EQ(diagnosticsState().at("env").at("formattingProblems"), env.at("formattingProblems"));
-    for (const auto& entry : payloadOf(harkline({"support.locales"}).standardOutput).at("data").at("locales"))
+    auto locales = payloadOf(harkline({"support.locales"}).standardOutput).at("data").at("locales");
+    for (const auto& entry : locales)
         if (entry.at("locale") == "zh-CN") {
             EXPECT_EQ(entry.dump(), R"({"locale":"zh-CN","displayName":"中文（中国）","needsDownload":false,"isDefault":true,)"
                                     R"("formattingModel":"damaged"})");
