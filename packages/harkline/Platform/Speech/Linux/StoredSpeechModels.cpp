@@ -27,13 +27,9 @@ namespace fs = std::filesystem;
 
 constexpr const char* pocketSphinxEngine = "pocketsphinx";
 
-// Our installation records every file's digest and time after its trial load; a
-// sherpa-onnx model without them could end the process that loads it.
 // Thousands of phrases; a file larger than that is no vocabulary a person wrote.
 constexpr std::uintmax_t largestVocabularyFile = 256 * 1024;
 
-// Read as the user left it: a missing file is no vocabulary, one that cannot be read (not
-// a regular file, too large, unreadable) is left out of this transcription.
 // The hotwords of one transcription: the vocabulary's phrases that a transducer can spell.
 std::string hotwordsFor(const SherpaOnnxStreamingModel& model, const PersonalVocabulary& vocabulary,
                         const cli::Logger& logger) {
@@ -46,6 +42,8 @@ std::string hotwordsFor(const SherpaOnnxStreamingModel& model, const PersonalVoc
     return sherpaOnnxHotwords(vocabulary, model, logger);
 }
 
+// Read as the user left it: a missing file is no vocabulary, one that cannot be read (not
+// a regular file, too large, unreadable) is left out of this transcription.
 PersonalVocabulary readPersonalVocabulary(const std::optional<fs::path>& file, const cli::Logger& logger) {
     std::error_code unknown;
     if (!file || !fs::exists(fs::symlink_status(*file, unknown))) return {};
@@ -57,6 +55,8 @@ PersonalVocabulary readPersonalVocabulary(const std::optional<fs::path>& file, c
     }
 }
 
+// Our installation records every file's digest and time after its trial load; a
+// sherpa-onnx model without them could end the process that loads it.
 bool needsTrial(const InstalledSpeechModel& model) {
     return SherpaOnnxStreamingModel::isEngine(model.manifest.engine) &&
            std::any_of(model.manifest.files.begin(), model.manifest.files.end(),
