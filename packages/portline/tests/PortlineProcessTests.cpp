@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <source_location>
+#include <iostream>
 #include <filesystem>
 #include <tuple>
 
@@ -168,11 +170,16 @@ protected:
         return child;
     }
 
-    static cli::Json nextLine(testsupport::ChildProcess& child) {
+    // A missing line is rare on PipeWire and its cause not yet known: the failure names the
+    // step, and the watch's log where the test keeps one.
+    cli::Json nextLine(testsupport::ChildProcess& child, std::source_location where = std::source_location::current()) const {
         const auto line = child.readLine(kLineTimeout);
-        EXPECT_TRUE(line.has_value()) << "no line from watch";
+        EXPECT_TRUE(line.has_value()) << "no line from watch at line " << where.line() << "; its log:\n"
+                                      << (std::filesystem::exists(logFile()) ? testsupport::readFile(logFile()) : "none");
         return line ? cli::Json::parse(*line) : cli::Json();
     }
+
+    std::filesystem::path logFile() const { return home_.path() / "watch.log"; }
 
     static std::string eventOf(const cli::Json& line) {
         EXPECT_EQ(line.value("type", ""), "event") << line.dump();
@@ -281,9 +288,8 @@ TEST_F(WatchProcess, AServerThatAnswersAfterReadyIsReportedAsTheListItThenShows)
 // every restart with the fresh list and a default changed while it was away.
 TEST_F(WatchProcess, ReportsTheListOnceAServerComesAndGoesOnAfterItRestarts) {
     server_.stop();
-    const auto logFile = (home_.path() / "watch.log").string();
-    auto watch = launchWatch({"--log-file", logFile});
-    EXPECT_EQ(nextLine(*watch).at("payload").at("logPath"), logFile);
+    auto watch = launchWatch({"--log-file", logFile().string()});
+    EXPECT_EQ(nextLine(*watch).at("payload").at("logPath"), logFile().string());
     server_.start();
     const auto arrived = nextLine(*watch);
     EXPECT_EQ(eventOf(arrived), "device-list-changed");
@@ -294,9 +300,6 @@ TEST_F(WatchProcess, ReportsTheListOnceAServerComesAndGoesOnAfterItRestarts) {
     for (int restart = 0; restart < 10; ++restart) {
         server_.restartProtocolServer();
         const auto reconnected = nextLine(*watch);
-        // Once seen missing on PipeWire, cause unknown: the log tells what the watch did.
-        ASSERT_FALSE(reconnected.is_null()) << "restart " << restart << "; the watch's log:\n"
-                                            << testsupport::readFile(logFile);
         ASSERT_EQ(eventOf(reconnected), "device-list-changed") << "restart " << restart;
         EXPECT_EQ(uids(reconnected), (std::vector<std::string>{"test_source_a", "test_source_b"}));
     }
@@ -314,7 +317,7 @@ TEST_F(WatchProcess, ReportsTheListOnceAServerComesAndGoesOnAfterItRestarts) {
     EXPECT_EQ(changedBack.at("payload").at("data").at("device").at("uid"), "test_source_a");
 
     expectStopsCleanly(*watch, SIGTERM);
-    const std::string log = testsupport::readFile(logFile);
+    const std::string log = testsupport::readFile(logFile());
     EXPECT_NE(log.find("[ERROR] 与音频服务的连接已断开，等待重新连接"), std::string::npos) << log;
     EXPECT_NE(log.find("[INFO] 已重新连接音频服务"), std::string::npos) << log;
 }
