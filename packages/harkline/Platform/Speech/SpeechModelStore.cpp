@@ -206,9 +206,9 @@ std::optional<fs::path> InstalledSpeechModel::component(const std::string& role)
     return directory / found->second;
 }
 
-void InstalledSpeechModel::verifyFiles() const {
+void InstalledSpeechModel::verifyFiles(const std::string& what) const {
     for (const auto& reason : checkFiles(*this))
-        if (!reason.empty()) throw std::runtime_error("speech model for " + manifest.locale + " is damaged: " + reason);
+        if (!reason.empty()) throw std::runtime_error(what + " for " + manifest.locale + " is damaged: " + reason);
 }
 
 std::vector<SpeechModelFile> InstalledSpeechModel::intactFiles() const {

@@ -106,8 +106,8 @@ struct InstalledSpeechModel {
     // Absolute path of a component; none when the manifest does not name the role.
     std::optional<std::filesystem::path> component(const std::string& role) const;
     // Throws std::runtime_error naming the first listed file that is missing or differs
-    // from the manifest in size or content.
-    void verifyFiles() const;
+    // from the manifest in size or content ("<what> for <locale> is damaged: …").
+    void verifyFiles(const std::string& what = "speech model") const;
     // The listed files that pass the checks of verifyFiles.
     std::vector<SpeechModelFile> intactFiles() const;
 };

@@ -92,12 +92,15 @@ bool isCatalogModel(const SpeechModelManifest& installed, const CatalogModel& mo
                       [](const SpeechModelFile& a, const SpeechModelFile& b) { return a.sha256 == b.sha256; });
 }
 
-bool isCatalogRecognitionModel(const SpeechModelManifest& installed, const CatalogModel& model) {
-    CatalogModel recognition{model.locale, model.engine, {}};
+// The same, for the files of the roles `inPart` accepts.
+bool isCatalogModelPart(const SpeechModelManifest& installed, const CatalogModel& model, const RoleFilter& inPart) {
+    CatalogModel part{model.locale, model.engine, {}};
     for (const auto& file : model.files)
-        if (isRecognitionRole(file.role())) recognition.files.push_back(file);
-    return isCatalogModel(manifestPart(installed, isRecognitionRole), recognition);
+        if (inPart(file.role())) part.files.push_back(file);
+    return isCatalogModel(manifestPart(installed, inPart), part);
 }
+
+bool anyRole(const std::string&) { return true; }
 
 bool namesFormattingModel(const std::map<std::string, std::string>& components) {
     return std::any_of(components.begin(), components.end(), [](const auto& role) { return isFormattingRole(role.first); });
@@ -214,13 +217,10 @@ FormattingModelState StoredSpeechModels::formattingModel(const std::string& requ
     if (!locale) return {};
     if (auto model = servingModel(*locale); model && namesFormattingModel(model->manifest.components)) {
         try {
-            model->part(isFormattingRole).verifyFiles();
+            model->part(isFormattingRole).verifyFiles("formatting model");
             return {Presence::installed, std::nullopt};
         } catch (const std::exception& damage) {
-            std::string reason = damage.what();
-            // The store names the whole model; this is its formatting part.
-            if (reason.starts_with("speech model")) reason.replace(0, 12, "formatting model");
-            return {Presence::damaged, reason};
+            return {Presence::damaged, damage.what()};
         }
     }
     // Missing: the recognition model offered is in place without it. A locale whose model is
@@ -322,34 +322,29 @@ std::unique_ptr<AssetInstallationRequest> StoredSpeechModels::nothingToInstall(c
 
 bool StoredSpeechModels::isInstalled(const std::string& locale, const std::optional<SpeechModelSource>& source,
                                      const std::optional<CatalogModel>& offered) const {
-    std::optional<InstalledSpeechModel> installed;
-    if (auto recorded = places_.store.recordedModel(locale)) {
-        auto recognition = recorded->part(isRecognitionRole);
-        if (recognition.intactFiles().size() == recognition.manifest.files.size()) installed = std::move(recognition);
-    }
-    if (source) {
-        try {
-            return installed &&
-                   sameModelFiles(installed->manifest, manifestPart(source->manifest(), isRecognitionRole));
-        } catch (const std::filesystem::filesystem_error&) {
-            return false;  // the source changed while it was listed: installing it will tell
-        }
-    }
-    if (offered) return installed && isCatalogRecognitionModel(installed->manifest, *offered);
-    return installed || systemModel(places_.systemModels, locale);
+    return isInPlace(locale, source, offered, isRecognitionRole);
 }
 
 bool StoredSpeechModels::isComplete(const std::string& locale, const std::optional<SpeechModelSource>& source,
                                     const std::optional<CatalogModel>& offered) const {
-    auto installed = places_.store.installedModel(locale);
+    return isInPlace(locale, source, offered, anyRole);
+}
+
+bool StoredSpeechModels::isInPlace(const std::string& locale, const std::optional<SpeechModelSource>& source,
+                                   const std::optional<CatalogModel>& offered, const RoleFilter& inPart) const {
+    std::optional<InstalledSpeechModel> installed;
+    if (auto recorded = places_.store.recordedModel(locale)) {
+        auto part = recorded->part(inPart);
+        if (part.intactFiles().size() == part.manifest.files.size()) installed = std::move(part);
+    }
     if (source) {
         try {
-            return installed && sameModelFiles(installed->manifest, source->manifest());
+            return installed && sameModelFiles(installed->manifest, manifestPart(source->manifest(), inPart));
         } catch (const std::filesystem::filesystem_error&) {
             return false;  // the source changed while it was listed: installing it will tell
         }
     }
-    if (offered) return installed && isCatalogModel(installed->manifest, *offered);
+    if (offered) return installed && isCatalogModelPart(installed->manifest, *offered, inPart);
     return installed || systemModel(places_.systemModels, locale);
 }
 

@@ -104,11 +104,14 @@ private:
 
     // `offered` is what the catalogue offers for the locale, asked for by the caller, who
     // decides what an unreadable catalogue means. Installed: the recognition model offered
-    // is in place; complete: the whole model offered is.
+    // is in place; complete: the whole model offered is; in place: the files of the roles
+    // `inPart` accepts are, intact.
     bool isComplete(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
                     const std::optional<CatalogModel>& offered) const;
     bool isInstalled(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
                      const std::optional<CatalogModel>& offered) const;
+    bool isInPlace(const std::string& canonicalLocale, const std::optional<SpeechModelSource>& source,
+                   const std::optional<CatalogModel>& offered, const RoleFilter& inPart) const;
     std::optional<SpeechModelSource> presentSource(const std::string& canonicalLocale) const;
     // Throws SpeechModelCatalogError for a catalogue that cannot be read.
     std::optional<CatalogModel> catalogModel(const std::string& canonicalLocale) const;

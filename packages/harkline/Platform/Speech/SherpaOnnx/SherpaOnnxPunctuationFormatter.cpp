@@ -3,10 +3,10 @@
 #include <array>
 #include <cstring>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "harkline/Platform/Speech/SherpaOnnx/SherpaOnnxLibrary.h"
 #include "harkline/Platform/Speech/SherpaOnnx/StandardErrorCapture.h"
@@ -98,11 +98,9 @@ void capitaliseSentenceStarts(std::string& text) {
 bool hasWords(std::string_view text) { return text.find_first_not_of(" \t\r\n") != std::string_view::npos; }
 
 // The engine says why it refused a model only on standard error.
-std::string engineWords(const std::string& output) {
-    std::istringstream lines(output);
+std::string engineWords(const std::vector<std::string>& lines) {
     std::string said;
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) said += (said.empty() ? "" : "; ") + line;
+    for (const auto& line : lines) said += (said.empty() ? "" : "; ") + line;
     return said;
 }
 

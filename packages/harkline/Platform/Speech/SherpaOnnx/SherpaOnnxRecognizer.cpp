@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -17,13 +16,6 @@ constexpr int samplesPerFrame = sampleRate / 100;  // 10 ms feature frames
 constexpr float pauseEndingUtterance = 0.8f;
 constexpr float silenceBeforeAnyText = 2.4f;
 constexpr float longestUtterance = 30.0f;
-
-void logEngineOutput(const std::string& output, const cli::Logger& logger) {
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line))
-        if (!line.empty()) logger.info("sherpa-onnx: " + line);
-}
 
 }  // namespace
 
@@ -66,7 +58,8 @@ SherpaOnnxRecognizer::SherpaOnnxRecognizer(const SherpaOnnxStreamingModel& model
     std::optional<StandardErrorCapture> capture;
     if (engineOutput == EngineOutput::toLog) capture.emplace();
     recognizer_ = library_.createOnlineRecognizer(&config);
-    if (capture) logEngineOutput(capture->finish(), logger);
+    if (capture)
+        for (const auto& line : capture->finish()) logger.info("sherpa-onnx: " + line);
     name_ = model.transducer ? encoder : ctcModel;
     if (recognizer_ == nullptr) throw std::runtime_error("sherpa-onnx could not load the model " + name_);
     // Zero samples for one whole chunk more, so that the last real one is decoded.

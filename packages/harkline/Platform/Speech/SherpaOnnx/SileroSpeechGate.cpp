@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <limits>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -77,9 +76,7 @@ const SherpaOnnxVoiceActivityDetector* SileroSpeechGate::createDetector(const st
     StandardErrorCapture capture;
     // The detector keeps the audio of the speech in progress: room for the longest.
     const auto* detector = library_.createVoiceActivityDetector(&config, longestSpeechSeconds + 5.0f);
-    std::istringstream output(capture.finish());
-    for (std::string line; std::getline(output, line);)
-        if (!line.empty()) logger.info("sherpa-onnx: " + line);
+    for (const auto& line : capture.finish()) logger.info("sherpa-onnx: " + line);
     if (detector == nullptr) throw std::runtime_error("sherpa-onnx could not load the speech gate model " + model);
     return detector;
 }

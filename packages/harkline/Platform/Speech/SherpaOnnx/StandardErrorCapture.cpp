@@ -1,6 +1,7 @@
 #include "harkline/Platform/Speech/SherpaOnnx/StandardErrorCapture.h"
 
 #include <cstdio>
+#include <sstream>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -27,7 +28,7 @@ StandardErrorCapture::StandardErrorCapture() {
 
 StandardErrorCapture::~StandardErrorCapture() { finish(); }
 
-std::string StandardErrorCapture::finish() {
+std::vector<std::string> StandardErrorCapture::finish() {
     if (captureDescriptor_ < 0) return {};
     std::fflush(stderr);
     ::dup2(savedDescriptor_, STDERR_FILENO);
@@ -37,7 +38,11 @@ std::string StandardErrorCapture::finish() {
     ::close(captureDescriptor_);
     savedDescriptor_ = captureDescriptor_ = -1;
     text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-    return text;
+    std::vector<std::string> lines;
+    std::istringstream written(text);
+    for (std::string line; std::getline(written, line);)
+        if (!line.empty()) lines.push_back(std::move(line));
+    return lines;
 }
 
 }  // namespace harkline

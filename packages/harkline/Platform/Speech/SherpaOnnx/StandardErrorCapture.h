@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace harkline {
 
@@ -15,8 +16,9 @@ public:
     StandardErrorCapture(const StandardErrorCapture&) = delete;
     StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
 
-    // Puts standard error back and returns what was written meanwhile (at most 64 KiB).
-    std::string finish();
+    // Puts standard error back and returns the lines written meanwhile (at most 64 KiB),
+    // empty lines left out.
+    std::vector<std::string> finish();
 
 private:
     int savedDescriptor_ = -1;
