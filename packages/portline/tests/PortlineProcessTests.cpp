@@ -162,16 +162,17 @@ protected:
                                                            testsupport::ProcessOptions{options, environment(extra)});
     }
 
-    // A watch that has said it is ready.
+    // A watch that has said it is ready, logging to logFile().
     std::unique_ptr<testsupport::ChildProcess> startWatch(const Environment& extra = {}) {
-        auto child = launchWatch({}, extra);
+        auto child = launchWatch({"--log-file", logFile().string()}, extra);
         const auto ready = nextLine(*child);
-        EXPECT_EQ(ready.dump(), R"({"type":"status","payload":{"stage":"ready","message":"监听已启动"}})");
+        EXPECT_EQ(ready.dump(), R"({"type":"status","payload":{"stage":"ready","logPath":")" + logFile().string() +
+                                    R"(","message":"监听已启动"}})");
         return child;
     }
 
     // A missing line is rare on PipeWire and its cause not yet known: the failure names the
-    // step, and the watch's log where the test keeps one.
+    // step and shows the watch's log.
     cli::Json nextLine(testsupport::ChildProcess& child, std::source_location where = std::source_location::current()) const {
         const auto line = child.readLine(kLineTimeout);
         EXPECT_TRUE(line.has_value()) << "no line from watch at line " << where.line() << "; its log:\n"
